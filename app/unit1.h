@@ -1,0 +1,85 @@
+// The main window: search paths, project field, Browse, unit tree,
+// initialization order, section view and console.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "analyzer/analysis.h"
+
+namespace quorrin {
+
+// Control identifiers (also what GUI drivers look controls up by).
+enum ControlId : int {
+  idSearchPaths = 100,
+  idLabel1,
+  idProject,
+  idOpen,
+  idUnits,
+  idUnitOrder,
+  idSection,
+  idConsole,
+};
+
+// The standard open-file dialog with the settings the Browse button uses.
+class TOpenDialog {
+ public:
+  bool Execute(HWND owner);
+  std::string FileName;
+};
+
+class TForm1 : public IAnalysisLog {
+ public:
+  static constexpr int kClientWidth = 637;
+  static constexpr int kClientHeight = 684;
+
+  HWND Handle = nullptr;
+  HWND Label1 = nullptr;
+  HWND project = nullptr;
+  HWND open = nullptr;
+  TOpenDialog OpenDialog;
+  HWND units = nullptr;
+  HWND section = nullptr;
+  HWND unitOrder = nullptr;
+  HWND SearchPaths = nullptr;
+  HWND console = nullptr;
+  std::unique_ptr<TLoadedUnitList> LoadedUnits;
+
+  // Registers the window class and creates the window with its controls.
+  void Create(HINSTANCE instance);
+
+  void FormCreate();
+  void FormDestroy();
+  void openClick(HWND sender);
+  void unitsClick(HWND sender);
+  void AnalyzeProject();
+
+  // Appends one line to the console. Lines logged inside an event handler
+  // reach the control together when the handler ends.
+  void Log(const std::string& text) override;
+  void FlushLog();
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  void CreateControls();
+  void ShowTree(const TUnitTree& tree);
+  void ShowOrder(const TOrderList& order);
+
+  HFONT font_ = nullptr;
+  HBRUSH windowBrush_ = nullptr;
+  std::string pendingLog_;
+  bool consoleEmpty_ = true;
+};
+
+extern TForm1* Form1;
+
+// Appends a line to the main window's console.
+void Log(const std::string& text);
+
+std::string GetControlText(HWND control);
+void SetControlText(HWND control, const std::string& text);
+
+}  // namespace quorrin

@@ -1,0 +1,22 @@
+unit Config;
+
+interface
+
+uses
+  Logger;
+
+const
+  Salutation = 'Hello';
+
+function UserName: string;
+
+implementation
+
+function UserName: string;
+begin
+  Result := 'world';
+end;
+
+begin
+  Log('Config loaded');
+end.
