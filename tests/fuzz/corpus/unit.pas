@@ -1,0 +1,11 @@
+unit U;
+interface
+uses A, { B
+} C;
+implementation
+uses D;
+initialization
+  X;
+finalization
+  Y;
+end.
