@@ -1,0 +1,79 @@
+# kestrix_embed(<target> SETTINGS <file>)
+#
+# Build steps for a Windows program that links the static library `kestrix`:
+# writes the settings record from the readable settings file <file> and
+# embeds it as the resource RCDATA "TKESTRIX", together with the library's
+# own resources (its pictures). The program's project must have the RC
+# language enabled. In a cross build the host tools are built from tools/
+# with the host compiler.
+include_guard(GLOBAL)
+
+get_filename_component(_kestrix_root ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+set_property(GLOBAL PROPERTY KESTRIX_ROOT ${_kestrix_root})
+
+# Sets <var> to the command of the host tool <name> and <var>_DEPENDS to
+# what a custom command using it must depend on.
+function(_kestrix_host_tool name var)
+  get_property(root GLOBAL PROPERTY KESTRIX_ROOT)
+  if(NOT CMAKE_CROSSCOMPILING AND TARGET ${name})
+    set(${var} $<TARGET_FILE:${name}> PARENT_SCOPE)
+    set(${var}_DEPENDS ${name} PARENT_SCOPE)
+    return()
+  endif()
+  set(dir ${CMAKE_BINARY_DIR}/kestrix-host-tools)
+  if(NOT TARGET kestrix_host_tools)
+    include(ExternalProject)
+    ExternalProject_Add(kestrix_host_tools
+      SOURCE_DIR ${root}/tools
+      BINARY_DIR ${dir}
+      CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
+      INSTALL_COMMAND ""
+      BUILD_ALWAYS ON
+      BUILD_BYPRODUCTS ${dir}/kxsettings
+      USES_TERMINAL_BUILD OFF)
+  endif()
+  set(${var} ${dir}/${name} PARENT_SCOPE)
+  set(${var}_DEPENDS kestrix_host_tools ${dir}/${name} PARENT_SCOPE)
+endfunction()
+
+function(kestrix_embed target)
+  cmake_parse_arguments(KX "" "SETTINGS" "" ${ARGN})
+  if(NOT KX_SETTINGS)
+    message(FATAL_ERROR "kestrix_embed(${target}): SETTINGS <file> is required")
+  endif()
+  if(NOT CMAKE_RC_COMPILER_LOADED)
+    message(FATAL_ERROR "kestrix_embed(${target}): enable the RC language (enable_language(RC))")
+  endif()
+  get_property(root GLOBAL PROPERTY KESTRIX_ROOT)
+  get_filename_component(settings ${KX_SETTINGS} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}.kestrix)
+  set(record ${dir}/tkestrix.bin)
+  file(MAKE_DIRECTORY ${dir})
+
+  _kestrix_host_tool(kxsettings tool)
+  add_custom_command(OUTPUT ${record}
+    COMMAND ${tool} ${settings} ${record}
+    DEPENDS ${settings} ${tool_DEPENDS}
+    COMMENT "Writing the settings record of ${target}"
+    VERBATIM)
+
+  # One resource script per program: the record and the library's pictures.
+  get_property(pictures GLOBAL PROPERTY KESTRIX_RESOURCES)
+  set(script "TKESTRIX RCDATA \"${record}\"\n")
+  foreach(line IN LISTS pictures)
+    string(APPEND script "${line}\n")
+  endforeach()
+  file(CONFIGURE OUTPUT ${dir}/kestrix.rc CONTENT "${script}" @ONLY)
+  get_property(picture_files GLOBAL PROPERTY KESTRIX_RESOURCE_FILES)
+  set_source_files_properties(${dir}/kestrix.rc PROPERTIES
+    OBJECT_DEPENDS "${record};${picture_files}")
+  target_sources(${target} PRIVATE ${dir}/kestrix.rc)
+endfunction()
+
+# For the library's own folders: adds a resource line ("NAME TYPE \"file\"")
+# that every program embedding Kestrix carries.
+function(kestrix_add_resource name type file)
+  get_filename_component(file ${file} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  set_property(GLOBAL APPEND PROPERTY KESTRIX_RESOURCES "${name} ${type} \"${file}\"")
+  set_property(GLOBAL APPEND PROPERTY KESTRIX_RESOURCE_FILES ${file})
+endfunction()
