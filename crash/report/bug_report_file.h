@@ -1,0 +1,35 @@
+// The content of the bug report file after saving one more report: appending,
+// merging a repeated crash into one report with a "count" line, trimming the
+// file to its size limit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kestrix {
+
+struct TBugReportFileRules {
+  bool append = true;           // AppendBugReps
+  bool noDupExcepts = true;     // NoDupExcepts
+  int dupExceptDef = 1;         // DupExceptDef
+  bool noDupFreezes = true;     // NoDupFreezes
+  int dupFreezeDef = 1;         // DupFreezeDef
+  int64_t maxFileSize = 0;      // BugRepFileSize; 0 or less: no limit
+};
+
+struct TBugReportFileUpdate {
+  std::string content;          // the whole new file
+  std::string report;           // the report as written (with its "count" line)
+  int count = 1;                // occurrences of this crash, this one included
+};
+
+// A header value: the rest of the line after CR LF + label, whose first
+// non-blank character must be ':' followed by one blank; else empty.
+std::string ReportHeaderValue(std::string_view report, std::string_view label);
+
+// What the file holds after saving report into a file that held oldContent.
+TBugReportFileUpdate UpdateBugReportFile(std::string_view oldContent, std::string_view report,
+                                         const TBugReportFileRules& rules);
+
+}  // namespace kestrix
