@@ -22,11 +22,16 @@ function(_kestrix_host_tool name var)
   endif()
   set(dir ${CMAKE_BINARY_DIR}/kestrix-host-tools)
   if(NOT TARGET kestrix_host_tools)
+    # The host's own C++ compiler, not the cross compiler.
+    find_program(KESTRIX_HOST_CXX NAMES c++ g++ clang++ NO_CMAKE_FIND_ROOT_PATH)
+    if(NOT KESTRIX_HOST_CXX)
+      message(FATAL_ERROR "Kestrix build steps need a C++ compiler for the build host")
+    endif()
     include(ExternalProject)
     ExternalProject_Add(kestrix_host_tools
       SOURCE_DIR ${root}/tools
       BINARY_DIR ${dir}
-      CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
+      CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${KESTRIX_HOST_CXX}
       INSTALL_COMMAND ""
       BUILD_ALWAYS ON
       BUILD_BYPRODUCTS ${dir}/kxsettings
