@@ -4,33 +4,46 @@ namespace kestrix {
 
 namespace {
 
-// Guards a list and brackets a change for its owner.
-template <class List>
-class TChange {
- public:
-  explicit TChange(List& list) : list_(list), lock_(list.mutex_) {
-    if (list_.sink_) list_.sink_->BeginReportChange();
-  }
-  ~TChange() {
-    if (list_.sink_) list_.sink_->EndReportChange();
-  }
-
- private:
-  List& list_;
-  std::lock_guard<std::recursive_mutex> lock_;
-};
-
-class TIKXFields final : public IKXFields, public TKXRefCounted {
+// Reference counting, the lock and the change bracketing of both lists.
+template <class Interface>
+class TLockedList : public Interface, public TKXRefCounted {
  public:
   KX_IMPLEMENT_REFCOUNT
   bool QueryInterface(const KXIID& iid, void** out) override {
-    if (iid != IID) return false;
+    if (iid != Interface::IID) return false;
     AddRef();
-    *out = static_cast<IKXFields*>(this);
+    *out = static_cast<Interface*>(this);
     return true;
   }
   void Lock() override { mutex_.lock(); }
   void Unlock() override { mutex_.unlock(); }
+  void SetChangeSink(IKXChangeSink* sink) override {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    sink_ = sink;
+  }
+
+ protected:
+  // Guards the list and brackets one change for its owner.
+  class TChange {
+   public:
+    explicit TChange(TLockedList& list) : list_(list), lock_(list.mutex_) {
+      if (list_.sink_) list_.sink_->BeginReportChange();
+    }
+    ~TChange() {
+      if (list_.sink_) list_.sink_->EndReportChange();
+    }
+
+   private:
+    TLockedList& list_;
+    std::lock_guard<std::recursive_mutex> lock_;
+  };
+
+  std::recursive_mutex mutex_;
+  IKXChangeSink* sink_ = nullptr;
+};
+
+class TIKXFields final : public TLockedList<IKXFields> {
+ public:
   int ItemCount() override {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     return static_cast<int>(items_.size());
@@ -54,7 +67,7 @@ class TIKXFields final : public IKXFields, public TKXRefCounted {
     return Valid(index) ? items_[index].second : std::string();
   }
   void SetContent(const std::string& name, const std::string& content) override {
-    TChange<TIKXFields> change(*this);
+    TChange change(*this);
     int i = FindItem(name);
     if (i >= 0) {
       items_[i].second = content;
@@ -66,25 +79,25 @@ class TIKXFields final : public IKXFields, public TKXRefCounted {
     }
   }
   void Add(const std::string& name, const std::string& content) override {
-    TChange<TIKXFields> change(*this);
+    TChange change(*this);
     items_.emplace_back(name, content);
   }
   bool Insert(int index, const std::string& name, const std::string& content) override {
-    TChange<TIKXFields> change(*this);
+    TChange change(*this);
     if (index < 0 || index > static_cast<int>(items_.size())) return false;
     items_.insert(items_.begin() + index, {name, content});
     if (insertAt_ >= index) ++insertAt_;
     return true;
   }
   bool Delete(int index) override {
-    TChange<TIKXFields> change(*this);
+    TChange change(*this);
     if (!Valid(index)) return false;
     items_.erase(items_.begin() + index);
     if (insertAt_ > index) --insertAt_;
     return true;
   }
   bool DeleteByName(const std::string& name) override {
-    TChange<TIKXFields> change(*this);
+    TChange change(*this);
     return Delete(FindItem(name));
   }
   KXPtr<IKXFields> Clone() override {
@@ -102,32 +115,15 @@ class TIKXFields final : public IKXFields, public TKXRefCounted {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     insertAt_ = index;
   }
-  void SetChangeSink(IKXChangeSink* sink) override {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    sink_ = sink;
-  }
-
  private:
-  friend class TChange<TIKXFields>;
   bool Valid(int index) const { return index >= 0 && index < static_cast<int>(items_.size()); }
 
-  std::recursive_mutex mutex_;
-  IKXChangeSink* sink_ = nullptr;
   std::vector<std::pair<std::string, std::string>> items_;
   int insertAt_ = -1;
 };
 
-class TIKXAttachments final : public IKXAttachments, public TKXRefCounted {
+class TIKXAttachments final : public TLockedList<IKXAttachments> {
  public:
-  KX_IMPLEMENT_REFCOUNT
-  bool QueryInterface(const KXIID& iid, void** out) override {
-    if (iid != IID) return false;
-    AddRef();
-    *out = static_cast<IKXAttachments*>(this);
-    return true;
-  }
-  void Lock() override { mutex_.lock(); }
-  void Unlock() override { mutex_.unlock(); }
   int ItemCount() override {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     return static_cast<int>(items_.size());
@@ -138,17 +134,17 @@ class TIKXAttachments final : public IKXAttachments, public TKXRefCounted {
   }
   void Add(const std::string& file, const std::string& sendAs, const std::string& zipName,
            const std::string& fieldName) override {
-    TChange<TIKXAttachments> change(*this);
+    TChange change(*this);
     items_.push_back({file, sendAs, fieldName, zipName});
   }
   bool Delete(int index) override {
-    TChange<TIKXAttachments> change(*this);
+    TChange change(*this);
     if (index < 0 || index >= static_cast<int>(items_.size())) return false;
     items_.erase(items_.begin() + index);
     return true;
   }
   void Clear() override {
-    TChange<TIKXAttachments> change(*this);
+    TChange change(*this);
     items_.clear();
   }
   KXPtr<IKXAttachments> Clone() override {
@@ -157,15 +153,7 @@ class TIKXAttachments final : public IKXAttachments, public TKXRefCounted {
     copy->items_ = items_;
     return KXPtr<IKXAttachments>(copy);
   }
-  void SetChangeSink(IKXChangeSink* sink) override {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    sink_ = sink;
-  }
-
  private:
-  friend class TChange<TIKXAttachments>;
-  std::recursive_mutex mutex_;
-  IKXChangeSink* sink_ = nullptr;
   std::vector<TAttachment> items_;
 };
 

@@ -210,7 +210,12 @@ TEST_F(Settings, TwoLibraryCopiesShareOneParsedList) {
 
   KXPtr<TIKXSettings> mine = Object(Exe());
   KXPtr<TIKXSettings> dll = Object(m);
+  EXPECT_EQ(mine->Entry()->refCount, 1);
+  KXPtr<TIKXSettings> second = Object(Exe());
+  EXPECT_EQ(mine->Entry()->refCount, 2);
+  second = nullptr;
   EXPECT_EQ(entry(Exe()), mine->Entry());
+  EXPECT_EQ(mine->Entry()->refCount, 1);  // the copy's object is gone again
   EXPECT_EQ(entry(nullptr), dll->Entry());
   EXPECT_TRUE(setText(Exe(), "MailSubj", "changed by the copy"));
   EXPECT_EQ(mine->MailSubj(), "changed by the copy");
