@@ -46,7 +46,8 @@ extern "C" __declspec(dllexport) void KxCopyGetText(HMODULE module, const char* 
 static KXPtr<IKXSettings> g_held;
 extern "C" __declspec(dllexport) void KxCopyHold() { g_held = SettingsForModule(g_self); }
 extern "C" __declspec(dllexport) void KxCopyDrop() { g_held = KXPtr<IKXSettings>(); }
-// Settings for a code address inside this library.
-extern "C" __declspec(dllexport) HMODULE KxCopySettingsModule() {
-  return SettingsForCaller(0)->Module();
+// Settings for the code `level` frames up from here: 0 this library,
+// 1 its caller.
+extern "C" __declspec(dllexport) HMODULE KxCopySettingsModule(int level) {
+  return SettingsForCaller(level)->Module();
 }

@@ -166,9 +166,11 @@ TEST_F(Settings, DefaultsOnlyForTheMainModule) {
   EXPECT_EQ(s->FreezeTimeout(), 60000);  // not in this record: the main object's
   EXPECT_EQ(s->MailAddr(), "dll@example.org");
   EXPECT_EQ(SettingsForModule(m)->Module(), m);
-  auto settingsModule = Proc<HMODULE (*)()>(m, "KxCopySettingsModule");
+  auto settingsModule = Proc<HMODULE (*)(int)>(m, "KxCopySettingsModule");
   ASSERT_TRUE(settingsModule);
-  EXPECT_EQ(settingsModule(), m);  // SettingsForCaller inside the library
+  EXPECT_EQ(settingsModule(0), m);      // SettingsForCaller inside the library
+  EXPECT_EQ(settingsModule(1), Exe());  // one frame up: this program
+  EXPECT_EQ(settingsModule(1000), Exe());  // walking off the chain's end is safe
   EXPECT_EQ(SettingsForCaller(0)->Module(), Exe());
 }
 
