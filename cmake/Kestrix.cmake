@@ -34,7 +34,7 @@ function(_kestrix_host_tool name var)
       CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${KESTRIX_HOST_CXX}
       INSTALL_COMMAND ""
       BUILD_ALWAYS ON
-      BUILD_BYPRODUCTS ${dir}/kxsettings
+      BUILD_BYPRODUCTS ${dir}/kxsettings ${dir}/kxpechecksum
       USES_TERMINAL_BUILD OFF)
   endif()
   set(${var} ${dir}/${name} PARENT_SCOPE)
@@ -73,10 +73,24 @@ function(kestrix_embed target)
   set_source_files_properties(${dir}/kestrix.rc PROPERTIES
     OBJECT_DEPENDS "${record};${picture_files}")
   target_sources(${target} PRIVATE ${dir}/kestrix.rc)
+
+  # Last stage: the PE checksum, which the library tests at start-up when
+  # CheckFileCrc is set.
+  _kestrix_host_tool(kxpechecksum checksum_tool)
+  foreach(dep IN LISTS checksum_tool_DEPENDS)
+    if(TARGET ${dep})
+      add_dependencies(${target} ${dep})
+    endif()
+  endforeach()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${checksum_tool} $<TARGET_FILE:${target}>
+    COMMENT "Writing the PE checksum of ${target}"
+    VERBATIM)
 endfunction()
 
 # For the library's own folders: adds a resource line ("NAME TYPE \"file\"")
-# that every program embedding Kestrix carries.
+# that every program embedding Kestrix carries. The library's folders are
+# configured before the programs, so every kestrix_embed sees all lines.
 function(kestrix_add_resource name type file)
   get_filename_component(file ${file} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   set_property(GLOBAL APPEND PROPERTY KESTRIX_RESOURCES "${name} ${type} \"${file}\"")
