@@ -87,6 +87,37 @@ TStringList ExtractUsesNames(std::string gathered) {
   return SplitCommaText(joined);
 }
 
+bool GatherInterfaceText(TStream& stream, CommentStripper& comments, std::string& gathered, std::string& rest) {
+  gathered.clear();
+  rest.clear();
+  bool inInterface = false;
+  while (!StreamEof(stream)) {
+    std::string line = StreamReadLn(stream);
+    comments.StripLine(line);
+    const size_t p = LowerAscii(line).find("interface");
+    if (p != std::string::npos) {
+      // The keyword, everything before it and the one character after it.
+      line.erase(0, std::min(line.size(), p + 10));
+      gathered = line;
+      inInterface = true;
+      break;
+    }
+  }
+  while (inInterface && !StreamEof(stream)) {
+    std::string line = StreamReadLn(stream);
+    comments.StripLine(line);
+    gathered += "\r\n";
+    gathered += line;
+    const size_t impl = LowerAscii(line).find("implementation");
+    if (impl != std::string::npos) {
+      gathered.erase(gathered.size() - line.size() + impl);
+      rest = line.substr(impl);
+      return true;
+    }
+  }
+  return false;
+}
+
 TStringList GetUsesListFromStream(TStream& stream, bool projectFile) {
   std::string gathered;
   CommentStripper comments;
@@ -104,30 +135,8 @@ TStringList GetUsesListFromStream(TStream& stream, bool projectFile) {
       }
     }
   } else {
-    bool inInterface = false;
-    while (!StreamEof(stream)) {
-      std::string line = StreamReadLn(stream);
-      comments.StripLine(line);
-      const size_t p = LowerAscii(line).find("interface");
-      if (p != std::string::npos) {
-        // The keyword, everything before it and the one character after it.
-        line.erase(0, std::min(line.size(), p + 10));
-        gathered = line;
-        inInterface = true;
-        break;
-      }
-    }
-    while (inInterface && !StreamEof(stream)) {
-      std::string line = StreamReadLn(stream);
-      comments.StripLine(line);
-      gathered += "\r\n";
-      gathered += line;
-      const size_t impl = LowerAscii(line).find("implementation");
-      if (impl != std::string::npos) {
-        gathered.erase(gathered.size() - line.size() + impl);
-        break;
-      }
-    }
+    std::string rest;
+    GatherInterfaceText(stream, comments, gathered, rest);
   }
   return ExtractUsesNames(std::move(gathered));
 }

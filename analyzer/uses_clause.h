@@ -34,6 +34,13 @@ bool IsProjectFile(std::string_view fileName);
 // empty when no keyword stands in the gathered text.
 TStringList ExtractUsesNames(std::string gathered);
 
+// Gathers a unit's interface section: from the first "interface" (the
+// keyword, what precedes it and one more character dropped) through the line
+// in which "implementation" first occurs, cut there; lines joined by CR LF,
+// comments removed. Returns true when "implementation" was met, with rest
+// holding that line from the occurrence on.
+bool GatherInterfaceText(TStream& stream, CommentStripper& comments, std::string& gathered, std::string& rest);
+
 // The scanner over an open stream.
 TStringList GetUsesListFromStream(TStream& stream, bool projectFile);
 

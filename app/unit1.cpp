@@ -135,6 +135,7 @@ void TForm1::openClick(HWND) {
 }
 
 void TForm1::AnalyzeProject() {
+  if (CompilerOrder) return AnalyzeCompilerOrder();
   TProjectAnalyzer analyzer(*this, *LoadedUnits, SplitMemoLines(GetControlText(SearchPaths)));
   struct ShowTreeOnExit {
     TForm1* form;
@@ -212,6 +213,7 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_CREATE:
       CreateControls();
+      AddCompilerOrderMenuItem();
       CallEventHandler([&] { FormCreate(); });
       return 0;
     case WM_COMMAND: {
@@ -226,6 +228,12 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (hdr->hwndFrom == units && hdr->code == NM_CLICK) CallEventHandler([&] { unitsClick(units); });
       return 0;
     }
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == kCompilerOrderCommand) {
+        CallEventHandler([&] { CompilerOrderClick(); });
+        return 0;
+      }
+      break;
     case WM_CTLCOLORSTATIC:
       // Read-only memos keep the window colour; the label takes the form's.
       if (reinterpret_cast<HWND>(lParam) == section || reinterpret_cast<HWND>(lParam) == console) {

@@ -23,6 +23,11 @@ enum ControlId : int {
   idConsole,
 };
 
+// The system-menu item that switches the order list to the compiler's
+// order (a multiple of 16 below 0xF000, as system-menu commands must be).
+constexpr UINT kCompilerOrderCommand = 0x0110;
+constexpr const char* kCompilerOrderCaption = "Compiler order (with implementation uses, as Free Pascal)";
+
 // The standard open-file dialog with the settings the Browse button uses.
 class TOpenDialog {
  public:
@@ -46,6 +51,9 @@ class TForm1 : public IAnalysisLog {
   HWND SearchPaths = nullptr;
   HWND console = nullptr;
   std::unique_ptr<TLoadedUnitList> LoadedUnits;
+  // Set by the checked item of the system menu: the next Browse follows
+  // implementation uses too and lists the compiler's order.
+  bool CompilerOrder = false;
 
   // Registers the window class and creates the window with its controls.
   void Create(HINSTANCE instance);
@@ -55,6 +63,8 @@ class TForm1 : public IAnalysisLog {
   void openClick(HWND sender);
   void unitsClick(HWND sender);
   void AnalyzeProject();
+  void AnalyzeCompilerOrder();
+  void CompilerOrderClick();
 
   // Appends one line to the console. Lines logged inside an event handler
   // reach the control together when the handler ends.
@@ -65,6 +75,7 @@ class TForm1 : public IAnalysisLog {
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
   void CreateControls();
+  void AddCompilerOrderMenuItem();
   void ShowTree(const TUnitTree& tree);
   void ShowOrder(const TOrderList& order);
 

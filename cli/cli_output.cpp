@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/cycles_output.h"
 #include "cli/json_writer.h"
 
 namespace quorrin {
@@ -10,7 +11,7 @@ namespace {
 
 constexpr const char* kEol = "\r\n";
 
-void AppendTreeText(std::string& out, const TUnitTree& tree) {
+void AppendTreeText(std::string& out, const TUnitTree& tree, const std::vector<TUsesClause>* clauses) {
   if (tree.Count() == 0) return;
   std::vector<std::pair<int, int>> stack{{0, 0}};  // node, depth
   while (!stack.empty()) {
@@ -18,13 +19,14 @@ void AppendTreeText(std::string& out, const TUnitTree& tree) {
     stack.pop_back();
     out.append(static_cast<size_t>(depth) * 2, ' ');
     out += tree[node].Text;
+    if (clauses && (*clauses)[static_cast<size_t>(node)] == TUsesClause::Implementation) out += " (implementation)";
     out += kEol;
     const auto& children = tree[node].Children;
     for (auto it = children.rbegin(); it != children.rend(); ++it) stack.emplace_back(*it, depth + 1);
   }
 }
 
-void AppendTreeJson(std::string& out, const TUnitTree& tree) {
+void AppendTreeJson(std::string& out, const TUnitTree& tree, const std::vector<TUsesClause>* clauses) {
   if (tree.Count() == 0) {
     out += "null";
     return;
@@ -35,6 +37,10 @@ void AppendTreeJson(std::string& out, const TUnitTree& tree) {
   auto open = [&](int node) {
     out += "{\"text\":";
     AppendJsonString(out, tree[node].Text);
+    if (clauses) {
+      out += ",\"clause\":";
+      out += node == 0 ? "null" : std::string("\"") + ClauseName((*clauses)[static_cast<size_t>(node)]) + "\"";
+    }
     out += ",\"children\":[";
     stack.emplace_back(node, 0);
   };
@@ -62,7 +68,7 @@ std::string FormatText(const TCliResult& r) {
   out += kEol;
   out += "== Unit tree ==";
   out += kEol;
-  if (r.tree) AppendTreeText(out, *r.tree);
+  if (r.tree) AppendTreeText(out, *r.tree, r.clauses);
   out += kEol;
   out += "== Initialization order ==";
   out += kEol;
@@ -78,7 +84,7 @@ std::string FormatJson(const TCliResult& r) {
     AppendJsonString(out, r.log[i]);
   }
   out += "],\"tree\":";
-  if (r.tree) AppendTreeJson(out, *r.tree);
+  if (r.tree) AppendTreeJson(out, *r.tree, r.clauses);
   else out += "null";
   out += ",\"order\":[";
   const int count = r.order ? r.order->Count() : 0;
@@ -108,6 +114,10 @@ std::string FormatJson(const TCliResult& r) {
     AppendJsonString(out, SectionViewText(item.Data));
   }
   out += '}';
+  if (r.cycles && r.graph) {
+    out += ",\"cycles\":";
+    AppendCyclesJson(out, *r.graph, *r.cycles);
+  }
   if (r.failed) {
     out += ",\"error\":";
     AppendJsonString(out, r.error);

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "analyzer/analysis.h"
+#include "analyzer/uses_graph.h"
 
 namespace quorrin {
 
@@ -13,12 +15,21 @@ struct TCliResult {
   const TOrderList* order = nullptr;
   bool failed = false;
   std::string error;
+  // Compiler-order mode: the clause that names each tree node, the graph
+  // and its cycles (in the JSON under "cycles").
+  const std::vector<TUsesClause>* clauses = nullptr;
+  const TUsesGraph* graph = nullptr;
+  const std::vector<TUsesCycle>* cycles = nullptr;
 };
 
-// Headed blocks: the log, the tree (two blanks of indent per level), the order.
+// Headed blocks: the log, the tree (two blanks of indent per level; with
+// clauses, nodes named in an implementation clause end in
+// " (implementation)"), the order.
 std::string FormatText(const TCliResult& result);
-// One JSON object with the keys "log", "tree", "order", "sections" (and
-// "error" after a failure).
+// One JSON object with the keys "log", "tree", "order", "sections" (then
+// "cycles" in compiler-order mode, and "error" after a failure). With
+// clauses, each tree node has a "clause" key ("interface",
+// "implementation", null for the root).
 std::string FormatJson(const TCliResult& result);
 
 }  // namespace quorrin
