@@ -11,6 +11,10 @@ namespace quorrin {
 
 TForm1* Form1 = nullptr;
 
+// Posted by a click in the tree: the tree selects the clicked node only
+// after it has reported the click.
+constexpr UINT kUnitsClickMessage = WM_APP + 1;
+
 void Log(const std::string& text) { Form1->Log(text); }
 
 std::string GetControlText(HWND control) {
@@ -82,7 +86,7 @@ void TForm1::CreateControls() {
                      "IDE library path first\r\n"
                      "project search path after",
                      memo | ES_WANTRETURN, 8, 8, 617, 169, idSearchPaths);
-  Label1 = make(0, "STATIC", "Project File:", SS_LEFT, 8, 188, 55, 13, idLabel1);
+  Label1 = make(0, "STATIC", "Project File:", SS_LEFTNOWORDWRAP, 8, 188, 55, 13, idLabel1);
   project = make(WS_EX_CLIENTEDGE, "EDIT", "", ES_AUTOHSCROLL | WS_TABSTOP, 72, 184, 473, 21, idProject);
   open = make(0, "BUTTON", "Browse", BS_PUSHBUTTON | WS_TABSTOP, 552, 184, 75, 25, idOpen);
   units = make(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "", TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | WS_TABSTOP,
@@ -225,7 +229,16 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_NOTIFY: {
       const auto* hdr = reinterpret_cast<const NMHDR*>(lParam);
-      if (hdr->hwndFrom == units && hdr->code == NM_CLICK) CallEventHandler([&] { unitsClick(units); });
+      if (hdr->hwndFrom == units && hdr->code == NM_CLICK) PostMessageA(Handle, kUnitsClickMessage, 0, 0);
+      return 0;
+    }
+    case kUnitsClickMessage:
+      CallEventHandler([&] { unitsClick(units); });
+      return 0;
+    case WM_NEXTDLGCTL: {
+      // Tab and Shift+Tab in a memo: the memo hands the move to its parent.
+      const HWND next = lParam ? reinterpret_cast<HWND>(wParam) : GetNextDlgTabItem(Handle, GetFocus(), wParam != 0);
+      if (next) SetFocus(next);
       return 0;
     }
     case WM_SYSCOMMAND:
