@@ -4,11 +4,14 @@
 
 #include "app/application.h"
 #include "app/unit1.h"
+#include "crash/kestrix.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   using namespace quorrin;
   Application.Initialize();
   Application.Title = "Quorrin";
+  // Exceptions escaping event handlers go to the crash-report library.
+  Application.SetExceptionHook(kestrix::EventHandlerExceptionHook, nullptr);
   static TForm1 form;
   Form1 = &form;
   form.Create(instance);

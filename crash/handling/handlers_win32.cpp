@@ -1,0 +1,328 @@
+// Handler and plug-in lists, firing the handlers (also in the main thread
+// through the library's message window), the exception time ring, the
+// emergency reserve, presentation and ending or restarting the program.
+#include <cstdio>
+#include <mutex>
+
+#include "crash/handling/handling_win32.h"
+#include "crash/settings_lists.h"
+
+namespace kestrix {
+namespace {
+
+struct THandlerEntry {
+  TExceptionHandler proc = nullptr;
+  TExceptionMethod method = nullptr;
+  void* self = nullptr;
+  uint8_t threadMode = tmAnyThread;
+  bool needsComplete = false;
+};
+
+std::vector<THandlerEntry> g_handlers[3];
+std::vector<TReportPlugin> g_plugins;
+std::mutex g_ringMutex;
+TExceptionTimeRing g_ring{};
+std::atomic<bool> g_mainRunningHandlers{false};
+std::atomic<DWORD> g_presentationLeftTo{0};
+
+void* g_reserve[8] = {};
+HWND g_window = nullptr;
+constexpr UINT kLibraryMessage = WM_APP + 0x4B58;
+constexpr LRESULT kAnswer = 777;
+
+struct TMainThreadRun {
+  uint8_t eventKind;
+  uint8_t action;
+  bool* handled;
+  TIKXException* exception;
+  bool preferredOnly;
+};
+
+std::vector<THandlerEntry> Snapshot(uint8_t kind) {
+  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
+  return kind < 3 ? g_handlers[kind] : std::vector<THandlerEntry>();
+}
+
+// One pass over the handlers of the given thread modes: methods first, then
+// procedures, until one sets handled. Exceptions of handlers are swallowed.
+void RunHandlers(const std::vector<THandlerEntry>& list, bool (*modeFilter)(uint8_t), uint8_t action, bool& handled,
+                 TIKXException* e) {
+  const bool main = GetCurrentThreadId() == MainThreadId();
+  if (main) g_mainRunningHandlers = true;
+  for (int pass = 0; pass < 2 && !handled; ++pass)
+    for (const THandlerEntry& h : list) {
+      if (handled) break;
+      if (!modeFilter(h.threadMode) || (pass == 0 ? !h.method : !h.proc)) continue;
+      try {
+        if (pass == 0)
+          h.method(h.self, static_cast<IKXException*>(e), action, handled);
+        else
+          h.proc(static_cast<IKXException*>(e), action, handled);
+      } catch (...) {
+      }
+    }
+  if (main) g_mainRunningHandlers = false;
+}
+
+bool AnyThread(uint8_t m) { return m == tmAnyThread; }
+bool MainModes(uint8_t m) { return m == tmMainThread || m == tmMainPreferred; }
+bool PreferredMode(uint8_t m) { return m == tmMainPreferred; }
+
+LRESULT CALLBACK LibraryWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg != kLibraryMessage) return DefWindowProcA(hwnd, msg, wp, lp);
+  if (wp == 0 && lp) {
+    auto* run = reinterpret_cast<TMainThreadRun*>(lp);
+    RunHandlers(Snapshot(run->eventKind), run->preferredOnly ? PreferredMode : MainModes, run->action,
+                *run->handled, run->exception);
+  }
+  return kAnswer;
+}
+
+}  // namespace
+
+TCriticalSectionLock& HandlerLock() {
+  static TCriticalSectionLock* lock = new TCriticalSectionLock;  // lives to the very end
+  return *lock;
+}
+
+void RegisterExceptionHandler(uint8_t kind, TExceptionHandler handler, uint8_t threadMode, bool needsComplete) {
+  if (kind > 2 || !handler) return;
+  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
+  g_handlers[kind].push_back({handler, nullptr, nullptr, threadMode, needsComplete});
+}
+
+void RegisterExceptionHandler(uint8_t kind, TExceptionMethod method, void* self, uint8_t threadMode,
+                              bool needsComplete) {
+  if (kind > 2 || !method) return;
+  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
+  g_handlers[kind].push_back({nullptr, method, self, threadMode, needsComplete});
+}
+
+void UnregisterExceptionHandler(uint8_t kind, TExceptionHandler handler) {
+  if (kind > 2) return;
+  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
+  auto& list = g_handlers[kind];
+  for (size_t i = 0; i < list.size(); ++i)
+    if (list[i].proc == handler) {
+      list.erase(list.begin() + i);
+      return;
+    }
+}
+
+void UnregisterExceptionHandler(uint8_t kind, TExceptionMethod method, void* self) {
+  if (kind > 2) return;
+  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
+  auto& list = g_handlers[kind];
+  for (size_t i = 0; i < list.size(); ++i)
+    if (list[i].method == method && list[i].self == self) {
+      list.erase(list.begin() + i);
+      return;
+    }
+}
+
+bool HiddenHandlersExist() { return !Snapshot(ekHidden).empty(); }
+
+bool CompleteHandlerExists() {
+  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
+  for (const auto& list : g_handlers)
+    for (const THandlerEntry& h : list)
+      if (h.needsComplete) return true;
+  return false;
+}
+
+void FireExceptionHandlers(HWND, uint8_t kind, uint8_t action, bool& handled, TIKXException* e) {
+  if (!e) return;
+  if (kind == ekAction && (action == acRestart || action == acClose) &&
+      (e->CriticalCallbackExists() || (CompleteHandlerExists() && e->CallHandlers())))
+    e->ReportText(true);
+  if (!e->CallHandlers()) return;
+  const std::vector<THandlerEntry> list = Snapshot(kind);
+  if (list.empty()) return;
+  RunHandlers(list, AnyThread, action, handled, e);
+  if (handled) return;
+  bool mainModes = false;
+  for (const THandlerEntry& h : list) mainModes |= MainModes(h.threadMode);
+  if (!mainModes) return;
+  bool reached = false;
+  if (g_window && e->ExceptionKind() != etFreeze && GetCurrentThreadId() != MainThreadId()) {
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutA(g_window, kLibraryMessage, 1, 0, SMTO_NORMAL, 1500, &answer) && answer == kAnswer) {
+      TMainThreadRun run{kind, action, &handled, e, false};
+      reached = SendMessageA(g_window, kLibraryMessage, 0, reinterpret_cast<LPARAM>(&run)) == kAnswer;
+    }
+  } else if (GetCurrentThreadId() == MainThreadId()) {
+    RunHandlers(list, MainModes, action, handled, e);
+    reached = true;
+  }
+  if (!reached) RunHandlers(list, PreferredMode, action, handled, e);
+}
+
+void RegisterReportPlugin(const std::string& name, const std::string& description, TPluginProcedure procedure,
+                          bool ownSection) {
+  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
+  g_plugins.push_back({name, description, procedure, ownSection});
+}
+
+void UnregisterReportPlugin(const std::string& name) {
+  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
+  for (size_t i = 0; i < g_plugins.size(); ++i)
+    if (g_plugins[i].name == name) {
+      g_plugins.erase(g_plugins.begin() + i);
+      return;
+    }
+}
+
+std::vector<TReportPlugin> PluginsFor(TIKXException* e, bool ownSection) {
+  std::vector<TReportPlugin> result;
+  const std::vector<std::string> names = ListItems(e->GetRawTextSetting("Plugins"));
+  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
+  for (const std::string& name : names)
+    for (const TReportPlugin& p : g_plugins)
+      if (SameText(p.name, name) && p.ownSection == ownSection && p.procedure) {
+        result.push_back(p);
+        break;
+      }
+  return result;
+}
+
+void ReportCompleted(TIKXException* e) {
+  if (e->HandlingPhase() != 3) return;
+  e->SetHandlingPhase(4);
+  bool handled = false;
+  FireExceptionHandlers(nullptr, ekException, 0, handled, e);
+}
+
+// --- time ring ---------------------------------------------------------------
+
+TExceptionTimeRing ExceptionTimes() {
+  std::lock_guard<std::mutex> lock(g_ringMutex);
+  return g_ring;
+}
+
+void SetExceptionTimes(const TExceptionTimeRing& ring) {
+  std::lock_guard<std::mutex> lock(g_ringMutex);
+  g_ring = ring;
+}
+
+bool AutoActionDue(int32_t n) {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  const uint64_t now = ((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) / 10000000;
+  return AutoActionDue(n, ExceptionTimes(), now);
+}
+
+// --- emergency reserve --------------------------------------------------------
+
+void ReserveEmergencyMemory() {
+  for (int i = 0; i < 8; ++i)
+    if (!g_reserve[i])
+      g_reserve[i] = i < 4 ? VirtualAlloc(nullptr, 4 << 20, MEM_RESERVE, PAGE_NOACCESS)
+                           : VirtualAlloc(nullptr, 512 << 10, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
+}
+
+void ReleaseEmergencyMemory() {
+  for (void*& block : g_reserve)
+    if (block) {
+      VirtualFree(block, 0, MEM_RELEASE);
+      block = nullptr;
+    }
+}
+
+// --- message window ------------------------------------------------------------
+
+bool CreateLibraryWindow() {
+  if (g_window) return true;
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = LibraryWindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "TKestrixMessageWindow";
+  RegisterClassA(&wc);
+  g_window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  return g_window != nullptr;
+}
+
+void DestroyLibraryWindow() {
+  if (g_window && GetCurrentThreadId() == GetWindowThreadProcessId(g_window, nullptr)) DestroyWindow(g_window);
+  g_window = nullptr;
+}
+
+// --- presentation --------------------------------------------------------------
+
+void ShowException(TIKXException* e) {
+  const std::string raw = e->GetRawTextSetting(e->ExceptionKind() == etFreeze ? "FrozenMsg" : "ExceptMsg");
+  const std::string message = e->ExpandText(raw, e->ExceptionMessageText());
+  if (ConsoleMode()) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    std::string text = message + "\r\n";
+    if (e->AutoShowBugRep() || e->ShowBtnVis()) {
+      e->SetPlWaitBoxOff();
+      text += "\r\n" + e->ReportText(true) + "\r\n";
+    }
+    DWORD written = 0;
+    if (out && out != INVALID_HANDLE_VALUE) WriteFile(out, text.data(), text.size(), &written, nullptr);
+    return;
+  }
+  switch (e->DisplayMode()) {
+    case 4:
+      return;
+    case 0:
+    case 1:
+      // The exception dialog is not part of the library yet: an exception
+      // from an event handler is shown by the program's own message box
+      // once the handling is over; others get the message box below.
+      if (e->Source() == esEventHandler) {
+        g_presentationLeftTo = e->FaultingThreadId();
+        return;
+      }
+      [[fallthrough]];
+    default: {
+      MessageBeep(MB_ICONHAND);
+      const std::string text = message + "\r\n\r\n" + e->ExceptionMessageText();
+      MessageBoxA(nullptr, text.c_str(), e->TitleBar().c_str(), MB_OK | MB_ICONERROR | MB_TOPMOST);
+      return;
+    }
+  }
+}
+
+bool TakePresentationLeft(DWORD threadId) {
+  DWORD expected = threadId;
+  return threadId != 0 && g_presentationLeftTo.compare_exchange_strong(expected, 0);
+}
+
+// --- ending ----------------------------------------------------------------------
+
+void EndProgram() { TerminateProcess(GetCurrentProcess(), 1); for (;;) Sleep(INFINITE); }
+
+void RestartProgram() {
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::string command = GetCommandLineA();
+  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+    char name[64];
+    std::snprintf(name, sizeof name, "KestrixRestart$%lx", pi.dwProcessId);
+    SECURITY_DESCRIPTOR sd;
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
+    SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
+    HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 88, name);
+    if (map) {
+      if (auto* block = static_cast<uint32_t*>(MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, 88))) {
+        HANDLE dup = nullptr;
+        DuplicateHandle(GetCurrentProcess(), map, pi.hProcess, &dup, 0, FALSE, DUPLICATE_SAME_ACCESS);
+        block[0] = GetCurrentProcessId();
+        block[1] = reinterpret_cast<uint32_t>(dup);
+        const TExceptionTimeRing ring = ExceptionTimes();
+        memcpy(block + 2, ring.data(), 80);
+        UnmapViewOfFile(block);
+      }
+    }
+    ResumeThread(pi.hThread);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  TerminateProcess(GetCurrentProcess(), 2);
+  for (;;) Sleep(INFINITE);
+}
+
+}  // namespace kestrix

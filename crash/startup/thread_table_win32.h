@@ -1,0 +1,42 @@
+// The per-process thread registry "KestrixThreadNameBuf$<pid>": names,
+// classes and creators of threads, shared by every copy of the library in
+// the process through named shared memory.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrix {
+
+// Opens or creates the registry; newly created, it registers the calling
+// thread as "main thread". False when it cannot be had.
+bool OpenThreadTable();
+// Lowers the user count; the last user unregisters the calling thread and
+// closes the registry.
+void CloseThreadTable();
+bool ThreadTableOpen();
+
+// Registers or updates a thread; with an empty name and no class, creator
+// or handle it unregisters the thread.
+void RecordThreadInfo(DWORD threadId, HANDLE threadHandle, const std::string& name, DWORD creatorThreadId,
+                      uint32_t creatorAddress, const std::string& className);
+void UnregisterThread(DWORD threadId);
+void AssignThreadName(DWORD threadId, const std::string& name);
+
+struct TThreadInfo {
+  bool registered = false;
+  std::string name;
+  std::string className;
+  uint32_t creatorAddress = 0;
+  DWORD creatorThreadId = 0;
+};
+// False when the registry could not be locked within waitMs.
+bool LookupThread(DWORD threadId, TThreadInfo& info, DWORD waitMs = 50);
+
+// Ids of all threads of the current process, in the order the system lists them.
+std::vector<DWORD> ThreadIds();
+
+}  // namespace kestrix

@@ -1,0 +1,62 @@
+// The bug report file's path rules and the PE checksum.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "crash/report/bug_report_path.h"
+#include "crash/report/pe_checksum.h"
+
+namespace kestrix {
+namespace {
+
+TEST(BugReportPath, PlaceholdersAndRelativePaths) {
+  EXPECT_EQ(BugReportFilePath("bugreport.txt", "C:\\app\\", "quorrin", "quorrin"), "C:\\app\\bugreport.txt");
+  EXPECT_EQ(BugReportFilePath("%APPNAME%-%modname%.txt", "C:\\app\\", "quorrin", "lib"), "C:\\app\\quorrin-lib.txt");
+  EXPECT_EQ(BugReportFilePath("D:\\logs\\r.txt", "C:\\app\\", "a", "b"), "D:\\logs\\r.txt");
+  EXPECT_EQ(BugReportFilePath("\\\\srv\\share\\r.txt", "C:\\app\\", "a", "b"), "\\\\srv\\share\\r.txt");
+  EXPECT_EQ(BugReportFilePath("\\r", "C:\\app\\", "a", "b"), "C:\\app\\\\r") << "shorter than 3: relative";
+  EXPECT_EQ(BugReportFilePath("logs\\%appname%.txt", "C:\\app\\", "x", "y"), "C:\\app\\logs\\x.txt");
+}
+
+TEST(BugReportPath, FoldersFromTheTopDown) {
+  EXPECT_EQ(FoldersToCreate("C:\\a\\b\\f.txt"), (std::vector<std::string>{"C:\\a", "C:\\a\\b"}));
+  EXPECT_EQ(FoldersToCreate("C:\\f.txt"), std::vector<std::string>{});
+  EXPECT_EQ(FoldersToCreate("\\\\srv\\share\\d\\f.txt"), std::vector<std::string>{"\\\\srv\\share\\d"});
+  EXPECT_EQ(FoldersToCreate("\\x\\f.txt"), std::vector<std::string>{"\\x"});
+}
+
+std::vector<uint8_t> TinyImage(size_t size) {
+  std::vector<uint8_t> image(size, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  image[0x3C] = 0x40;
+  image[0x40] = 'P';
+  image[0x41] = 'E';
+  for (size_t i = 0x100; i < size; ++i) image[i] = static_cast<uint8_t>(i * 7);
+  return image;
+}
+
+TEST(PeChecksum, HeaderFieldAndSum) {
+  std::vector<uint8_t> image = TinyImage(0x201);
+  const size_t offset = PeChecksumOffset(image.data(), image.size());
+  EXPECT_EQ(offset, 0x40u + 24 + 64);
+  // Independent sum: 16-bit words with end-around carry, field skipped.
+  uint32_t sum = 0;
+  for (size_t i = 0; i < image.size(); i += 2) {
+    if (i >= offset && i < offset + 4) continue;
+    sum += image[i] | (i + 1 < image.size() ? image[i + 1] << 8 : 0);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  EXPECT_EQ(PeChecksum(image.data(), image.size(), offset), sum + image.size());
+  // The stored value does not take part; any other byte does.
+  const uint32_t before = PeChecksum(image.data(), image.size(), offset);
+  image[offset] = 0xAB;
+  EXPECT_EQ(PeChecksum(image.data(), image.size(), offset), before);
+  image[0x180] ^= 1;
+  EXPECT_NE(PeChecksum(image.data(), image.size(), offset), before);
+  std::vector<uint8_t> notPe(0x200, 0);
+  EXPECT_EQ(PeChecksumOffset(notPe.data(), notPe.size()), 0u);
+}
+
+}  // namespace
+}  // namespace kestrix

@@ -1,0 +1,197 @@
+// The crash lab: crashes in named ways under the crash-report library, for
+// the scenario tests and the benchmark.
+//
+//   crashlab <scenario> [--click] [--thread] [--report <file>] [--limit <bytes>]
+//            [--show <mode>] [--threads <n>] [--times]
+//
+// Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
+// sys-av, sys-code, name-thread, at-exit, none. --click raises inside a window's click
+// handler (the program goes on), --thread in a thread of its own; without
+// either the exception leaves the main program.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "crash/handling/handling_win32.h"
+#include "crash/kestrix.h"
+
+namespace {
+
+class ELabError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+class ELabFiltered : public ELabError {
+ public:
+  using ELabError::ELabError;
+};
+
+std::string g_scenario;
+LARGE_INTEGER g_raisedAt{};
+
+void MarkRaise() { QueryPerformanceCounter(&g_raisedAt); }
+
+__attribute__((noinline)) int ReadViolation() {
+  volatile int* p = reinterpret_cast<int*>(0x10);
+  MarkRaise();
+  return *p;
+}
+
+__attribute__((noinline)) void WriteViolation() {
+  volatile int* p = reinterpret_cast<int*>(0x24);
+  MarkRaise();
+  *p = 5;
+}
+
+__attribute__((noinline)) int DivideByZero() {
+  volatile int zero = 0;
+  MarkRaise();
+  return 100 / zero;
+}
+
+__attribute__((noinline)) void ThrowLabError() {
+  MarkRaise();
+  throw ELabError("Lab error raised on purpose!");
+}
+
+// A handler that fails and a plug-in section that faults: the library
+// swallows both and still writes the report.
+void FailingHandler(kestrix::IKXException*, uint8_t, bool&) { throw std::runtime_error("handler failure"); }
+std::string FaultingPlugin(kestrix::IKXException*) {
+  volatile int* p = nullptr;
+  return std::to_string(*p);
+}
+
+__attribute__((noinline)) void Raise(const std::string& s) {
+  if (s == "av-read") {
+    std::printf("%d\n", ReadViolation());
+  } else if (s == "av-write") {
+    WriteViolation();
+  } else if (s == "div-zero") {
+    std::printf("%d\n", DivideByZero());
+  } else if (s == "cpp") {
+    ThrowLabError();
+  } else if (s == "abort") {
+    throw kestrix::EAbort();
+  } else if (s == "filtered") {
+    throw ELabFiltered("Filtered lab error");
+  } else if (s == "nested") {
+    kestrix::RegisterExceptionHandler(kestrix::ekException, FailingHandler, kestrix::tmAnyThread, false);
+    kestrix::RegisterReportPlugin("labplugin", "faults", FaultingPlugin, true);
+    ThrowLabError();
+  } else if (s == "sys-av") {
+    // A fault in a system library: no C++ exception, the unhandled-exception
+    // filter reports it.
+    using Copy = void* (*)(void*, const void*, size_t);
+    auto copy = reinterpret_cast<Copy>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "memcpy")));
+    char buffer[16];
+    MarkRaise();
+    copy(buffer, reinterpret_cast<const void*>(0x30), sizeof buffer);
+  } else if (s == "sys-code") {
+    MarkRaise();
+    RaiseException(0xE0001234, 0, 0, nullptr);
+  } else if (s == "name-thread") {
+    // The thread-naming request as debuggers know it.
+    const char* name = "lab worker";
+    ULONG_PTR info[4] = {0x1000, reinterpret_cast<ULONG_PTR>(name), static_cast<ULONG_PTR>(-1), 0};
+    RaiseException(0x406D1388, 0, 4, info);
+    ThrowLabError();
+  }
+}
+
+// The window's event boundary, as a GUI framework has it.
+LRESULT CALLBACK LabWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_COMMAND && HIWORD(wp) == BN_CLICKED) {
+    try {
+      Raise(g_scenario);
+    } catch (...) {
+      if (!kestrix::HandleEventHandlerException(std::current_exception())) std::puts("not reported");
+    }
+    return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+void ClickScenario() {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = LabWindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "TCrashLabForm";
+  RegisterClassA(&wc);
+  HWND form = CreateWindowExA(0, wc.lpszClassName, "Crash lab", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                              nullptr, wc.hInstance, nullptr);
+  HWND button = CreateWindowExA(0, "BUTTON", "crash", WS_CHILD | WS_VISIBLE, 0, 0, 80, 24, form,
+                                reinterpret_cast<HMENU>(1), wc.hInstance, nullptr);
+  SendMessageA(form, WM_COMMAND, MAKEWPARAM(1, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  DestroyWindow(form);
+}
+
+struct ThrowsAtExit {
+  bool armed = false;
+  ~ThrowsAtExit() noexcept(false) {
+    if (armed) throw ELabError("Error at exit");
+  }
+};
+ThrowsAtExit g_atExit;
+
+void Idle(HANDLE stop) { WaitForSingleObject(stop, INFINITE); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs("usage: crashlab <scenario> [options]\n", stderr);
+    return 2;
+  }
+  g_scenario = argv[1];
+  bool click = false, inThread = false, times = false;
+  int threads = 0;
+  kestrix::KXPtr<kestrix::IKXSettings> settings = kestrix::MainSettings();
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool more = i + 1 < argc;
+    if (a == "--click") click = true;
+    else if (a == "--thread") inThread = true;
+    else if (a == "--times") times = true;
+    else if (a == "--threads" && more) threads = std::atoi(argv[++i]);
+    else if (a == "--report" && more && settings) settings->SetBugRepFile(argv[++i]);
+    else if (a == "--limit" && more && settings) settings->SetBugRepFileSize(std::atoi(argv[++i]));
+    else if (a == "--show" && more && settings) settings->SetGnShowCfg(std::atoi(argv[++i]));
+  }
+  HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<std::thread> idle;
+  for (int i = 0; i < threads; ++i) idle.emplace_back(Idle, stop);
+
+  if (g_scenario == "at-exit") {
+    g_atExit.armed = true;
+    std::puts("leaving main");
+    std::fflush(stdout);
+    return 0;
+  }
+  if (click) {
+    ClickScenario();
+  } else if (inThread) {
+    std::thread t([] { Raise(g_scenario); });
+    t.join();
+  } else {
+    Raise(g_scenario);
+  }
+  if (times) {
+    LARGE_INTEGER now, freq;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&freq);
+    std::printf("handled in %.3f ms\n", (now.QuadPart - g_raisedAt.QuadPart) * 1000.0 / freq.QuadPart);
+  }
+  SetEvent(stop);
+  for (auto& t : idle) t.join();
+  std::puts("continued");
+  std::fflush(stdout);
+  return 0;
+}

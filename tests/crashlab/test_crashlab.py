@@ -1,0 +1,276 @@
+#!/usr/bin/env python3
+"""The crash lab under Wine: each way of crashing leaves the right bug report."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+LAB = None  # crashlab.exe
+CLOSER = None  # box_closer.exe
+
+HEADER_ORDER = [
+    "date/time", "computer name", "wts client name", "user name", "registered owner", "operating system",
+    "system language", "system up time", "program up time", "processor", "processors", "physical memory",
+    "free disk space", "display mode", "process id", "allocated memory", "command line", "executable",
+    "current module", "exec. date/time", "module date/time", "version", "compiled with", "Kestrix version",
+    "callstack crc", "count", "exception number", "exception class", "exception message",
+]
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def run(*args, timeout=120):
+    env = dict(os.environ, WINEDEBUG="-all")
+    proc = subprocess.run(["wine", LAB, *args], env=env, capture_output=True, timeout=timeout)
+    return proc.returncode, proc.stdout.replace(b"\r\n", b"\n").decode("latin-1")
+
+
+def reports(path):
+    """The reports of a bug report file: (header dict, header names, sections)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data.endswith(b"\r\n\r\n"), "every report ends with two line breaks"
+    text = data.decode("latin-1")
+    out = []
+    for chunk in re.split(r"\r\n\r\n(?=date/time)", text.rstrip("\r\n")):
+        blocks = chunk.split("\r\n\r\n")
+        names, header = [], {}
+        for line in blocks[0].split("\r\n"):
+            name, _, value = line.partition(": ")
+            names.append(name.rstrip())
+            header[name.rstrip()] = value
+        sections = []
+        for block in blocks[1:]:
+            lines = block.split("\r\n")
+            sections.append((lines[0], lines[1:]))
+        out.append((header, names, sections, blocks[0]))
+    return out
+
+
+class CrashLabTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.file = os.path.join(self.tmp.name, "reports", "bugreport.txt")
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def crash(self, *args, expect_rc=None):
+        rc, out = run(*args, "--report", winpath(self.file))
+        if expect_rc is not None:
+            self.assertEqual(rc, expect_rc, out)
+        return rc, out
+
+    def only_report(self):
+        found = reports(self.file)
+        self.assertEqual(len(found), 1)
+        return found[0]
+
+    def check_layout(self, header, names, sections, raw):
+        # Items in their order, each once; colons aligned after the longest name.
+        positions = [HEADER_ORDER.index(n) for n in names]
+        self.assertEqual(positions, sorted(positions), names)
+        width = max(len(n) for n in names)
+        for line in raw.split("\r\n"):
+            self.assertEqual(line[width:width + 2], ": ", line)
+        for item in ("date/time", "computer name", "process id", "executable", "compiled with",
+                     "Kestrix version", "callstack crc", "exception number"):
+            self.assertIn(item, header)
+        self.assertEqual(header["executable"], "crashlab.exe")
+        self.assertEqual(header["Kestrix version"], "3.0e")
+        self.assertRegex(header["date/time"], r"^\d{4}-\d\d-\d\d, \d\d:\d\d:\d\d, \d+ms$")
+        self.assertRegex(header["process id"], r"^\$[0-9a-f]+$")
+        self.assertRegex(header["callstack crc"], r"^\$[0-9a-f]{8}, \$[0-9a-f]{8}, \$[0-9a-f]{8}$")
+        for title, lines in sections:
+            self.assertTrue(title.endswith(":") or ":" in title, title)
+            for line in lines:
+                self.assertNotEqual(line, "", "blank lines only separate sections")
+                self.assertEqual(line, line.rstrip(), "no trailing blanks")
+
+    def check_cpu_sections(self, sections, eip):
+        titles = [t for t, _ in sections]
+        self.assertEqual(titles[-2:], ["cpu registers:", "stack dump:"])
+        regs = dict(sections[-2][1][i].split(" = ") for i in range(9))
+        self.assertEqual([l[:3] for l in sections[-2][1]], ["eax", "ebx", "ecx", "edx", "esi", "edi", "eip", "esp", "ebp"])
+        for value in regs.values():
+            self.assertRegex(value, r"^[0-9a-f]{8}$")
+        self.assertEqual(int(regs["eip"], 16), eip)
+        dump = sections[-1][1]
+        self.assertTrue(1 <= len(dump) <= 20)
+        self.assertEqual(dump[0][:8], regs["esp"])
+        for i, line in enumerate(dump):
+            self.assertEqual(int(line[:8], 16), int(regs["esp"], 16) + 16 * i)
+            full = re.fullmatch(r"[0-9a-f]{8}  ((?:[0-9a-f]{2} ){8})- ((?:[0-9a-f]{2} ){8}) (.{16})", line)
+            if full:
+                raw = bytes.fromhex((full.group(1) + full.group(2)).replace(" ", ""))
+                view = "".join(chr(b) if 33 <= b <= 126 else "." for b in raw)
+                self.assertEqual(full.group(3), view)
+
+    def test_access_violations_read_and_write(self):
+        for scenario, kind, target in (("av-read", "Read", "$10"), ("av-write", "Write", "$24")):
+            with self.subTest(scenario):
+                if os.path.exists(self.file):
+                    os.remove(self.file)
+                rc, out = self.crash(scenario, "--click", expect_rc=0)
+                self.assertIn("continued", out, "the program goes on after a continuable exception")
+                header, names, sections, raw = self.only_report()
+                self.check_layout(header, names, sections, raw)
+                self.assertEqual(header["exception class"], "EAccessViolation")
+                m = re.fullmatch(r"Access violation at address \$([0-9a-f]+) in module 'crashlab\.exe'\. "
+                                 + kind + r" of address " + re.escape(target) + r"\.", header["exception message"])
+                self.assertTrue(m, header["exception message"])
+                self.assertTrue(sections[0][0].startswith("main thread ($"), sections[0][0])
+                top = sections[0][1][0]
+                self.assertEqual(int(top[:8], 16), int(m.group(1), 16), "the top line is the fault's address")
+                self.assertIn("ReadViolation" if kind == "Read" else "WriteViolation", top)
+                self.assertTrue(any("LabWindowProc" in l for l in sections[0][1]))
+                self.check_cpu_sections(sections, int(m.group(1), 16))
+
+    def test_division_by_zero_unhandled_ends_the_program(self):
+        rc, out = self.crash("div-zero")
+        self.assertEqual(rc, 1, "an exception that cannot continue closes the program")
+        self.assertNotIn("continued", out)
+        header, names, sections, raw = self.only_report()
+        self.check_layout(header, names, sections, raw)
+        self.assertEqual(header["exception class"], "EDivByZero")
+        self.assertEqual(header["exception message"], "Division by zero.")
+        self.assertIn("DivideByZero", sections[0][1][0])
+        self.assertTrue(any(" main" in l for l in sections[0][1]))
+
+    def test_system_exceptions_without_objects(self):
+        rc, out = self.crash("sys-av")
+        self.assertEqual(rc, 1)
+        header, names, sections, raw = self.only_report()
+        self.check_layout(header, names, sections, raw)
+        self.assertEqual(header["exception class"], "KxException")
+        self.assertRegex(header["exception message"],
+                         r"^Access violation at address \$[0-9a-f]+ in module 'msvcrt\.dll'\. Read of address \$30\.$")
+        self.assertIn("cpu registers:", [t for t, _ in sections])
+        os.remove(self.file)
+        rc, out = self.crash("sys-code")
+        self.assertEqual(rc, 1)
+        header, names, sections, raw = self.only_report()
+        self.assertEqual(header["exception message"], "External exception e0001234.")
+
+    def test_cpp_exception_in_click_handler(self):
+        self.crash("cpp", "--click", "--threads", "3", expect_rc=0)
+        header, names, sections, raw = self.only_report()
+        self.check_layout(header, names, sections, raw)
+        self.assertEqual(header["exception class"], "ELabError")
+        self.assertEqual(header["exception message"], "Lab error raised on purpose.")
+        self.assertIn("command line", header)
+        # The throw site is the top line; without a CPU context there are no
+        # register or stack-dump sections.
+        self.assertIn("ThrowLabError", sections[0][1][0])
+        titles = [t for t, _ in sections]
+        self.assertNotIn("cpu registers:", titles)
+        self.assertEqual(len([t for t in titles if t.startswith("thread $")]), 3, titles)
+        self.assertFalse(any(t.startswith("-") for t in titles), "the library's own threads are not listed")
+
+    def test_exception_in_thread_ends_only_the_thread(self):
+        self.crash("cpp", "--thread", expect_rc=0)
+        header, names, sections, raw = self.only_report()
+        self.assertEqual(header["exception class"], "ELabError")
+        self.assertRegex(sections[0][0], r"^thread \$[0-9a-f]+:")
+        self.assertTrue(sections[1][0].startswith("main thread ($"))
+
+    def test_silent_and_filtered_exceptions_leave_no_report(self):
+        for scenario in ("abort", "filtered"):
+            with self.subTest(scenario):
+                rc, out = self.crash(scenario, "--click", expect_rc=0)
+                self.assertIn("continued", out)
+                self.assertFalse(os.path.exists(self.file))
+
+    def test_nested_failures_during_handling(self):
+        self.crash("nested", "--click", expect_rc=0)
+        header, names, sections, raw = self.only_report()
+        self.assertEqual(header["exception class"], "ELabError")
+        titles = [t for t, _ in sections]
+        self.assertIn("labplugin:", titles)
+        self.assertEqual(dict(sections)["labplugin:"], [">> internal error in plugin"])
+        self.assertLess(titles.index("labplugin:"), len(titles))
+
+    def test_console_program_prints_the_message(self):
+        rc, out = self.crash("cpp", "--click", "--show", "0", expect_rc=0)
+        self.assertEqual(out.splitlines()[0], "An error occurred in the application.")
+        self.assertIn("continued", out)
+        self.assertEqual(len(reports(self.file)), 1, "the report is saved as well")
+
+    def test_thread_name_request(self):
+        self.crash("name-thread", "--click", expect_rc=0)
+        header, names, sections, raw = self.only_report()
+        self.assertTrue(sections[0][0].startswith("lab worker ($"), sections[0][0])
+
+    def test_error_at_exit(self):
+        rc, out = self.crash("at-exit")
+        self.assertIn("leaving main", out)
+        self.assertEqual(rc, 1)
+        header, names, sections, raw = self.only_report()
+        self.assertEqual(header["exception class"], "ELabError")
+        self.assertEqual(header["exception message"], "Error at exit.")
+
+    def test_same_crash_twice_is_counted(self):
+        self.crash("cpp", "--click", expect_rc=0)
+        first = self.only_report()
+        self.crash("cpp", "--click", expect_rc=0)
+        header, names, sections, raw = self.only_report()
+        self.assertEqual(header["count"], "2")
+        self.assertEqual(names[names.index("callstack crc") + 1], "count")
+        self.assertEqual(header["callstack crc"][:20], first[0]["callstack crc"][:20])
+        self.assertEqual(header["exception number"], "1")
+        self.crash("av-read", "--click", expect_rc=0)
+        self.assertEqual(len(reports(self.file)), 2, "another crash is a report of its own")
+
+    def test_file_is_trimmed_to_its_limit(self):
+        os.makedirs(os.path.dirname(self.file))
+        old = b"".join(b"date/time        : 2020-01-01, 00:00:%02d, 1ms\r\nexecutable       : old.exe\r\n" % i
+                       + b"callstack crc    : $00000000, $00000000, $%08x\r\n\r\n" % i + b"x" * 900 + b"\r\n\r\n"
+                       for i in range(20))
+        with open(self.file, "wb") as f:
+            f.write(old)
+        limit = 12000
+        self.crash("cpp", "--click", "--limit", str(limit), expect_rc=0)
+        with open(self.file, "rb") as f:
+            data = f.read()
+        self.assertTrue(data.startswith(b"date/time"), "cut at a report boundary")
+        kept = data[:data.index(b"date/time        : 2026") if b": 2026" in data else len(data)]
+        newest = reports(self.file)[-1][0]
+        self.assertEqual(newest["exception class"], "ELabError")
+        self.assertLess(len(data) - len(data[data.rindex(b"\r\n\r\ndate/time") + 4:]), limit * 3 // 4)
+        self.assertTrue(old.endswith(data[:len(data) - len(data[data.rindex(b"\r\n\r\ndate/time") + 4:])]),
+                        "the kept reports are the newest old ones, unchanged")
+        del kept
+
+    def test_modified_copy_shows_bit_fault_and_exits_zero(self):
+        copy = os.path.join(self.tmp.name, "broken.exe")
+        shutil.copy(LAB, copy)
+        with open(copy, "r+b") as f:
+            f.seek(0x1000)
+            b = f.read(1)
+            f.seek(0x1000)
+            f.write(bytes([b[0] ^ 0xFF]))
+        env = dict(os.environ, WINEDEBUG="-all")
+        closer = subprocess.Popen(["wine", CLOSER, "30"], env=env, stdout=subprocess.PIPE)
+        proc = subprocess.run(["wine", copy, "cpp", "--click"], env=env, capture_output=True, timeout=120)
+        text = closer.communicate(timeout=60)[0].decode("latin-1").strip()
+        self.assertEqual(text, 'The file "broken.exe" seems to be corrupt!')
+        self.assertEqual(proc.returncode, 0)
+        self.assertNotIn(b"continued", proc.stdout)
+
+    def test_unmodified_program_passes_its_checksum(self):
+        rc, out = self.crash("none", expect_rc=0)
+        self.assertIn("continued", out)
+        with open(LAB, "rb") as f:
+            data = f.read()
+        pe = int.from_bytes(data[0x3C:0x40], "little")
+        self.assertNotEqual(int.from_bytes(data[pe + 88:pe + 92], "little"), 0, "the build wrote a checksum")
+
+
+if __name__ == "__main__":
+    LAB, CLOSER = sys.argv[1], sys.argv[2]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
