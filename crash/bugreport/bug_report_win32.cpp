@@ -154,7 +154,8 @@ void TIKXException::PrepareHeader() {
   add("program up time", ProgramUpTimeText);
   const int processors = ProcessorCount();
   if (processors <= 1) {
-    add("processor", ProcessorNameText);
+    const std::string name = ProcessorNameText();
+    if (!name.empty()) add("processor", [&] { return name; });
   } else {
     add("processors", [&] { return std::to_string(processors) + "x " + ProcessorNameText(); });
   }
@@ -169,17 +170,28 @@ void TIKXException::PrepareHeader() {
   const bool moduleItem = own && own != exe;
   add(moduleItem ? "module date/time" : "exec. date/time",
       [&] { return FileDateTimeText(moduleItem ? ownPath : exePath); });
-  add("version", [&] {
-    if (GetFileAttributesA(ownPath.c_str()) == INVALID_FILE_ATTRIBUTES) return std::string();
-    std::string text = VersionText();
-    if (!text.empty()) return text;
+  // "version": only when the module's file exists and a version is known.
+  std::string version = VersionText();
+  if (version.empty()) {
     uint32_t ms = 0, ls = 0;
-    if (!ModuleFileVersion(own ? own : exe, ms, ls) || (ms == 0 && ls == 0)) return std::string();
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF);
-    return std::string(buf);
-  });
-  add("bde version", [] { return std::string(); });  // the database engine is never loaded here
+    if (ModuleFileVersion(own ? own : exe, ms, ls) && (ms != 0 || ls != 0)) {
+      char buf[48];
+      std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF);
+      version = buf;
+    }
+  }
+  if (!version.empty() && GetFileAttributesA(ownPath.c_str()) != INVALID_FILE_ATTRIBUTES)
+    add("version", [&] { return version; });
+  // "bde version" belongs to programs that load the database engine
+  // (idapi32.dll); it is looked for like any module's file version.
+  if (HMODULE bde = GetModuleHandleA("idapi32.dll"))
+    add("bde version", [&] {
+      uint32_t ms = 0, ls = 0;
+      if (!ModuleFileVersion(bde, ms, ls) || (ms == 0 && ls == 0)) return std::string();
+      char buf[48];
+      std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF);
+      return std::string(buf);
+    });
   add("compiled with", CompilerText);
   add("Kestrix version", [] { return std::string("3.0e"); });
   for (const TReportPlugin& plugin : PluginsFor(this, false))
@@ -275,6 +287,12 @@ std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32
     if (count > 0 && t.address) frames[0] = t.address;
   } else if (t.crashed) {
     count = WalkFrameChain(t.address, t.ebp, frames, TCapturedStack::kMaxFrames);
+  } else if (t.id == GetCurrentThreadId()) {
+    // The reporting thread itself (a process trace): its own chain.
+    auto* frame = static_cast<uint32_t*>(__builtin_frame_address(0));
+    t.address = reinterpret_cast<uint32_t>(__builtin_return_address(0));
+    t.haveContext = true;
+    count = WalkFrameChain(t.address, frame[0], frames, TCapturedStack::kMaxFrames);
   } else if (HANDLE h = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE,
                                    t.id)) {
     // Nothing that allocates runs while the thread is held.
