@@ -3,6 +3,7 @@
 //
 //   crashlab <scenario> [--click] [--thread] [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
+//            [--auto-restart <n>] [--restart-mark <file>]
 //
 // Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
 // sys-av, sys-code, name-thread, at-exit, none. --click raises inside a window's click
@@ -152,6 +153,7 @@ int main(int argc, char** argv) {
   }
   g_scenario = argv[1];
   bool click = false, inThread = false, times = false;
+  std::string restartMark = "restarted.txt";
   int threads = 0;
   kestrix::KXPtr<kestrix::IKXSettings> settings = kestrix::MainSettings();
   for (int i = 2; i < argc; ++i) {
@@ -164,6 +166,20 @@ int main(int argc, char** argv) {
     else if (a == "--report" && more && settings) settings->SetBugRepFile(argv[++i]);
     else if (a == "--limit" && more && settings) settings->SetBugRepFileSize(std::atoi(argv[++i]));
     else if (a == "--show" && more && settings) settings->SetGnShowCfg(std::atoi(argv[++i]));
+    else if (a == "--auto-restart" && more && settings) settings->SetAutoRestart(std::atoi(argv[++i]));
+    else if (a == "--restart-mark" && more) restartMark = argv[++i];
+  }
+  // Started again by an automatic restart: the exception history came
+  // along; say so and end.
+  const kestrix::TExceptionTimeRing ring = kestrix::ExceptionTimes();
+  if (ring[0] != 0) {
+    int count = 0;
+    for (uint64_t t : ring) count += t != 0;
+    if (FILE* f = std::fopen(restartMark.c_str(), "w")) {
+      std::fprintf(f, "restarted after %d exception(s)\n", count);
+      std::fclose(f);
+    }
+    return 0;
   }
   HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::vector<std::thread> idle;

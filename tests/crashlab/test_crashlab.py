@@ -6,6 +6,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 LAB = None  # crashlab.exe
@@ -200,6 +201,18 @@ class CrashLabTest(unittest.TestCase):
         self.assertEqual(out.splitlines()[0], "An error occurred in the application.")
         self.assertIn("continued", out)
         self.assertEqual(len(reports(self.file)), 1, "the report is saved as well")
+
+    def test_automatic_restart_carries_the_exception_history(self):
+        mark = os.path.join(self.tmp.name, "restarted.txt")
+        rc, out = self.crash("cpp", "--click", "--auto-restart", "1", "--restart-mark", winpath(mark))
+        self.assertEqual(rc, 2, "a restarting program ends with exit code 2")
+        self.assertEqual(len(reports(self.file)), 1, "saved before the restart")
+        for _ in range(200):
+            if os.path.exists(mark) and os.path.getsize(mark) > 0:
+                break
+            time.sleep(0.1)
+        with open(mark) as f:
+            self.assertEqual(f.read().strip(), "restarted after 1 exception(s)")
 
     def test_thread_name_request(self):
         self.crash("name-thread", "--click", expect_rc=0)
