@@ -198,6 +198,7 @@ void TIKXException::PrepareHeader() {
     add(plugin.name.c_str(), [&] { return plugin.procedure(static_cast<IKXException*>(this)); });
   header_->SetInsertionIndex(collected - 1);
   header_->Add("callstack crc", kCalculatedSoon);
+  if (exceptionNumber_ == 0) exceptionNumber_ = NextExceptionNumber();  // a hidden one that is reported
   header_->Add("exception number", std::to_string(exceptionNumber_));
   if (c_.type != etFreeze) header_->Add("exception class", ExceptionClassName());
   const std::string message = ExceptionMessageText();

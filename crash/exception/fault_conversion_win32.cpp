@@ -16,6 +16,7 @@ constexpr DWORD kThreadNameCode = 0x406D1388;
 
 PVOID g_handler = nullptr;
 std::atomic<TThreadNameSink> g_nameSink{nullptr};
+std::atomic<TRaiseHook> g_raiseHook{nullptr};
 std::mutex g_modulesMutex;
 std::vector<HMODULE> g_modules;
 
@@ -214,6 +215,7 @@ void AddFaultConvertingModule(HMODULE module) {
 }
 
 void SetThreadNameSink(TThreadNameSink sink) { g_nameSink = sink; }
+void SetRaiseHook(TRaiseHook hook) { g_raiseHook = hook; }
 
 const TRaiseRecord* FindRaiseRecord(const void* object, const std::type_info* type) {
   if (!t_raise.object) return nullptr;
@@ -235,5 +237,6 @@ extern "C" [[noreturn]] __attribute__((noinline)) void __wrap___cxa_throw(void* 
   auto* frame = static_cast<uint32_t*>(__builtin_frame_address(0));
   kestrix::CaptureStack(reinterpret_cast<uint32_t>(__builtin_return_address(0)), reinterpret_cast<uint32_t>(frame + 2),
                         frame[0], r.stack, false);
+  if (kestrix::TRaiseHook hook = kestrix::g_raiseHook.load()) hook(object, type, r.stack);
   __real___cxa_throw(object, type, destroy);
 }

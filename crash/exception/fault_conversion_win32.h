@@ -72,6 +72,11 @@ struct TRaiseRecord {
 const TRaiseRecord* FindRaiseRecord(const void* object, const std::type_info* type);
 void ClearRaiseRecord();
 
+// Called for every C++ throw with the thrown object, its type and the throw
+// site's chain (hidden exceptions); must not throw.
+using TRaiseHook = void (*)(const void* object, const std::type_info* type, const TCapturedStack& stack);
+void SetRaiseHook(TRaiseHook hook);
+
 // Called for a thread-naming request seen by the vectored handler.
 using TThreadNameSink = void (*)(DWORD threadId, const char* name);
 void SetThreadNameSink(TThreadNameSink sink);

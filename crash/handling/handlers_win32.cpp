@@ -44,14 +44,16 @@ std::vector<THandlerEntry> Snapshot(uint8_t kind) {
 }
 
 // One pass over the handlers of the given thread modes: methods first, then
-// procedures, until one sets handled. Exceptions of handlers are swallowed.
-void RunHandlers(const std::vector<THandlerEntry>& list, bool (*modeFilter)(uint8_t), uint8_t action, bool& handled,
-                 TIKXException* e) {
+// procedures, until one decides (sets handled; for hidden exceptions, which
+// start handled, clears it). Exceptions of handlers are swallowed.
+void RunHandlers(const std::vector<THandlerEntry>& list, bool (*modeFilter)(uint8_t), uint8_t kind, uint8_t action,
+                 bool& handled, TIKXException* e) {
   const bool main = GetCurrentThreadId() == MainThreadId();
+  const bool decided = kind != ekHidden;
   if (main) g_mainRunningHandlers = true;
-  for (int pass = 0; pass < 2 && !handled; ++pass)
+  for (int pass = 0; pass < 2 && handled != decided; ++pass)
     for (const THandlerEntry& h : list) {
-      if (handled) break;
+      if (handled == decided) break;
       if (!modeFilter(h.threadMode) || (pass == 0 ? !h.method : !h.proc)) continue;
       try {
         if (pass == 0)
@@ -72,13 +74,15 @@ LRESULT CALLBACK LibraryWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg != kLibraryMessage) return DefWindowProcA(hwnd, msg, wp, lp);
   if (wp == 0 && lp) {
     auto* run = reinterpret_cast<TMainThreadRun*>(lp);
-    RunHandlers(Snapshot(run->eventKind), run->preferredOnly ? PreferredMode : MainModes, run->action,
-                *run->handled, run->exception);
+    RunHandlers(Snapshot(run->eventKind), run->preferredOnly ? PreferredMode : MainModes, run->eventKind,
+                run->action, *run->handled, run->exception);
   }
   return kAnswer;
 }
 
 }  // namespace
+
+bool MainThreadRunsHandlers() { return g_mainRunningHandlers; }
 
 TCriticalSectionLock& HandlerLock() {
   static TCriticalSectionLock* lock = new TCriticalSectionLock;  // lives to the very end
@@ -138,8 +142,8 @@ void FireExceptionHandlers(HWND, uint8_t kind, uint8_t action, bool& handled, TI
   if (!e->CallHandlers()) return;
   const std::vector<THandlerEntry> list = Snapshot(kind);
   if (list.empty()) return;
-  RunHandlers(list, AnyThread, action, handled, e);
-  if (handled) return;
+  RunHandlers(list, AnyThread, kind, action, handled, e);
+  if (handled == (kind != ekHidden)) return;
   bool mainModes = false;
   for (const THandlerEntry& h : list) mainModes |= MainModes(h.threadMode);
   if (!mainModes) return;
@@ -151,10 +155,10 @@ void FireExceptionHandlers(HWND, uint8_t kind, uint8_t action, bool& handled, TI
       reached = SendMessageA(g_window, kLibraryMessage, 0, reinterpret_cast<LPARAM>(&run)) == kAnswer;
     }
   } else if (GetCurrentThreadId() == MainThreadId()) {
-    RunHandlers(list, MainModes, action, handled, e);
+    RunHandlers(list, MainModes, kind, action, handled, e);
     reached = true;
   }
-  if (!reached) RunHandlers(list, PreferredMode, action, handled, e);
+  if (!reached) RunHandlers(list, PreferredMode, kind, action, handled, e);
 }
 
 void RegisterReportPlugin(const std::string& name, const std::string& description, TPluginProcedure procedure,

@@ -229,6 +229,7 @@ void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t 
   const DWORD self = GetCurrentThreadId();
   if (self == g_handlingThreadId) return;
   if (IsLibraryThread(self) && self != g_mainThreadId) return;
+  if (self == g_mainThreadId && MainThreadRunsHandlers()) return;
   ReleaseEmergencyMemory();
   // Normalise: a missing address comes from the thread's raise record.
   if (object && !address) {
@@ -310,6 +311,38 @@ void MapSystemException(const EXCEPTION_RECORD& record, const CONTEXT* context) 
                     nullptr, esSystem, context, 0, 0, false);
   } catch (...) {
   }
+}
+
+void HandleRaisedException(const void* object, const std::type_info* type, const TCapturedStack& stack) {
+  static thread_local bool inside = false;
+  const DWORD self = GetCurrentThreadId();
+  if (inside || !object || !type || self == g_handlingThreadId || IsLibraryThread(self) || !HiddenHandlersExist())
+    return;
+  inside = true;
+  try {
+    TExceptionObjectInfo info;
+    info.address = object;
+    info.type = type;
+    info.ancestry = TypeAncestry(*type);
+    void* p = const_cast<void*>(object);
+    if (typeid(std::exception).__do_catch(type, &p, 1)) {
+      auto* e = static_cast<const std::exception*>(p);
+      info.message = e->what();
+      if (auto* kx = dynamic_cast<const KxException*>(e)) {
+        info.isKxException = true;
+        info.isAbort = dynamic_cast<const EAbort*>(kx) != nullptr;
+        const std::string own = kx->ClassName();
+        if (!own.empty() && (info.ancestry.empty() || info.ancestry.front() != own))
+          info.ancestry.insert(info.ancestry.begin(), own);
+      }
+    }
+    if (!info.ancestry.empty()) info.className = info.ancestry.front();
+    if (!info.message.empty() && !info.isAbort)
+      HandleException(etHidden, &info, stack.frames[0], nullptr, nullptr, nullptr, esHidden, nullptr, 0, 0, true,
+                      &stack);
+  } catch (...) {
+  }
+  inside = false;
 }
 
 // --- handling thread ---------------------------------------------------------

@@ -45,6 +45,10 @@ void HandleCppException(std::exception_ptr error, uint8_t source, bool canContin
 // KxException with the mapped message (source 14, cannot continue).
 void MapSystemException(const EXCEPTION_RECORD& record, const CONTEXT* context);
 
+// The raise hook: a raised exception with a message reaches the hidden-
+// exception handlers (type 2, source 15) when any are registered.
+void HandleRaisedException(const void* object, const std::type_info* type, const TCapturedStack& stack);
+
 // --- handling thread ----------------------------------------------------------
 
 bool StartHandlingThread();
@@ -88,6 +92,8 @@ void RegisterExceptionHandler(uint8_t eventKind, TExceptionMethod method, void* 
 void UnregisterExceptionHandler(uint8_t eventKind, TExceptionHandler handler);
 void UnregisterExceptionHandler(uint8_t eventKind, TExceptionMethod method, void* self);
 bool HiddenHandlersExist();
+// The main thread is running handlers for the library at the moment.
+bool MainThreadRunsHandlers();
 
 // Fires the handler lists of an event kind; handled is in/out.
 void FireExceptionHandlers(HWND parent, uint8_t eventKind, uint8_t action, bool& handled, TIKXException* exception);

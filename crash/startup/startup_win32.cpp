@@ -195,6 +195,7 @@ __attribute__((constructor(101))) void KestrixStartup() {
   ReadRestartBlock();
   SetConsoleMode(IsConsoleProgram());
   SetThreadNameSink(RecordThreadName);
+  SetRaiseHook(HandleRaisedException);
   InstallFaultConversion();
   g_previousTerminate = std::set_terminate(OnTerminate);
   SetUnhandledExceptionFilter(UnhandledFilter);
@@ -219,6 +220,7 @@ void KestrixShutdown() {
     std::set_terminate(g_previousTerminate);
     RemoveFaultConversion();
     SetThreadNameSink(nullptr);
+    SetRaiseHook(nullptr);
     ReleaseEmergencyMemory();
     DestroyLibraryWindow();
   }

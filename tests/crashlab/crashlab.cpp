@@ -6,7 +6,7 @@
 //            [--auto-restart <n>] [--restart-mark <file>]
 //
 // Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
-// sys-av, sys-code, name-thread, at-exit, none. --click raises inside a window's click
+// hidden, sys-av, sys-code, name-thread, at-exit, none. --click raises inside a window's click
 // handler (the program goes on), --thread in a thread of its own; without
 // either the exception leaves the main program.
 #include <windows.h>
@@ -70,6 +70,11 @@ std::string FaultingPlugin(kestrix::IKXException*) {
   return std::to_string(*p);
 }
 
+// Hidden exceptions: the one whose message asks for it is reported.
+void HiddenHandler(kestrix::IKXException* e, uint8_t, bool& handled) {
+  if (e->ExceptionMessageText() == "report me.") handled = false;
+}
+
 __attribute__((noinline)) void Raise(const std::string& s) {
   if (s == "av-read") {
     std::printf("%d\n", ReadViolation());
@@ -87,6 +92,13 @@ __attribute__((noinline)) void Raise(const std::string& s) {
     kestrix::RegisterExceptionHandler(kestrix::ekException, FailingHandler, kestrix::tmAnyThread, false);
     kestrix::RegisterReportPlugin("labplugin", "faults", FaultingPlugin, true);
     ThrowLabError();
+  } else if (s == "hidden") {
+    kestrix::RegisterExceptionHandler(kestrix::ekHidden, HiddenHandler, kestrix::tmAnyThread, false);
+    for (const char* message : {"quiet", "report me"}) try {
+        throw ELabError(message);
+      } catch (const ELabError&) {
+        // The program deals with it itself.
+      }
   } else if (s == "sys-av") {
     // A fault in a system library: no C++ exception, the unhandled-exception
     // filter reports it.

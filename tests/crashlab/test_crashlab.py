@@ -214,6 +214,14 @@ class CrashLabTest(unittest.TestCase):
         with open(mark) as f:
             self.assertEqual(f.read().strip(), "restarted after 1 exception(s)")
 
+    def test_hidden_exceptions_reach_only_their_handlers(self):
+        rc, out = self.crash("hidden", expect_rc=0)
+        self.assertIn("continued", out)
+        header, names, sections, raw = self.only_report()
+        self.assertEqual(header["exception message"], "report me.")
+        self.assertEqual(header["exception class"], "ELabError")
+        self.assertEqual(header["exception number"], "1", "a hidden exception is numbered once reported")
+
     def test_thread_name_request(self):
         self.crash("name-thread", "--click", expect_rc=0)
         header, names, sections, raw = self.only_report()
