@@ -6,6 +6,7 @@
 
 #include "crash/handling/handling_win32.h"
 #include "crash/settings_lists.h"
+#include "crash/startup/thread_table_win32.h"
 
 namespace kestrix {
 namespace {
@@ -29,6 +30,20 @@ void* g_reserve[8] = {};
 HWND g_window = nullptr;
 constexpr UINT kLibraryMessage = WM_APP + 0x4B58;
 constexpr LRESULT kAnswer = 777;
+
+// Pausing: the paused list and the two events (set = go on).
+std::mutex g_pauseMutex;
+std::vector<DWORD> g_pausedThreads;
+HANDLE g_mainGoEvent = nullptr, g_othersGoEvent = nullptr;
+std::atomic<bool> g_paused{false};
+
+bool HasDebugInfoResource(uint32_t address) {
+  HMODULE module = nullptr;
+  return address &&
+         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(address), &module) &&
+         FindResourceA(module, "EXCEPT", "KX") != nullptr;
+}
 
 struct TMainThreadRun {
   uint8_t eventKind;
@@ -72,6 +87,7 @@ bool PreferredMode(uint8_t m) { return m == tmMainPreferred; }
 
 LRESULT CALLBACK LibraryWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg != kLibraryMessage) return DefWindowProcA(hwnd, msg, wp, lp);
+  PauseCheck();
   if (wp == 0 && lp) {
     auto* run = reinterpret_cast<TMainThreadRun*>(lp);
     RunHandlers(Snapshot(run->eventKind), run->preferredOnly ? PreferredMode : MainModes, run->eventKind,
@@ -149,6 +165,18 @@ void FireExceptionHandlers(HWND, uint8_t kind, uint8_t action, bool& handled, TI
   if (!mainModes) return;
   bool reached = false;
   if (g_window && e->ExceptionKind() != etFreeze && GetCurrentThreadId() != MainThreadId()) {
+    // A paused main thread is let go for the handlers and paused again.
+    const bool mainPaused = g_paused && g_mainGoEvent;
+    if (mainPaused) SetEvent(g_mainGoEvent);
+    struct TRepause {
+      bool on;
+      ~TRepause() {
+        if (on) {
+          ResetEvent(g_mainGoEvent);
+          PostMessageA(g_window, kLibraryMessage, 1, 0);
+        }
+      }
+    } repause{mainPaused};
     DWORD_PTR answer = 0;
     if (SendMessageTimeoutA(g_window, kLibraryMessage, 1, 0, SMTO_NORMAL, 1500, &answer) && answer == kAnswer) {
       TMainThreadRun run{kind, action, &handled, e, false};
@@ -195,6 +223,56 @@ void ReportCompleted(TIKXException* e) {
   bool handled = false;
   FireExceptionHandlers(nullptr, ekException, 0, handled, e);
 }
+
+// --- pausing -------------------------------------------------------------------
+
+void PauseProgramThreads(DWORD spare) {
+  std::lock_guard<std::mutex> lock(g_pauseMutex);
+  if (!g_mainGoEvent) g_mainGoEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  if (!g_othersGoEvent) g_othersGoEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  if (!g_mainGoEvent || !g_othersGoEvent) return;
+  ResetEvent(g_mainGoEvent);
+  ResetEvent(g_othersGoEvent);
+  g_pausedThreads.clear();
+  const DWORD self = GetCurrentThreadId();
+  for (DWORD id : ThreadIds()) {
+    if (id == self || id == MainThreadId() || id == spare || IsLibraryThread(id)) continue;
+    TThreadInfo info;
+    // Only threads the program created from code with the library's debug
+    // information (the thread hooks record the creators).
+    if (LookupThread(id, info, 50) && HasDebugInfoResource(info.creatorAddress)) g_pausedThreads.push_back(id);
+  }
+  g_paused = true;
+  if (g_window) PostMessageA(g_window, kLibraryMessage, 1, 0);
+}
+
+void ResumeProgramThreads() {
+  std::lock_guard<std::mutex> lock(g_pauseMutex);
+  if (!g_paused) return;
+  g_paused = false;
+  g_pausedThreads.clear();
+  if (g_mainGoEvent) SetEvent(g_mainGoEvent);
+  if (g_othersGoEvent) SetEvent(g_othersGoEvent);
+  if (g_window) PostMessageA(g_window, kLibraryMessage, 1, 0);
+}
+
+void PauseCheck() {
+  if (!g_paused) return;
+  const DWORD self = GetCurrentThreadId();
+  HANDLE wait = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_pauseMutex);
+    if (self == MainThreadId()) {
+      wait = g_mainGoEvent;
+    } else {
+      for (DWORD id : g_pausedThreads)
+        if (id == self) wait = g_othersGoEvent;
+    }
+  }
+  if (wait) WaitForSingleObject(wait, INFINITE);
+}
+
+bool ThreadsPaused() { return g_paused; }
 
 // --- time ring ---------------------------------------------------------------
 

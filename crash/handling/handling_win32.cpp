@@ -21,6 +21,13 @@ bool g_consoleMode = false;
 std::mutex g_libraryThreadsMutex;
 DWORD g_libraryThreads[32] = {};
 
+HMODULE OwnModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&OwnModule), &module);
+  return module;
+}
+
 // Clears the library's temporary directory: "<exe name>.Kestrix" in the
 // system's temporary directory (attachments of earlier reports).
 void ClearTemporaryDirectory() {
@@ -123,9 +130,19 @@ void ProcessException(const TExceptionRequest& r) {
   }
   if (!handled) FireExceptionHandlers(nullptr, ekException, 0, handled, e.get());
   e->SetHandlingPhase(2);
-  // Pausing other threads stops them in their message functions once the
-  // message hooks are installed; the screenshot comes with the imaging code.
+  // Step 12 resumes what step 6 paused, whichever way the handling ends.
+  struct TResume {
+    bool on = false;
+    ~TResume() {
+      if (on) ResumeProgramThreads();
+    }
+  } resume;
+  // The screenshot comes with the imaging code.
   if (!handled) {
+    if (c.type != etFreeze && e->PauseThreads() && GetModuleHandleA(nullptr) == OwnModule()) {
+      PauseProgramThreads(0);
+      resume.on = true;
+    }
     if (e->CreateBugReport()) e->ReportSections();
     FireExceptionHandlers(nullptr, ekException, 0, handled, e.get());
   }

@@ -114,6 +114,14 @@ std::vector<TReportPlugin> PluginsFor(TIKXException* exception, bool ownSection)
 // Called by the report when it becomes complete.
 void ReportCompleted(TIKXException* exception);
 
+// Pausing the program's threads while an exception is handled: paused
+// threads stop in PauseCheck, which the library's message window and every
+// hooked message function run. The library's threads are never paused.
+void PauseProgramThreads(DWORD spareThreadId);
+void ResumeProgramThreads();
+void PauseCheck();
+bool ThreadsPaused();
+
 // --- presentation, actions ------------------------------------------------------
 
 void ShowException(TIKXException* exception);

@@ -3,13 +3,14 @@
 //
 //   crashlab <scenario> [--click] [--thread] [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
-//            [--auto-restart <n>] [--restart-mark <file>]
+//            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
 //
 // Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
 // hidden, sys-av, sys-code, name-thread, at-exit, none. --click raises inside a window's click
 // handler (the program goes on), --thread in a thread of its own; without
 // either the exception leaves the main program.
 #include <windows.h>
+#include <pthread.h>
 
 #include <chrono>
 #include <cstdio>
@@ -68,6 +69,13 @@ void FailingHandler(kestrix::IKXException*, uint8_t, bool&) { throw std::runtime
 std::string FaultingPlugin(kestrix::IKXException*) {
   volatile int* p = nullptr;
   return std::to_string(*p);
+}
+
+// A handler that must run in the main thread.
+DWORD g_mainThread = 0;
+void MainThreadHandler(kestrix::IKXException*, uint8_t, bool&) {
+  std::printf("main-thread handler ran %s\n", GetCurrentThreadId() == g_mainThread ? "in the main thread" : "elsewhere");
+  std::fflush(stdout);
 }
 
 // Hidden exceptions: the one whose message asks for it is reported.
@@ -164,6 +172,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   g_scenario = argv[1];
+  g_mainThread = GetCurrentThreadId();
   bool click = false, inThread = false, times = false;
   std::string restartMark = "restarted.txt";
   int threads = 0;
@@ -178,6 +187,9 @@ int main(int argc, char** argv) {
     else if (a == "--report" && more && settings) settings->SetBugRepFile(argv[++i]);
     else if (a == "--limit" && more && settings) settings->SetBugRepFileSize(std::atoi(argv[++i]));
     else if (a == "--show" && more && settings) settings->SetGnShowCfg(std::atoi(argv[++i]));
+    else if (a == "--pause" && settings) settings->SetPauseThreads(true);
+    else if (a == "--main-handler")
+      kestrix::RegisterExceptionHandler(kestrix::ekException, MainThreadHandler, kestrix::tmMainThread, false);
     else if (a == "--auto-restart" && more && settings) settings->SetAutoRestart(std::atoi(argv[++i]));
     else if (a == "--restart-mark" && more) restartMark = argv[++i];
   }
@@ -206,7 +218,13 @@ int main(int argc, char** argv) {
   if (click) {
     ClickScenario();
   } else if (inThread) {
+    // The main thread keeps its messages going meanwhile, as a GUI program's does.
     std::thread t([] { Raise(g_scenario); });
+    HANDLE h = pthread_gethandle(t.native_handle());
+    while (MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    }
     t.join();
   } else {
     Raise(g_scenario);

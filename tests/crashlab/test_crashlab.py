@@ -180,6 +180,13 @@ class CrashLabTest(unittest.TestCase):
         self.assertRegex(sections[0][0], r"^thread \$[0-9a-f]+:")
         self.assertTrue(sections[1][0].startswith("main thread ($"))
 
+    def test_main_thread_handlers_run_in_the_main_thread_also_when_paused(self):
+        for extra in ([], ["--pause"]):
+            with self.subTest(extra):
+                rc, out = self.crash("cpp", "--thread", "--main-handler", *extra, expect_rc=0)
+                self.assertIn("main-thread handler ran in the main thread", out)
+                self.assertIn("continued", out)
+
     def test_silent_and_filtered_exceptions_leave_no_report(self):
         for scenario in ("abort", "filtered"):
             with self.subTest(scenario):
