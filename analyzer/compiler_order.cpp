@@ -31,6 +31,15 @@ TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start) {
   std::unordered_set<uint64_t> circularSeen;  // each (from, to) reported once
   result.Order.reserve(n);
 
+  auto circular = [&](int target) {
+    // Every frame from the target's up to the top walks interface uses: a
+    // cycle of interface clauses alone.
+    return stack.back().implementationBelow < topFrame[static_cast<size_t>(target)];
+  };
+  auto report = [&](int from, int to) {
+    const uint64_t key = static_cast<uint64_t>(from) << 32 | static_cast<uint32_t>(to);
+    if (circularSeen.insert(key).second) result.Circular.push_back({from, to});
+  };
   auto push = [&](int node, bool first) {
     TCompileFrame frame;
     frame.node = node;
@@ -40,6 +49,13 @@ TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start) {
     topFrame[static_cast<size_t>(node)] = static_cast<int>(stack.size());
     state[static_cast<size_t>(node)] = TLoadState::Interface;
     stack.push_back(frame);
+    // The compiler reads the whole interface clause before it loads any
+    // unit of it, and refuses a circular name there and then.
+    const TUsesGraphNode& unit = graph[node];
+    for (size_t i = 0; i < unit.InterfaceCount; ++i) {
+      const int target = unit.Uses[i].Target;
+      if (state[static_cast<size_t>(target)] == TLoadState::Interface && circular(target)) report(node, target);
+    }
   };
 
   push(start, true);
@@ -58,11 +74,8 @@ TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start) {
           push(target, true);
           break;
         case TLoadState::Interface:
-          // Every frame from the target's up to this one walks interface
-          // uses: a cycle of interface clauses alone.
-          if (top.implementationBelow < topFrame[static_cast<size_t>(target)]) {
-            const uint64_t key = static_cast<uint64_t>(top.node) << 32 | static_cast<uint32_t>(target);
-            if (circularSeen.insert(key).second) result.Circular.push_back({top.node, target});
+          if (circular(target)) {
+            report(top.node, target);  // an interface name was reported when its clause was read
           } else {
             ++result.Compiles;
             push(target, false);

@@ -17,10 +17,12 @@
 
 namespace quorrin {
 
-// A unit reached through interface clauses alone while it was still walking
-// its own interface uses: the compiler stops with "Circular unit reference
-// between From and To". The walk skips that edge and goes on; each pair is
-// listed once.
+// A unit named in an interface clause while it was still walking its own
+// interface uses, with interface clauses alone between: the compiler stops
+// with "Circular unit reference between From and To". It reads a whole
+// interface clause before it loads any unit of it, so such a name is found
+// as soon as the clause is read. The walk skips that use and goes on; each
+// pair is listed once, the first being the one the compiler reports.
 struct TCircularReference {
   int From;
   int To;

@@ -7,9 +7,11 @@ entered through an interface clause and closed through an implementation
 clause, comments and directives inside the clauses, names written in other
 letter cases than the files, units in a search folder), compiles each with
 fpc, runs it (every unit prints its name in its initialization section) and
-compares the printed order with `quorrin-cli --compiler-order --json`.
+compares the printed order with `quorrin-cli --compiler-order --json`. Then
+gives further programs a cycle of interface clauses, which fpc must refuse
+naming the pair that quorrin-cli logs first as a circular unit reference.
 
-usage: fpc_verify.py QUORRIN_CLI_EXE [--seeds FIRST:COUNT] [--keep DIR]
+usage: fpc_verify.py QUORRIN_CLI_EXE [--seeds FIRST:COUNT] [--refused FIRST:COUNT] [--keep DIR]
 """
 import argparse
 import json
@@ -38,7 +40,7 @@ def unit_names(rng, count):
 class Program:
     """One generated program: the uses graph and its source files."""
 
-    def __init__(self, seed):
+    def __init__(self, seed, interface_cycle=False):
         rng = random.Random(seed)
         self.rng = rng
         self.seed = seed
@@ -72,6 +74,24 @@ class Program:
         extra = [i for i in range(n) if i not in self.program_uses]
         self.program_uses += rng.sample(extra, min(len(extra), rng.randint(0, 2)))
         rng.shuffle(self.program_uses)
+        if interface_cycle and any(self.intf.values()):
+            # Close a cycle of interface clauses alone, from a unit the
+            # program reaches: down a chain of interface uses, then back up
+            # to where it began.
+            reached = [i for i in sorted(self.reachable()) if self.intf[i]]
+            if not reached:
+                reached = [i for i in range(n) if self.intf[i]][:1]
+                self.program_uses += reached
+            start = rng.choice(reached)
+            node = start
+            for _ in range(rng.randint(1, 3)):
+                if not self.intf[node]:
+                    break
+                node = rng.choice(self.intf[node])
+            if node != start and start not in self.intf[node]:
+                if start in self.impl[node]:
+                    self.impl[node].remove(start)
+                self.intf[node].append(start)
         # Files: most in lower case, some exactly as every clause spells them;
         # some in a search folder.
         self.exact_case = {i for i in range(n) if rng.random() < 0.2}
@@ -232,11 +252,41 @@ def check(cli, seed, keep):
         shutil.rmtree(folder, ignore_errors=True)
 
 
+def check_refused(cli, seed):
+    """A program with a cycle of interface clauses: fpc stops with "Circular
+    unit reference between X and Y"; the first such line quorrin logs must
+    name the same pair. Returns (matched, why not)."""
+    prog = Program(seed, interface_cycle=True)
+    folder = tempfile.mkdtemp(prefix="qfpc%d_" % seed)
+    try:
+        project, _ = prog.write(folder)
+        os.makedirs(os.path.join(folder, "out"))
+        fpc = subprocess.run(["fpc", "-B", "-FUout", "-Fulib", os.path.basename(project)], cwd=folder,
+                             capture_output=True, text=True, timeout=120)
+        refused = [l for l in fpc.stdout.splitlines() if "Circular unit reference between" in l]
+        if fpc.returncode == 0 or not refused:
+            return False, "fpc accepted the program"
+        theirs = refused[0].split("Circular unit reference between ")[1].lower().split(" and ")
+        q = subprocess.run(["wine", cli, "-I", winpath(os.path.join(folder, "lib")), "--compiler-order", "--json",
+                            winpath(project)], capture_output=True, timeout=120)
+        logged = [l for l in json.loads(q.stdout)["log"] if l.startswith("circular unit reference between")]
+        if not logged:
+            return False, "quorrin-cli logged no circular reference; fpc: %s" % refused[0]
+        ours = [part.strip('"')[:-4].lower() for part in logged[0][len("circular unit reference between "):]
+                .split(" and ")]
+        if ours != theirs:
+            return False, "fpc: %s; quorrin-cli: %s" % (refused[0], logged[0])
+        return True, ""
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("cli")
     parser.add_argument("--seeds", default="1:100", help="FIRST:COUNT")
     parser.add_argument("--keep", help="copy each program's folder here")
+    parser.add_argument("--refused", default="5001:20", help="FIRST:COUNT of programs with an interface cycle")
     args = parser.parse_args()
     if not shutil.which("fpc"):
         print("fpc not found: install the fp-compiler package (scripts/setup does)")
@@ -255,6 +305,16 @@ def main():
     print("%d of %d programs compiled by fpc printed the order quorrin-cli --compiler-order gives; "
           "in %d fpc compiled a unit a second time, in %d a plain depth-first post-order would be wrong"
           % (matched, count, with_second, not_plain))
+    first, count_refused = (int(x) for x in args.refused.split(":"))
+    refused_matched = 0
+    for seed in range(first, first + count_refused):
+        ok, why = check_refused(args.cli, seed)
+        refused_matched += ok
+        if not ok:
+            failures.append(seed)
+            print("seed %d (interface cycle): %s" % (seed, why))
+    print("%d of %d programs with a cycle of interface clauses: fpc's circular-reference error names the pair "
+          "quorrin-cli logs first" % (refused_matched, count_refused))
     # The rule for a unit reached again during its interface walk must be exercised.
     if with_second < count // 5 or not_plain < count // 5:
         print("too few programs where the second compile matters: the generator no longer covers that rule")

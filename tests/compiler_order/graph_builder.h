@@ -26,8 +26,8 @@ class GraphBuilder {
       const int from = Node(Trim(entry.substr(0, colon)));
       const std::string rest = entry.substr(colon + 1);
       const size_t bar = rest.find('|');
-      entries.push_back({from, {Names(rest.substr(0, bar)),
-                                bar == std::string::npos ? std::vector<int>{} : Names(rest.substr(bar + 1))}});
+      entries.push_back({from, {ParseNames(rest.substr(0, bar)),
+                                bar == std::string::npos ? std::vector<int>{} : ParseNames(rest.substr(bar + 1))}});
     }
     for (const std::string& name : names_) graph.AddNode(name, nullptr, true);
     for (const auto& [from, uses] : entries) {
@@ -51,7 +51,7 @@ class GraphBuilder {
     const size_t b = s.find_first_not_of(' ');
     return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(' ') - b + 1);
   }
-  std::vector<int> Names(const std::string& list) {
+  std::vector<int> ParseNames(const std::string& list) {
     std::vector<int> out;
     std::stringstream words(list);
     std::string w;
