@@ -356,12 +356,24 @@ DWORD WINAPI TIKXException::CompletionThread(void* self) {
 
 void TIKXException::WaitForCompletion() {
   if (complete_) return;
+  // The please-wait box, with one step per section still to compute.
+  const bool box = plWait_ && GetBoolSetting("PlWaitBox") && !IsProcessBlocked(0);
+  if (box) {
+    const std::string text = GetTextSetting("PlWaitText");
+    plWait_->RemoveAreas();
+    for (size_t i = 0; i < threads_.size() + 2; ++i) plWait_->AppendArea(text, 1);
+    plWait_->OpenWindow(nullptr, false);
+  }
   if (reportThread_ && GetCurrentThreadId() != reportThreadId_) {
     SetThreadPriority(reportThread_, THREAD_PRIORITY_HIGHEST);
-    WaitForSingleObject(reportThread_, INFINITE);
-    return;
+    while (WaitForSingleObject(reportThread_, box ? 50 : INFINITE) == WAIT_TIMEOUT) {
+      plWait_->SetActiveArea(sectionsDone_);
+      plWait_->PumpMessages();
+    }
+  } else if (!reportThread_) {
+    Complete();
   }
-  if (!reportThread_) Complete();
+  if (box) plWait_->CloseWindow();
 }
 
 void TIKXException::Complete() {
@@ -384,6 +396,7 @@ void TIKXException::Complete() {
       text = std::string(">> internal error in ") + step;
     }
     SetSection(title, text);
+    ++sectionsDone_;
   };
   if (!threads_.empty()) {
     TReportThread& t = threads_[0];

@@ -14,6 +14,7 @@
 #include "crash/exception/kx_exception.h"
 #include "crash/report/handling_rules.h"
 #include "crash/settings.h"
+#include "report_ui/progress/progress_alert.h"
 
 namespace kestrix {
 
@@ -237,6 +238,8 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   bool sent_ = false, saved_ = false;
   HANDLE sendThread_ = nullptr;
   uint64_t exceptionNumber_ = 0;
+  KXPtr<IProgressAlert> plWait_;  // the please-wait box
+  std::atomic<int> sectionsDone_{0};
 };
 
 // Running number of exceptions in this process (from 1).

@@ -45,6 +45,11 @@ TIKXException::TIKXException(HMODULE module, const TExceptionCreation& c) : TIKX
   canContinue_ = canContinueOriginal_ = c_.canContinue;
   if (c_.type != etHidden) exceptionNumber_ = NextExceptionNumber();
   ApplyClassFilters();
+  try {
+    plWait_ = CreateProgressAlert(GetTextSetting("PlWaitTitle"), Module() ? Module() : GetModuleHandleA(nullptr),
+                                  "KXIPLWAIT");
+  } catch (...) {
+  }
 }
 
 TIKXException::~TIKXException() {

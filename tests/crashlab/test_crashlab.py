@@ -159,7 +159,7 @@ class CrashLabTest(unittest.TestCase):
         self.assertEqual(header["exception message"], "External exception e0001234.")
 
     def test_cpp_exception_in_click_handler(self):
-        self.crash("cpp", "--click", "--threads", "3", expect_rc=0)
+        self.crash("cpp", "--click", "--threads", "3", "--plwait", expect_rc=0)
         header, names, sections, raw = self.only_report()
         self.check_layout(header, names, sections, raw)
         self.assertEqual(header["exception class"], "ELabError")
