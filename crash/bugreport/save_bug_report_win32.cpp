@@ -128,9 +128,17 @@ bool SaveBugReport(TIKXException* e, HWND parent, const std::string& fileName, b
       ok = SetFilePointerEx(h, end, nullptr, FILE_BEGIN) &&
            WriteAll(h, update.content.data() + old.size(), update.content.size() - old.size());
     } else {
+      // Earlier reports are rewritten (merged or trimmed): a copy of the new
+      // content is kept beside the file until the rewrite has succeeded.
+      const std::string spare = path + ".new";
+      HANDLE copy = CreateFileA(spare.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      bool copied = copy != INVALID_HANDLE_VALUE && WriteAll(copy, update.content.data(), update.content.size()) &&
+                    FlushFileBuffers(copy);
+      if (copy != INVALID_HANDLE_VALUE) CloseHandle(copy);
       LARGE_INTEGER begin{};
-      ok = SetFilePointerEx(h, begin, nullptr, FILE_BEGIN) &&
+      ok = copied && SetFilePointerEx(h, begin, nullptr, FILE_BEGIN) &&
            WriteAll(h, update.content.data(), update.content.size());
+      if (ok || !copied) DeleteFileA(spare.c_str());
     }
     ok = ok && SetEndOfFile(h);
   }

@@ -18,6 +18,12 @@ HANDLE g_pipeRead = nullptr, g_pipeWrite = nullptr;
 std::atomic<bool> g_shuttingDown{false};
 bool g_consoleMode = false;
 
+TFreezeWatchControl g_freezeWatch;
+
+void PauseFreezeWatch(bool pause) {
+  if (g_freezeWatch.pause) g_freezeWatch.pause(pause);
+}
+
 std::mutex g_libraryThreadsMutex;
 DWORD g_libraryThreads[32] = {};
 
@@ -134,6 +140,7 @@ void ProcessException(const TExceptionRequest& r) {
   struct TResume {
     bool on = false;
     ~TResume() {
+      if (g_freezeWatch.resetCounter) g_freezeWatch.resetCounter();
       if (on) ResumeProgramThreads();
     }
   } resume;
@@ -283,6 +290,7 @@ void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t 
   r.related = reinterpret_cast<uint32_t>(related);
   r.package = reinterpret_cast<uint32_t>(package);
   r.preparedStack = reinterpret_cast<uint32_t>(preparedStack);
+  PauseFreezeWatch(true);
   try {
     HANDLE event = nullptr;
     if (!IsProcessBlocked(250) && g_pipeWrite) event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -296,6 +304,7 @@ void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t 
     }
   } catch (...) {
   }
+  PauseFreezeWatch(false);
   ClearRaiseRecord();
   _fpreset();
   ReserveEmergencyMemory();
@@ -447,6 +456,7 @@ bool IsProcessBlocked(DWORD waitMs) {
 }
 
 void SetShuttingDown(bool value) { g_shuttingDown = value; }
+void SetFreezeWatchControl(const TFreezeWatchControl& control) { g_freezeWatch = control; }
 bool ShuttingDown() { return g_shuttingDown; }
 void SetConsoleMode(bool value) { g_consoleMode = value; }
 bool ConsoleMode() { return g_consoleMode; }

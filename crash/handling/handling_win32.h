@@ -49,6 +49,15 @@ void MapSystemException(const EXCEPTION_RECORD& record, const CONTEXT* context);
 // exception handlers (type 2, source 15) when any are registered.
 void HandleRaisedException(const void* object, const std::type_info* type, const TCapturedStack& stack);
 
+// The freeze watchdog's controls: paused around every handling (nesting
+// counted by the watchdog) and its counter reset after one. Unset until a
+// watchdog runs.
+struct TFreezeWatchControl {
+  void (*pause)(bool pause) = nullptr;
+  void (*resetCounter)() = nullptr;
+};
+void SetFreezeWatchControl(const TFreezeWatchControl& control);
+
 // --- handling thread ----------------------------------------------------------
 
 bool StartHandlingThread();

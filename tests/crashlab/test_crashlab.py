@@ -248,6 +248,7 @@ class CrashLabTest(unittest.TestCase):
         self.crash("cpp", "--click", expect_rc=0)
         header, names, sections, raw = self.only_report()
         self.assertEqual(header["count"], "2")
+        self.assertFalse(os.path.exists(self.file + ".new"), "the spare copy goes once the file is rewritten")
         self.assertEqual(names[names.index("callstack crc") + 1], "count")
         self.assertEqual(header["callstack crc"][:20], first[0]["callstack crc"][:20])
         self.assertEqual(header["exception number"], "1")
