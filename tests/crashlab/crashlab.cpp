@@ -7,7 +7,7 @@
 //            [--plwait]
 //
 // Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
-// hidden, sys-av, sys-code, name-thread, at-exit, none. --click raises inside a window's click
+// hidden, sys-av, sys-code, name-thread, at-exit, threads, none. --click raises inside a window's click
 // handler (the program goes on), --thread in a thread of its own; without
 // either the exception leaves the main program.
 #include <windows.h>
@@ -24,6 +24,7 @@
 
 #include "crash/handling/handling_win32.h"
 #include "crash/kestrix.h"
+#include "crash/startup/thread_table_win32.h"
 
 namespace {
 
@@ -205,6 +206,11 @@ int main(int argc, char** argv) {
       std::fprintf(f, "restarted after %d exception(s)\n", count);
       std::fclose(f);
     }
+    return 0;
+  }
+  if (g_scenario == "threads") {
+    // How many threads the process has before the program starts any.
+    std::printf("threads %u\n", static_cast<unsigned>(kestrix::ThreadIds().size()));
     return 0;
   }
   HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -275,6 +275,23 @@ class CrashLabTest(unittest.TestCase):
                         "the kept reports are the newest old ones, unchanged")
         del kept
 
+    def test_switched_off_library_catches_nothing(self):
+        off = os.path.join(os.path.dirname(LAB), "crashlab_off.exe")
+        env = dict(os.environ, WINEDEBUG="-all")
+        run_off = lambda *a: subprocess.run(["wine", off, *a, "--report", winpath(self.file)], env=env,
+                                            capture_output=True, timeout=120)
+        proc = run_off("cpp", "--click")
+        self.assertIn(b"not reported", proc.stdout, "the event-handler boundary shows it itself")
+        self.assertFalse(os.path.exists(self.file))
+        # No thread of the library: the process has only its main thread.
+        on_threads = int(run("threads")[1].split()[1])
+        off_threads = int(run_off("threads").stdout.split()[1])
+        self.assertEqual(on_threads - off_threads, 1, "the handling thread")
+        # Faults are not turned into C++ exceptions: the program just dies.
+        proc = run_off("av-read", "--click")
+        self.assertNotIn(b"continued", proc.stdout)
+        self.assertFalse(os.path.exists(self.file))
+
     def test_modified_copy_shows_bit_fault_and_exits_zero(self):
         copy = os.path.join(self.tmp.name, "broken.exe")
         shutil.copy(LAB, copy)
