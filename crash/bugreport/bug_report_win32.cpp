@@ -272,11 +272,15 @@ void TIKXException::PrepareSections() {
 
 void TIKXException::SetSection(const std::string& title, const std::string& content) {
   const std::string value = TrimReportValue(content);
+  // The outer bracket makes the callbacks run after the list's lock is
+  // released (they read both lists).
+  BeginReportChange();
   if (value.empty()) {
     sections_->DeleteByName(title);
   } else {
     sections_->SetContent(title, value);
   }
+  EndReportChange();
 }
 
 std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode) {
@@ -444,8 +448,8 @@ void TIKXException::Complete() {
   }
   if (!abort_) {
     checksums_[2] = all;
-    header_->SetContent("callstack crc", CallstackCrcText(checksums_[0], checksums_[1], checksums_[2]));
     BeginReportChange();
+    header_->SetContent("callstack crc", CallstackCrcText(checksums_[0], checksums_[1], checksums_[2]));
     complete_ = true;
     EndReportChange();
     ReportCompleted(this);
