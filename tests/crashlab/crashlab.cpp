@@ -8,7 +8,8 @@
 //
 // Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
 // hidden, sys-av, sys-code, name-thread, at-exit, threads, none. --click raises inside a window's click
-// handler (the program goes on), --thread in a thread of its own; without
+// handler (the program goes on), --thread in a thread of its own (--raw-thread:
+// one started by CreateThread); without
 // either the exception leaves the main program.
 #include <windows.h>
 #include <pthread.h>
@@ -166,6 +167,11 @@ ThrowsAtExit g_atExit;
 
 void Idle(HANDLE stop) { WaitForSingleObject(stop, INFINITE); }
 
+DWORD WINAPI RawThread(void*) {
+  Raise(g_scenario);
+  return 7;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -175,7 +181,7 @@ int main(int argc, char** argv) {
   }
   g_scenario = argv[1];
   g_mainThread = GetCurrentThreadId();
-  bool click = false, inThread = false, times = false;
+  bool click = false, inThread = false, rawThread = false, times = false;
   std::string restartMark = "restarted.txt";
   int threads = 0;
   kestrix::KXPtr<kestrix::IKXSettings> settings = kestrix::MainSettings();
@@ -184,6 +190,7 @@ int main(int argc, char** argv) {
     const bool more = i + 1 < argc;
     if (a == "--click") click = true;
     else if (a == "--thread") inThread = true;
+    else if (a == "--raw-thread") rawThread = true;
     else if (a == "--times") times = true;
     else if (a == "--threads" && more) threads = std::atoi(argv[++i]);
     else if (a == "--report" && more && settings) settings->SetBugRepFile(argv[++i]);
@@ -225,6 +232,14 @@ int main(int argc, char** argv) {
   }
   if (click) {
     ClickScenario();
+  } else if (rawThread) {
+    // A thread function of the system's own kind, with no C++ frame around it.
+    HANDLE h = CreateThread(nullptr, 0, RawThread, nullptr, 0, nullptr);
+    WaitForSingleObject(h, INFINITE);
+    DWORD code = 99;
+    GetExitCodeThread(h, &code);
+    std::printf("thread ended with %lu\n", code);
+    CloseHandle(h);
   } else if (inThread) {
     // The main thread keeps its messages going meanwhile, as a GUI program's does.
     std::thread t([] { Raise(g_scenario); });

@@ -187,6 +187,16 @@ class CrashLabTest(unittest.TestCase):
                 self.assertIn("main-thread handler ran in the main thread", out)
                 self.assertIn("continued", out)
 
+    def test_fault_leaving_a_thread_function_ends_only_that_thread(self):
+        rc, out = self.crash("av-write", "--raw-thread", expect_rc=0)
+        self.assertIn("thread ended with 0", out)
+        self.assertIn("continued", out)
+        header, names, sections, raw = self.only_report()
+        self.assertEqual(header["exception class"], "EAccessViolation")
+        self.assertRegex(sections[0][0], r"^thread \$[0-9a-f]+:")
+        self.assertIn("WriteViolation", sections[0][1][0])
+        self.check_cpu_sections(sections, int(sections[0][1][0][:8], 16))
+
     def test_silent_and_filtered_exceptions_leave_no_report(self):
         for scenario in ("abort", "filtered"):
             with self.subTest(scenario):
