@@ -81,14 +81,14 @@ void TProjectAnalyzer::LoadUnit(const std::string& fileName, int node) {
 
 std::string TProjectAnalyzer::FindUnitFile(const std::string& fileName) {
   std::string result;
-  if (FileExists(fileName)) {
+  if (files_.FileExists(fileName)) {
     result = ExpandFileName(fileName);
   } else {
     for (size_t i = searchPaths_.size(); i-- > 0;) {
       std::string candidate = searchPaths_[i];
       if (candidate.empty() || candidate.back() != '\\') candidate += '\\';
       candidate += fileName;
-      if (FileExists(candidate)) {
+      if (files_.FileExists(candidate)) {
         result = ExpandFileName(candidate);
         break;
       }

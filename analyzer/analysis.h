@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "analyzer/file_lookup.h"
 #include "analyzer/text_utils.h"
 
 namespace quorrin {
@@ -109,6 +110,7 @@ class TProjectAnalyzer {
   IAnalysisLog& log_;
   TLoadedUnitList& loadedUnits_;
   TStringList searchPaths_;
+  TFileLookup files_;  // one listing per directory for all lookups
   TUnitTree tree_;
   TOrderList order_;
 };

@@ -29,15 +29,4 @@ std::string FreshProjectDir(const std::string& name) {
   return dir;
 }
 
-std::string WriteChainProject(const std::string& dir, int depth) {
-  WriteFile(dir + "\\Deep.dpr", CrLf({"program Deep;", "uses C0;", "begin", "end."}));
-  for (int i = 0; i < depth; ++i) {
-    std::vector<std::string> unit{"unit C" + std::to_string(i) + ";", "interface"};
-    if (i + 1 < depth) unit.push_back("uses C" + std::to_string(i + 1) + ";");
-    unit.insert(unit.end(), {"implementation", "initialization", "  Touch(" + std::to_string(i) + ");", "end."});
-    WriteFile(dir + "\\C" + std::to_string(i) + ".pas", CrLf(unit));
-  }
-  return dir + "\\Deep.dpr";
-}
-
 }  // namespace quorrin::gui

@@ -15,8 +15,4 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // created; returns its absolute path.
 std::string FreshProjectDir(const std::string& name);
 
-// A project Deep.dpr whose units form a chain depth units long (C0 uses
-// C1, ...); returns the project file's path.
-std::string WriteChainProject(const std::string& dir, int depth);
-
 }  // namespace quorrin::gui
