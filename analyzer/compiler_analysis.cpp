@@ -98,6 +98,10 @@ void TCompilerOrderAnalyzer::AnalyzeProject(const std::string& projectFile) {
   }
 
   walk_ = CompilerInitOrder(graph_, 0);
+  if (walk_.BudgetExceeded)
+    log_.Log("compiler order: more than " + std::to_string(CompileBudget(graph_)) +
+             " compilations on the spot; units reached again while walking their interface uses were skipped "
+             "after that, so the order from there on may differ from the compiler's");
   for (const TCircularReference& c : walk_.Circular)
     log_.Log("circular unit reference between \"" + graph_[c.From].Text + "\" and \"" + graph_[c.To].Text + "\"");
   for (const int node : walk_.Order)

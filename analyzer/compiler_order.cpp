@@ -1,6 +1,8 @@
 #include "analyzer/compiler_order.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace quorrin {
@@ -12,14 +14,21 @@ enum class TLoadState : uint8_t { Unvisited, Interface, Implementation, Done };
 // the spot.
 struct TCompileFrame {
   int node;
-  size_t next = 0;           // next edge of the node's uses
-  bool first = true;         // its first load (places the unit when it returns)
+  size_t next = 0;              // next edge of the node's uses
+  bool first = true;            // its first load (places the unit when it returns)
   bool pastInterface = false;
-  int previousTop = -1;      // the node's previous topmost frame
-  int implementationBelow;   // nearest frame at or below this one that walks implementation uses
+  bool leftInInterface = false; // passed a use whose unit stays walking its interface (circular, or beyond the budget)
+  int previousTop = -1;         // the node's previous topmost frame
+  int implementationBelow;      // nearest frame at or below this one that walks implementation uses
 };
 
+uint64_t EdgeKey(int from, int to) { return static_cast<uint64_t>(from) << 32 | static_cast<uint32_t>(to); }
+
 }  // namespace
+
+size_t CompileBudget(const TUsesGraph& graph) {
+  return 16 * (static_cast<size_t>(graph.Count()) + graph.EdgeCount()) + 4096;
+}
 
 TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start) {
   TCompilerOrder result;
@@ -29,7 +38,13 @@ TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start) {
   std::vector<int> topFrame(n, -1);  // stack index of each unit's topmost frame
   std::vector<TCompileFrame> stack;
   std::unordered_set<uint64_t> circularSeen;  // each (from, to) reported once
+  const size_t budget = CompileBudget(graph);
   result.Order.reserve(n);
+  // Clause position of each interface use, for the circular check by frames.
+  std::unordered_map<uint64_t, size_t> interfacePosition;
+  for (int u = 0; u < graph.Count(); ++u)
+    for (size_t i = 0; i < graph[u].InterfaceCount; ++i)
+      interfacePosition.emplace(EdgeKey(u, graph[u].Uses[i].Target), i);
 
   auto circular = [&](int target) {
     // Every frame from the target's up to the top walks interface uses: a
@@ -37,8 +52,35 @@ TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start) {
     return stack.back().implementationBelow < topFrame[static_cast<size_t>(target)];
   };
   auto report = [&](int from, int to) {
-    const uint64_t key = static_cast<uint64_t>(from) << 32 | static_cast<uint32_t>(to);
-    if (circularSeen.insert(key).second) result.Circular.push_back({from, to});
+    if (circularSeen.insert(EdgeKey(from, to)).second) result.Circular.push_back({from, to});
+  };
+  // The compiler reads the whole interface clause before it loads any unit
+  // of it, and refuses a circular name there and then. Only units whose
+  // topmost frame lies above the nearest frame that walks implementation
+  // uses can be circular: look through the clause or through those frames,
+  // whichever is shorter.
+  std::vector<std::pair<size_t, int>> hits;
+  auto checkClause = [&](int node, size_t from) {
+    const TUsesGraphNode& unit = graph[node];
+    const size_t firstFree = static_cast<size_t>(stack.back().implementationBelow + 1);
+    if (unit.InterfaceCount - from <= stack.size() - firstFree) {
+      for (size_t i = from; i < unit.InterfaceCount; ++i) {
+        const int target = unit.Uses[i].Target;
+        if (state[static_cast<size_t>(target)] == TLoadState::Interface && circular(target)) report(node, target);
+      }
+      return;
+    }
+    hits.clear();
+    for (size_t f = firstFree; f < stack.size(); ++f) {
+      const int target = stack[f].node;
+      if (topFrame[static_cast<size_t>(target)] != static_cast<int>(f) ||
+          state[static_cast<size_t>(target)] != TLoadState::Interface)
+        continue;
+      const auto it = interfacePosition.find(EdgeKey(node, target));
+      if (it != interfacePosition.end() && it->second >= from) hits.emplace_back(it->second, target);
+    }
+    std::sort(hits.begin(), hits.end());
+    for (const auto& [position, target] : hits) report(node, target);
   };
   auto push = [&](int node, bool first) {
     TCompileFrame frame;
@@ -46,16 +88,18 @@ TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start) {
     frame.first = first;
     frame.previousTop = topFrame[static_cast<size_t>(node)];
     frame.implementationBelow = stack.empty() ? -1 : stack.back().implementationBelow;
+    if (!first) {
+      // The frame below walks the same clause and is at the use it explores:
+      // every use before that one has been dealt with (its unit is loaded
+      // and past its interface), so a new walk passes them without effect,
+      // unless one was refused as circular.
+      const TCompileFrame& previous = stack[static_cast<size_t>(frame.previousTop)];
+      if (!previous.leftInInterface) frame.next = previous.next - 1;
+    }
     topFrame[static_cast<size_t>(node)] = static_cast<int>(stack.size());
     state[static_cast<size_t>(node)] = TLoadState::Interface;
     stack.push_back(frame);
-    // The compiler reads the whole interface clause before it loads any
-    // unit of it, and refuses a circular name there and then.
-    const TUsesGraphNode& unit = graph[node];
-    for (size_t i = 0; i < unit.InterfaceCount; ++i) {
-      const int target = unit.Uses[i].Target;
-      if (state[static_cast<size_t>(target)] == TLoadState::Interface && circular(target)) report(node, target);
-    }
+    checkClause(node, frame.next);
   };
 
   push(start, true);
@@ -75,7 +119,11 @@ TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start) {
           break;
         case TLoadState::Interface:
           if (circular(target)) {
+            top.leftInInterface = true;
             report(top.node, target);  // an interface name was reported when its clause was read
+          } else if (result.Compiles == budget) {
+            top.leftInInterface = true;
+            result.BudgetExceeded = true;
           } else {
             ++result.Compiles;
             push(target, false);
@@ -90,6 +138,12 @@ TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start) {
     if (top.first) {
       state[static_cast<size_t>(node)] = TLoadState::Done;
       result.Order.push_back(node);
+    }
+    // A finished compilation dealt with every use of the unit: what an older
+    // one has left of its walk passes them without effect.
+    if (top.previousTop >= 0 && !top.leftInInterface) {
+      TCompileFrame& older = stack[static_cast<size_t>(top.previousTop)];
+      older.next = graph[node].Uses.size();
     }
     topFrame[static_cast<size_t>(node)] = top.previousTop;
     stack.pop_back();

@@ -32,7 +32,15 @@ struct TCompilerOrder {
   std::vector<int> Order;  // graph nodes in initialization order; the start node last
   std::vector<TCircularReference> Circular;
   size_t Compiles = 0;  // compilations of units on the spot
+  // Long interface chains closed by many implementation uses make the
+  // compilations on the spot nest ever deeper (their number grows with the
+  // square of the chain). The walk allows CompileBudget(graph) of them;
+  // beyond that it skips a unit it would compile again, so the rest of the
+  // order may differ from the compiler's.
+  bool BudgetExceeded = false;
 };
+
+size_t CompileBudget(const TUsesGraph& graph);
 
 // Walks from start with an explicit stack (no recursion, any depth).
 TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start);

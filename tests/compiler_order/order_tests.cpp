@@ -96,6 +96,28 @@ TEST(CompilerOrder, ChainsTenThousandDeepNeedNoRecursion) {
   }
 }
 
+// An interface chain whose units name earlier ones in their implementation
+// clauses: compilations on the spot nest ever deeper. The walk stops
+// compiling again at its budget, says so, and still places every unit once.
+TEST(CompilerOrder, CompilationsOnTheSpotStopAtTheBudget) {
+  constexpr int kUnits = 2000;
+  TUsesGraph g;
+  for (int i = 0; i < kUnits; ++i) g.AddNode("U" + std::to_string(i), nullptr, true);
+  for (int i = 0; i + 1 < kUnits; ++i) g.AddEdge(i, i + 1, TUsesClause::Interface);
+  for (int i = 2; i < kUnits; ++i) g.AddEdge(i, i / 2, TUsesClause::Implementation);
+  const TCompilerOrder order = CompilerInitOrder(g, 0);
+  EXPECT_TRUE(order.BudgetExceeded);
+  EXPECT_EQ(order.Compiles, CompileBudget(g));
+  ASSERT_EQ(order.Order.size(), static_cast<size_t>(kUnits));
+  std::vector<int> sorted = order.Order;
+  std::sort(sorted.begin(), sorted.end());
+  for (int i = 0; i < kUnits; ++i) ASSERT_EQ(sorted[static_cast<size_t>(i)], i);
+  EXPECT_EQ(order.Order.back(), 0);
+  // Small programs stay far below it.
+  GraphBuilder b("P: A; A: C D |; C: | A; D: | A");
+  EXPECT_FALSE(CompilerInitOrder(b.graph, 0).BudgetExceeded);
+}
+
 // The rule written plainly: recursion, a per-unit state, and the list of
 // compilations in progress searched from the top for the circular check.
 class ReferenceOrder {
