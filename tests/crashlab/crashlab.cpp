@@ -7,7 +7,7 @@
 //            [--plwait]
 //
 // Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
-// hidden, sys-av, sys-code, name-thread, at-exit, threads, none. --click raises inside a window's click
+// hidden, sys-av, sys-code, name-thread, at-exit, threads, wait, none. --click raises inside a window's click
 // handler (the program goes on), --thread in a thread of its own (--raw-thread:
 // one started by CreateThread); without
 // either the exception leaves the main program.
@@ -167,6 +167,16 @@ ThrowsAtExit g_atExit;
 
 void Idle(HANDLE stop) { WaitForSingleObject(stop, INFINITE); }
 
+// A named worker for the process trace.
+void RecordThreadNameForLab() {
+  static HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread([] {
+    kestrix::AssignThreadName(GetCurrentThreadId(), "lab sleeper");
+    WaitForSingleObject(stop, INFINITE);
+  }).detach();
+  Sleep(100);
+}
+
 DWORD WINAPI RawThread(void*) {
   Raise(g_scenario);
   return 7;
@@ -213,6 +223,14 @@ int main(int argc, char** argv) {
       std::fprintf(f, "restarted after %d exception(s)\n", count);
       std::fclose(f);
     }
+    return 0;
+  }
+  if (g_scenario == "wait") {
+    // Waits to be traced from outside, at most 60 seconds.
+    RecordThreadNameForLab();
+    std::printf("waiting %lu\n", GetCurrentProcessId());
+    std::fflush(stdout);
+    Sleep(60000);
     return 0;
   }
   if (g_scenario == "threads") {

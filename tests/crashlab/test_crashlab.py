@@ -302,6 +302,31 @@ class CrashLabTest(unittest.TestCase):
         self.assertNotIn(b"continued", proc.stdout)
         self.assertFalse(os.path.exists(self.file))
 
+    def test_process_trace_from_another_process(self):
+        env = dict(os.environ, WINEDEBUG="-all")
+        lab = subprocess.Popen(["wine", LAB, "wait"], env=env, stdout=subprocess.PIPE)
+        try:
+            pid = int(lab.stdout.readline().split()[1])
+            driver = os.path.join(os.path.dirname(LAB), "trace_driver.exe")
+            proc = subprocess.run(["wine", driver, str(pid), "65536"], env=env, capture_output=True, timeout=60)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+            text = proc.stdout.decode("latin-1")
+        finally:
+            lab.kill()
+            lab.wait()
+            lab.stdout.close()
+        header = text.split("\r\n\r\n")[0]
+        self.assertTrue(header.startswith("date/time"))
+        self.assertIn("\r\nexception message: The application seems to be frozen.", header)
+        self.assertNotIn("exception class", header)
+        titles = [block.split("\r\n")[0] for block in text.split("\r\n\r\n")[1:]]
+        self.assertTrue(titles[0].startswith("main thread ($"), titles)
+        self.assertTrue(any(t.startswith("lab sleeper ($") for t in titles), titles)
+        self.assertTrue(any(t.startswith("HandleExceptionThread ($") for t in titles), titles)
+        self.assertTrue(any(t.startswith("- ($") for t in titles), "the tracing thread itself")
+        main_block = text.split("\r\n\r\n")[1]
+        self.assertRegex(main_block, r"crashlab\.exe +crashlab +main\r\n", "the main thread waits in main")
+
     def test_modified_copy_shows_bit_fault_and_exits_zero(self):
         copy = os.path.join(self.tmp.name, "broken.exe")
         shutil.copy(LAB, copy)
