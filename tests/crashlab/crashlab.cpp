@@ -4,7 +4,7 @@
 //   crashlab <scenario> [--click] [--thread] [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
 //            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
-//            [--plwait]
+//            [--plwait] [--gui]
 //
 // Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
 // hidden, sys-av, sys-code, name-thread, at-exit, threads, wait, none. --click raises inside a window's click
@@ -208,6 +208,7 @@ int main(int argc, char** argv) {
     else if (a == "--show" && more && settings) settings->SetGnShowCfg(std::atoi(argv[++i]));
     else if (a == "--pause" && settings) settings->SetPauseThreads(true);
     else if (a == "--plwait" && settings) settings->SetPlWaitBox(true);
+    else if (a == "--gui") kestrix::SetConsoleMode(false);  // present as a GUI program does
     else if (a == "--main-handler")
       kestrix::RegisterExceptionHandler(kestrix::ekException, MainThreadHandler, kestrix::tmMainThread, false);
     else if (a == "--auto-restart" && more && settings) settings->SetAutoRestart(std::atoi(argv[++i]));

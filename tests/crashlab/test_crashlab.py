@@ -239,6 +239,15 @@ class CrashLabTest(unittest.TestCase):
         self.assertEqual(header["exception class"], "ELabError")
         self.assertEqual(header["exception number"], "1", "a hidden exception is numbered once reported")
 
+    def test_message_box_display_mode_waits_for_ok(self):
+        env = dict(os.environ, WINEDEBUG="-all")
+        closer = subprocess.Popen(["wine", CLOSER, "30"], env=env, stdout=subprocess.PIPE)
+        rc, out = self.crash("cpp", "--thread", "--gui", "--show", "3", expect_rc=0)
+        text = closer.communicate(timeout=60)[0].decode("latin-1").replace("\r", "").strip()
+        self.assertEqual(text, "An error occurred in the application.\n\nLab error raised on purpose.")
+        self.assertIn("continued", out)
+        self.assertEqual(len(reports(self.file)), 1)
+
     def test_thread_name_request(self):
         self.crash("name-thread", "--click", expect_rc=0)
         header, names, sections, raw = self.only_report()
