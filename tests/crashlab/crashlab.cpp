@@ -69,6 +69,7 @@ __attribute__((noinline)) void ThrowLabError() {
 // A handler that fails and a plug-in section that faults: the library
 // swallows both and still writes the report.
 void FailingHandler(kestrix::IKXException*, uint8_t, bool&) { throw std::runtime_error("handler failure"); }
+std::string HeaderPlugin(kestrix::IKXException* e) { return "lab item of " + e->ExceptionClassName(); }
 std::string FaultingPlugin(kestrix::IKXException*) {
   volatile int* p = nullptr;
   return std::to_string(*p);
@@ -102,6 +103,7 @@ __attribute__((noinline)) void Raise(const std::string& s) {
   } else if (s == "nested") {
     kestrix::RegisterExceptionHandler(kestrix::ekException, FailingHandler, kestrix::tmAnyThread, false);
     kestrix::RegisterReportPlugin("labplugin", "faults", FaultingPlugin, true);
+    kestrix::RegisterReportPlugin("labitem", "a header item", HeaderPlugin, false);
     ThrowLabError();
   } else if (s == "hidden") {
     kestrix::RegisterExceptionHandler(kestrix::ekHidden, HiddenHandler, kestrix::tmAnyThread, false);
