@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/application.h"
@@ -14,6 +15,10 @@ TForm1* Form1 = nullptr;
 // Posted by a click in the tree: the tree selects the clicked node only
 // after it has reported the click.
 constexpr UINT kUnitsClickMessage = WM_APP + 1;
+// Runs while log lines wait for the console; each tick writes one piece.
+// A timer, not a posted message: paint and input go before its ticks.
+constexpr UINT_PTR kLogFlushTimer = 1;
+constexpr size_t kLogPiece = 256 * 1024;
 
 void Log(const std::string& text) { Form1->Log(text); }
 
@@ -110,19 +115,34 @@ void TForm1::Log(const std::string& text) {
   pendingLog_ += text;
 }
 
-void TForm1::FlushLog() {
+void TForm1::FlushLog() { AppendLog(pendingLog_.size()); }
+
+void TForm1::AppendLog(size_t limit) {
   if (pendingLog_.empty()) return;
+  // Pending text is the lines joined by CR LF (led by one when the console
+  // has text), so what stays after a cut at a CR LF starts with one.
+  size_t n = pendingLog_.size();
+  if (limit < n) n = std::min(n, pendingLog_.find("\r\n", limit));
+  const std::string piece = pendingLog_.substr(0, n);
+  pendingLog_.erase(0, n);
   const int end = GetWindowTextLengthA(console);
   SendMessageA(console, EM_SETSEL, end, end);
-  SendMessageA(console, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pendingLog_.c_str()));
-  pendingLog_.clear();
+  SendMessageA(console, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
   consoleEmpty_ = false;
+}
+
+void TForm1::ScheduleLogFlush() {
+  if (pendingLog_.empty()) KillTimer(Handle, kLogFlushTimer);
+  else SetTimer(Handle, kLogFlushTimer, USER_TIMER_MINIMUM, nullptr);
 }
 
 void TForm1::openClick(HWND) {
   struct FlushOnExit {
     TForm1* form;
-    ~FlushOnExit() { form->FlushLog(); }
+    ~FlushOnExit() {
+      form->AppendLog(kLogPiece);
+      form->ScheduleLogFlush();
+    }
   } flush{this};
 
   if (GetControlText(SearchPaths).rfind("SearchPaths", 0) == 0) SetControlText(SearchPaths, "");
@@ -232,6 +252,11 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (hdr->hwndFrom == units && hdr->code == NM_CLICK) PostMessageA(Handle, kUnitsClickMessage, 0, 0);
       return 0;
     }
+    case WM_TIMER:
+      if (wParam != kLogFlushTimer) break;
+      AppendLog(kLogPiece);
+      ScheduleLogFlush();
+      return 0;
     case kUnitsClickMessage:
       CallEventHandler([&] { unitsClick(units); });
       return 0;

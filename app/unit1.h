@@ -67,9 +67,11 @@ class TForm1 : public IAnalysisLog {
   void CompilerOrderClick();
 
   // Appends one line to the console. Lines logged inside an event handler
-  // reach the control together when the handler ends.
+  // reach the control when the handler ends: the first 256 KB at once, a
+  // longer log after that in pieces, so that the window shows the tree and
+  // the order and answers the user while the rest is written.
   void Log(const std::string& text) override;
-  void FlushLog();
+  void FlushLog();  // writes all pending lines now
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -81,6 +83,10 @@ class TForm1 : public IAnalysisLog {
 
   HFONT font_ = nullptr;
   HBRUSH windowBrush_ = nullptr;
+  // Appends pending lines up to about limit bytes, cut at a line end.
+  void AppendLog(size_t limit);
+  void ScheduleLogFlush();
+
   std::string pendingLog_;
   bool consoleEmpty_ = true;
 };

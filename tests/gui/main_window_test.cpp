@@ -434,6 +434,23 @@ TEST(MainWindow, ChainTenThousandDeep) {
   EXPECT_EQ(order[kDepth - 1], ChainUnit(0));
   EXPECT_EQ(order.back(), "Bench.dpr");
 
+  // The log, megabytes long, reaches the console in pieces after the
+  // handler: complete, one unit's lines after the other's.
+  const HWND console = app.Control(idConsole);
+  const std::string lastLine = "found actual unit for \"" + ChainUnit(kDepth - 1) + "\": ";
+  EXPECT_TRUE(WaitUntil([&] { return Lines(TextOf(console)).back().rfind(lastLine, 0) == 0; }, 120000));
+  const std::vector<std::string> log = Lines(TextOf(console));
+  EXPECT_EQ(log.front().rfind("current dir: ", 0), 0u);
+  int found = 0, wrong = 0;
+  for (const std::string& line : log) {
+    if (line.rfind("found actual unit for \"", 0) != 0) continue;
+    if (line.rfind("found actual unit for \"" + ChainUnit(found) + "\": ", 0) != 0 && wrong++ == 0)
+      ADD_FAILURE() << "line for unit " << found << ": " << line;
+    ++found;
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(found, kDepth);
+
   // Walk down to the deepest node and select it (which opens every level
   // above it), then click its row: the control lays out and paints an item
   // 10,000 levels down, and the click shows that unit. (Its label lies
