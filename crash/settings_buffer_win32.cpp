@@ -21,7 +21,7 @@ TSettingsMessageHandler g_message = DefaultMessage;
 
 std::string ProcessName(const char* prefix) {
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%s%lx", prefix,
+  std::snprintf(buffer, sizeof buffer, "%s$%lx", prefix,
                 static_cast<unsigned long>(GetCurrentProcessId()));
   return buffer;
 }

@@ -1,7 +1,7 @@
 // The parsed settings of the modules of one process, shared by every copy
 // of the library loaded into it through the named shared memory
-// "KestrixSettingsBuf<pid in hex>" (creation and release serialised by the
-// mutex "KestrixSettingsMtx<pid in hex>").
+// "KestrixSettingsBuf$<pid in hex>" (creation and release serialised by the
+// mutex "KestrixSettingsMtx$<pid in hex>").
 #pragma once
 
 #include <windows.h>

@@ -248,7 +248,7 @@ TEST_F(Settings, TwoLibraryCopiesShareOneParsedList) {
 
   // The buffer lives while any copy holds an entry and goes with the last.
   char name[64];
-  wsprintfA(name, "KestrixSettingsBuf%lx", GetCurrentProcessId());
+  wsprintfA(name, "KestrixSettingsBuf$%lx", GetCurrentProcessId());
   hold();
   mine = dll = nullptr;
   HANDLE open = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
