@@ -24,14 +24,11 @@ bool TCompilerOrderAnalyzer::EnterUnit(const std::string& fileName, int treeNode
   if (idx != -1) {
     TLoadedUnit* unit = loadedUnits_[idx];
     tree_[treeNode].Data = unit;
-    const auto known = graphNodeOf_.find(unit);
-    if (known != graphNodeOf_.end()) {
-      entry.graphNode = known->second;
-    } else {
-      // A record from before this analysis: a unit without known uses.
-      entry.graphNode = graph_.AddNode(tree_[treeNode].Text, unit, !unit->FullPath.empty());
-      graphNodeOf_.emplace(unit, entry.graphNode);
-    }
+    if (graphNodeOf_.size() <= static_cast<size_t>(idx)) graphNodeOf_.resize(static_cast<size_t>(idx) + 1, -1);
+    int& node = graphNodeOf_[static_cast<size_t>(idx)];
+    // A record from before this analysis: a unit without known uses.
+    if (node == -1) node = graph_.AddNode(tree_[treeNode].Text, unit, !unit->FullPath.empty());
+    entry.graphNode = node;
     return false;
   }
   const std::string path = HasDirectoryPart(fileName) ? fileName : source_.FindUnitFile(fileName);
@@ -48,7 +45,8 @@ bool TCompilerOrderAnalyzer::EnterUnit(const std::string& fileName, int treeNode
   TLoadedUnit* unit = loadedUnits_.Add(std::move(record));
   tree_[treeNode].Data = unit;
   entry.graphNode = graph_.AddNode(tree_[treeNode].Text, unit, !path.empty());
-  graphNodeOf_.emplace(unit, entry.graphNode);
+  graphNodeOf_.resize(static_cast<size_t>(loadedUnits_.Count()), -1);
+  graphNodeOf_.back() = entry.graphNode;
   return !path.empty();
 }
 

@@ -7,7 +7,6 @@
 
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "analyzer/analysis.h"
@@ -58,7 +57,7 @@ class TCompilerOrderAnalyzer {
   TUnitTree tree_;
   std::vector<TUsesClause> clauses_;
   TUsesGraph graph_;
-  std::unordered_map<const TLoadedUnit*, int> graphNodeOf_;
+  std::vector<int> graphNodeOf_;  // by index in loadedUnits; -1: a record from before this analysis
   TOrderList order_;
   std::vector<TUsesCycle> cycles_;
   TCompilerOrder walk_;

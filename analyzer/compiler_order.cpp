@@ -1,8 +1,8 @@
 #include "analyzer/compiler_order.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <unordered_set>
 
 namespace quorrin {
@@ -24,6 +24,11 @@ struct TCompileFrame {
 
 uint64_t EdgeKey(int from, int to) { return static_cast<uint64_t>(from) << 32 | static_cast<uint32_t>(to); }
 
+// std::hash of a 64-bit key keeps only its low half where size_t has 32 bits.
+struct EdgeKeyHash {
+  size_t operator()(uint64_t key) const { return static_cast<size_t>(key ^ (key >> 32) * 0x9E3779B97F4A7C15ull); }
+};
+
 }  // namespace
 
 size_t CompileBudget(const TUsesGraph& graph) {
@@ -37,14 +42,26 @@ TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start) {
   std::vector<TLoadState> state(n, TLoadState::Unvisited);
   std::vector<int> topFrame(n, -1);  // stack index of each unit's topmost frame
   std::vector<TCompileFrame> stack;
-  std::unordered_set<uint64_t> circularSeen;  // each (from, to) reported once
+  std::unordered_set<uint64_t, EdgeKeyHash> circularSeen;  // each (from, to) reported once
   const size_t budget = CompileBudget(graph);
   result.Order.reserve(n);
-  // Clause position of each interface use, for the circular check by frames.
-  std::unordered_map<uint64_t, size_t> interfacePosition;
-  for (int u = 0; u < graph.Count(); ++u)
-    for (size_t i = 0; i < graph[u].InterfaceCount; ++i)
-      interfacePosition.emplace(EdgeKey(u, graph[u].Uses[i].Target), i);
+  // Each unit's interface uses as (target, clause position), sorted, for the
+  // circular check by frames: flat arrays, one range per unit.
+  std::vector<size_t> interfaceStart(n + 1, 0);
+  for (size_t u = 0; u < n; ++u) interfaceStart[u + 1] = interfaceStart[u] + graph[static_cast<int>(u)].InterfaceCount;
+  std::vector<std::pair<int, size_t>> interfaceUses(interfaceStart[n]);
+  for (size_t u = 0; u < n; ++u) {
+    const TUsesGraphNode& unit = graph[static_cast<int>(u)];
+    const auto first = interfaceUses.begin() + static_cast<std::ptrdiff_t>(interfaceStart[u]);
+    for (size_t i = 0; i < unit.InterfaceCount; ++i) first[static_cast<std::ptrdiff_t>(i)] = {unit.Uses[i].Target, i};
+    std::sort(first, first + static_cast<std::ptrdiff_t>(unit.InterfaceCount));
+  }
+  auto interfacePosition = [&](int node, int target) -> size_t {
+    const auto first = interfaceUses.begin() + static_cast<std::ptrdiff_t>(interfaceStart[static_cast<size_t>(node)]);
+    const auto last = interfaceUses.begin() + static_cast<std::ptrdiff_t>(interfaceStart[static_cast<size_t>(node) + 1]);
+    const auto it = std::lower_bound(first, last, std::make_pair(target, size_t{0}));
+    return it != last && it->first == target ? it->second : SIZE_MAX;
+  };
 
   auto circular = [&](int target) {
     // Every frame from the target's up to the top walks interface uses: a
@@ -76,8 +93,8 @@ TCompilerOrder CompilerInitOrder(const TUsesGraph& graph, int start) {
       if (topFrame[static_cast<size_t>(target)] != static_cast<int>(f) ||
           state[static_cast<size_t>(target)] != TLoadState::Interface)
         continue;
-      const auto it = interfacePosition.find(EdgeKey(node, target));
-      if (it != interfacePosition.end() && it->second >= from) hits.emplace_back(it->second, target);
+      const size_t position = interfacePosition(node, target);
+      if (position != SIZE_MAX && position >= from) hits.emplace_back(position, target);
     }
     std::sort(hits.begin(), hits.end());
     for (const auto& [position, target] : hits) report(node, target);

@@ -123,6 +123,26 @@ TEST(CompilerOrderAnalysis, InterfaceCycleIsLoggedAsTheCompilerWouldStop) {
   EXPECT_FALSE(a.Cycles()[0].DependsOnClauseOrder);
 }
 
+TEST(CompilerOrderAnalysis, WalkBeyondTheBudgetIsLogged) {
+  // An interface chain whose units name earlier ones in their implementation.
+  constexpr int kUnits = 800;
+  MemorySource src;
+  src.Add("App.dpr", "program App;\r\nuses U0;\r\nbegin\r\nend.\r\n");
+  for (int i = 0; i < kUnits; ++i)
+    src.Add("U" + std::to_string(i) + ".pas",
+            Unit("U" + std::to_string(i), i + 1 < kUnits ? "U" + std::to_string(i + 1) : "",
+                 i > 1 ? "U" + std::to_string(i / 2) : ""));
+  TLoadedUnitList records;
+  TCompilerOrderAnalyzer a(src, src, records);
+  a.AnalyzeProject("C:\\p\\App.dpr");
+  EXPECT_EQ(a.Order().Count(), kUnits + 1);
+  ASSERT_TRUE(a.Walk().BudgetExceeded);
+  EXPECT_EQ(src.log.back().rfind("compiler order: more than " + std::to_string(CompileBudget(a.Graph())) +
+                                     " compilations on the spot;",
+                                 0),
+            0u);
+}
+
 TEST(CompilerOrderAnalysis, OpenErrorStopsWithTheTreeSoFarAndNoOrder) {
   MemorySource src;
   src.Add("App.dpr", "program App;\r\nuses A, B;\r\nbegin\r\nend.\r\n");
