@@ -36,20 +36,29 @@ bool TProjectAnalyzer::EnterUnit(const std::string& fileName, int node, TStringL
   std::string path = fileName;
   if (SameTextAscii(ExtractFileExt(fileName), ".pas")) {
     const int idx = IndexOfLoadedUnit(fileName);
-    TLoadedUnit* unit;
-    if (idx == -1) {
-      if (!HasDirectoryPart(fileName)) path = FindUnitFile(fileName);
-      std::string initText = path.empty() ? std::string() : GetInitializationSection(path);
-      auto record = std::make_unique<TLoadedUnit>();
-      record->UnitFile = fileName;
-      record->FullPath = path;
-      record->InitText = std::move(initText);
-      unit = loadedUnits_.Add(std::move(record));
-    } else {
-      unit = loadedUnits_[idx];
+    if (idx != -1) {
+      tree_[node].Data = loadedUnits_[idx];
+      return false;  // met before: a leaf
     }
-    tree_[node].Data = unit;
-    if (path.empty() || idx != -1) return false;
+    if (!HasDirectoryPart(fileName)) path = FindUnitFile(fileName);
+    // One open serves both scans of a new unit. The section scan's mode
+    // (others may only read) is the stricter: whenever it opens the file,
+    // the clause scan's mode (others may do anything) would open it too.
+    std::unique_ptr<TFileStream> file;
+    std::string initText;
+    if (!path.empty()) {
+      file = std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyWrite);
+      initText = GetInitializationSectionFromStream(*file);
+    }
+    auto record = std::make_unique<TLoadedUnit>();
+    record->UnitFile = fileName;
+    record->FullPath = path;
+    record->InitText = std::move(initText);
+    tree_[node].Data = loadedUnits_.Add(std::move(record));
+    if (!file) return false;  // not found: a leaf
+    file->Seek(0, SeekOrigin::Beginning);
+    list = GetUsesListFromStream(*file, IsProjectFile(path));
+    return true;
   }
   list = GetUsesList(path);
   return true;
