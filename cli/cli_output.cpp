@@ -11,16 +11,38 @@ namespace {
 
 constexpr const char* kEol = "\r\n";
 
-void AppendTreeText(std::string& out, const TUnitTree& tree, const std::vector<TUsesClause>* clauses) {
+// Output that goes to a file in pieces: a deep tree's indentation alone can
+// run to hundreds of megabytes.
+class TChunkedOut {
+ public:
+  explicit TChunkedOut(FILE* file) : file_(file) {}
+  ~TChunkedOut() { Flush(); }
+  std::string& Text() { return text_; }
+  void MaybeFlush() {
+    if (text_.size() >= (1u << 20)) Flush();
+  }
+  void Flush() {
+    fwrite(text_.data(), 1, text_.size(), file_);
+    text_.clear();
+  }
+
+ private:
+  FILE* file_;
+  std::string text_;
+};
+
+void WriteTreeText(TChunkedOut& out, const TUnitTree& tree, const std::vector<TUsesClause>* clauses) {
   if (tree.Count() == 0) return;
   std::vector<std::pair<int, int>> stack{{0, 0}};  // node, depth
   while (!stack.empty()) {
     const auto [node, depth] = stack.back();
     stack.pop_back();
-    out.append(static_cast<size_t>(depth) * 2, ' ');
-    out += tree[node].Text;
-    if (clauses && (*clauses)[static_cast<size_t>(node)] == TUsesClause::Implementation) out += " (implementation)";
-    out += kEol;
+    std::string& text = out.Text();
+    text.append(static_cast<size_t>(depth) * 2, ' ');
+    text += tree[node].Text;
+    if (clauses && (*clauses)[static_cast<size_t>(node)] == TUsesClause::Implementation) text += " (implementation)";
+    text += kEol;
+    out.MaybeFlush();
     const auto& children = tree[node].Children;
     for (auto it = children.rbegin(); it != children.rend(); ++it) stack.emplace_back(*it, depth + 1);
   }
@@ -61,20 +83,27 @@ void AppendTreeJson(std::string& out, const TUnitTree& tree, const std::vector<T
 
 }  // namespace
 
-std::string FormatText(const TCliResult& r) {
-  std::string out = "== Log ==";
+void WriteText(const TCliResult& r, FILE* file) {
+  TChunkedOut chunks(file);
+  std::string& out = chunks.Text();
+  out = "== Log ==";
   out += kEol;
-  for (const auto& line : r.log) out += line + kEol;
+  for (const auto& line : r.log) {
+    out += line + kEol;
+    chunks.MaybeFlush();
+  }
   out += kEol;
   out += "== Unit tree ==";
   out += kEol;
-  if (r.tree) AppendTreeText(out, *r.tree, r.clauses);
+  if (r.tree) WriteTreeText(chunks, *r.tree, r.clauses);
   out += kEol;
   out += "== Initialization order ==";
   out += kEol;
   if (r.order)
-    for (int i = 0; i < r.order->Count(); ++i) out += (*r.order)[i].Text + kEol;
-  return out;
+    for (int i = 0; i < r.order->Count(); ++i) {
+      out += (*r.order)[i].Text + kEol;
+      chunks.MaybeFlush();
+    }
 }
 
 std::string FormatJson(const TCliResult& r) {

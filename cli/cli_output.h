@@ -1,6 +1,7 @@
 // The console front end's two output forms of one analysis.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,7 @@ struct TCliResult {
 // Headed blocks: the log, the tree (two blanks of indent per level; with
 // clauses, nodes named in an implementation clause end in
 // " (implementation)"), the order.
-std::string FormatText(const TCliResult& result);
+void WriteText(const TCliResult& result, FILE* file);
 // One JSON object with the keys "log", "tree", "order", "sections" (then
 // "cycles" in compiler-order mode, and "error" after a failure). With
 // clauses, each tree node has a "clause" key ("interface",

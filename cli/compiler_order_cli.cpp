@@ -47,7 +47,8 @@ int RunCompilerOrder(TCliResult& result, IAnalysisLog& log, const std::string& p
   }
   std::string out;
   if (output == TCompilerOrderOutput::Order) {
-    out = json ? FormatJson(result) + "\r\n" : FormatText(result);
+    if (json) out = FormatJson(result) + "\r\n";
+    else WriteText(result, stdout);
   } else if (!result.failed) {
     // The graph of a failed analysis is incomplete: nothing is printed.
     if (output == TCompilerOrderOutput::Dot) {

@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
     result.failed = true;
     result.error = e.what();
   }
-  Write(stdout, json ? FormatJson(result) + "\r\n" : FormatText(result));
+  if (json) Write(stdout, FormatJson(result) + "\r\n");
+  else WriteText(result, stdout);
   fflush(stdout);
   if (result.failed) {
     Write(stderr, result.error + "\r\n");

@@ -146,6 +146,12 @@ class CliTest(unittest.TestCase):
         while node["children"]:
             node, levels = node["children"][0], levels + 1
         self.assertEqual(levels, depth)
+        # The text form indents 2 blanks per level: about 100 MB here.
+        code, out, err = run(self.path("Deep.dpr"))
+        self.assertEqual(code, 0, err[-500:])
+        deepest = b"\r\n" + b" " * (2 * depth) + b"U%d.pas\r\n" % (depth - 1)
+        self.assertIn(deepest, out)
+        self.assertTrue(out.endswith(b"U0.pas\r\nDeep.dpr\r\n"))
 
 
 if __name__ == "__main__":
