@@ -4,7 +4,7 @@
 
 #include "app/application.h"
 #include "app/unit1.h"
-#include "crash/kestrix.h"
+#include "kestrix/kestrix.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   using namespace quorrin;

@@ -1,6 +1,6 @@
 # kestrix_embed(<target> SETTINGS <file>)
 #
-# Build steps for a Windows program that links the static library `kestrix`:
+# Build steps for a Windows program that links Kestrix::kestrix:
 # writes the settings record from the readable settings file <file> and
 # embeds it as the resource RCDATA "TKESTRIX", together with the library's
 # own resources (its pictures). The program's project must have the RC
@@ -14,6 +14,12 @@ set_property(GLOBAL PROPERTY KESTRIX_ROOT ${_kestrix_root})
 # Sets <var> to the command of the host tool <name> and <var>_DEPENDS to
 # what a custom command using it must depend on.
 function(_kestrix_host_tool name var)
+  if(KESTRIX_TOOLS_DIR)
+    # Installed package: the tools come prebuilt.
+    set(${var} ${KESTRIX_TOOLS_DIR}/${name} PARENT_SCOPE)
+    set(${var}_DEPENDS ${KESTRIX_TOOLS_DIR}/${name} PARENT_SCOPE)
+    return()
+  endif()
   get_property(root GLOBAL PROPERTY KESTRIX_ROOT)
   if(NOT CMAKE_CROSSCOMPILING AND TARGET ${name})
     set(${var} $<TARGET_FILE:${name}> PARENT_SCOPE)
@@ -88,9 +94,9 @@ function(kestrix_embed target)
     VERBATIM)
 endfunction()
 
-# For the library's own folders: adds a resource line ("NAME TYPE \"file\"")
-# that every program embedding Kestrix carries. The library's folders are
-# configured before the programs, so every kestrix_embed sees all lines.
+# Adds a resource line ("NAME TYPE \"file\"") that every program embedding
+# Kestrix carries (the library's pictures). The library is configured, or its
+# package found, before the programs, so every kestrix_embed sees all lines.
 function(kestrix_add_resource name type file)
   get_filename_component(file ${file} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   set_property(GLOBAL APPEND PROPERTY KESTRIX_RESOURCES "${name} ${type} \"${file}\"")

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "crash/report/pe_checksum.h"
+#include "crash/base/pe_checksum.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

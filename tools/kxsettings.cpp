@@ -10,8 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "crash/settings_file.h"
-#include "crash/settings_record.h"
+#include "crash/settings/settings_file.h"
+#include "crash/settings/settings_record.h"
 
 namespace {
 

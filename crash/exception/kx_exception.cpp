@@ -1,4 +1,4 @@
-#include "crash/exception/kx_exception.h"
+#include "kestrix/exceptions.h"
 
 #include <cxxabi.h>
 

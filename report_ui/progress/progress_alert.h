@@ -1,34 +1,13 @@
-// The progress window: a small always-on-top tool window with an optional
-// 32x32 picture, the active area's text and a bar. It may be driven from a
-// thread other than the one that opened it.
+// The progress window's implementation of IProgressAlert.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 
-#include "crash/kx_interface.h"
+#include "crash/base/progress_alert.h"
 
 namespace kestrix {
-
-class IProgressAlert : public IKXUnknown {
- public:
-  static constexpr KXIID IID = {0x4b585041, 0x0001, 0x0002, 0x0003};
-  virtual std::string WindowTitle() = 0;
-  virtual void SetWindowTitle(const std::string& title) = 0;
-  virtual int AreaPosition() = 0;                // 0..1000 within the active area
-  virtual void SetAreaPosition(int position) = 0;
-  virtual void AppendArea(const std::string& text, int64_t weight) = 0;
-  virtual void RemoveAreas() = 0;
-  virtual void FinishArea() = 0;
-  virtual int ActiveArea() = 0;
-  virtual void SetActiveArea(int index) = 0;
-  virtual void PumpMessages() = 0;
-  // False when the window is already shown.
-  virtual bool OpenWindow(HWND owner, bool activate) = 0;
-  virtual void CloseWindow() = 0;
-};
 
 // `pictureName` names a bitmap resource of `pictureModule` (32x32, 32-bit
 // with alpha); an empty name or no module shows no picture.

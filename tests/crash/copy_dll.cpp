@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "crash/settings.h"
+#include "crash/settings/win/settings_object.h"
 
 using namespace kestrix;
 

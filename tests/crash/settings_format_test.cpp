@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "crash/kx_cipher.h"
-#include "crash/settings_defaults.h"
-#include "crash/settings_file.h"
-#include "crash/settings_record.h"
+#include "crash/settings/kx_cipher.h"
+#include "crash/settings/settings_defaults.h"
+#include "crash/settings/settings_file.h"
+#include "crash/settings/settings_record.h"
 
 namespace kestrix {
 namespace {

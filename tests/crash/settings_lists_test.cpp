@@ -2,9 +2,9 @@
 // attachment lists: the portable parts of the settings objects.
 #include <gtest/gtest.h>
 
-#include "crash/kx_fields.h"
-#include "crash/placeholders.h"
-#include "crash/settings_lists.h"
+#include "kestrix/fields.h"
+#include "crash/settings/placeholders.h"
+#include "crash/settings/settings_lists.h"
 
 namespace kestrix {
 namespace {

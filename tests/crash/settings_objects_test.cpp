@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "crash/settings.h"
-#include "crash/placeholders.h"
-#include "crash/settings_file.h"
+#include "crash/settings/win/settings_object.h"
+#include "crash/settings/placeholders.h"
+#include "crash/settings/settings_file.h"
 
 namespace kestrix {
 namespace {

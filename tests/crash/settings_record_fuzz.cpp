@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "crash/settings_record.h"
+#include "crash/settings/settings_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<uint8_t[]> copy(new uint8_t[size ? size : 1]);

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "crash/exception/fault_conversion_win32.h"
-#include "crash/handling/handling_win32.h"
-#include "crash/startup/thread_table_win32.h"
+#include "crash/exception/win/fault_conversion_win32.h"
+#include "crash/handling/win/handling_win32.h"
+#include "crash/threads/win/thread_table_win32.h"
 
 namespace kestrix {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "crash/exception/kx_exception.h"
+#include "kestrix/exceptions.h"
 
 namespace lab {
 class Exception : public std::runtime_error {

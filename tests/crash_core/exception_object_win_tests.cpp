@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "crash/bugreport/kx_exception_object.h"
-#include "crash/handling/handling_win32.h"
-#include "crash/startup/thread_table_win32.h"
+#include "crash/report/win/kx_exception_object.h"
+#include "crash/handling/win/handling_win32.h"
+#include "crash/threads/win/thread_table_win32.h"
 
 extern "C" DWORD WINAPI kxTraceProcess(DWORD size);
 

@@ -1,4 +1,5 @@
-#include "crash/report/handling_rules.h"
+#include "crash/exception/exception_filters.h"
+#include "crash/report/exception_history.h"
 
 #include <gtest/gtest.h>
 

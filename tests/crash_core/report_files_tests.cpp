@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "crash/report/bug_report_path.h"
-#include "crash/report/pe_checksum.h"
+#include "crash/base/pe_checksum.h"
 
 namespace kestrix {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "crash/report/report_text.h"
-#include "crash/report/system_exceptions.h"
+#include "crash/exception/system_exceptions.h"
 
 namespace kestrix {
 namespace {

@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "crash/handling/handling_win32.h"
-#include "crash/kestrix.h"
-#include "crash/startup/thread_table_win32.h"
+#include "crash/handling/win/handling_win32.h"
+#include "kestrix/kestrix.h"
+#include "crash/threads/win/thread_table_win32.h"
 
 namespace {
 

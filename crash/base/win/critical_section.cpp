@@ -1,0 +1,10 @@
+#include "crash/base/win/critical_section.h"
+
+namespace kestrix {
+
+TCriticalSectionLock& HandlerLock() {
+  static TCriticalSectionLock* lock = new TCriticalSectionLock;
+  return *lock;
+}
+
+}  // namespace kestrix

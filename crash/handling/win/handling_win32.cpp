@@ -1,0 +1,413 @@
+// HandleException, the handling thread and ProcessException.
+#include "crash/handling/win/handling_win32.h"
+
+#include <float.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "crash/threads/win/thread_table_win32.h"
+
+namespace kestrix {
+namespace {
+
+HANDLE g_handlingThread = nullptr;
+DWORD g_handlingThreadId = 0;
+HANDLE g_pipeRead = nullptr, g_pipeWrite = nullptr;
+bool g_consoleMode = false;
+
+TFreezeWatchControl g_freezeWatch;
+
+void PauseFreezeWatch(bool pause) {
+  if (g_freezeWatch.pause) g_freezeWatch.pause(pause);
+}
+
+
+HMODULE OwnModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&OwnModule), &module);
+  return module;
+}
+
+// Clears the library's temporary directory: "<exe name>.Kestrix" in the
+// system's temporary directory (attachments of earlier reports).
+void ClearTemporaryDirectory() {
+  char temp[MAX_PATH], exe[MAX_PATH];
+  if (!GetTempPathA(MAX_PATH, temp) || !GetModuleFileNameA(nullptr, exe, MAX_PATH)) return;
+  std::string name = exe;
+  name = name.substr(name.find_last_of("\\/") + 1);
+  name = name.substr(0, name.rfind('.'));
+  const std::string dir = std::string(temp) + name + ".Kestrix";
+  WIN32_FIND_DATAA fd;
+  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      const std::string file = dir + "\\" + fd.cFileName;
+      SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileA(file.c_str());
+    }
+  } while (FindNextFileA(find, &fd));
+  FindClose(find);
+  RemoveDirectoryA(dir.c_str());
+}
+
+// Runs once the report is complete: sending, then the clipboard.
+void AutomaticActionsCallback(bool complete, const std::string& report, IKXException* exception) {
+  auto* e = dynamic_cast<TIKXException*>(exception);
+  if (!complete || !e || !e->FirstCompleteCallback()) return;
+  if (e->AutoSend()) {
+    bool handled = false;
+    FireExceptionHandlers(nullptr, ekAction, acSend, handled, e);
+    // Sending arrives with the delivery channels.
+  }
+  if (e->AutoClip()) {
+    if (OpenClipboard(nullptr)) {
+      EmptyClipboard();
+      if (HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, report.size() + 1)) {
+        memcpy(GlobalLock(mem), report.c_str(), report.size() + 1);
+        GlobalUnlock(mem);
+        if (!SetClipboardData(CF_TEXT, mem)) GlobalFree(mem);
+      }
+      CloseClipboard();
+    }
+  } else {
+    e->RemoveReportListener(AutomaticActionsCallback);
+  }
+}
+
+void FinishAutomaticActions(TIKXException* e, bool waitForSend) {
+  if (e->CriticalCallbackExists() || (CompleteHandlerExists() && e->CallHandlers())) e->ReportText(true);
+  if (e->AutoSave() && (!e->AutoSaveIfNotSent() || !e->Sent()) && e->FirstAutoSave()) {
+    bool handled = false;
+    FireExceptionHandlers(nullptr, ekAction, acSave, handled, e);
+    if (!handled) SaveBugReport(e, nullptr, std::string(), true);
+  }
+  if (waitForSend && e->SendThreadHandle()) {
+    WaitForSingleObject(e->SendThreadHandle(), INFINITE);
+    CloseHandle(e->SendThreadHandle());
+    e->SendThreadHandle() = nullptr;
+  }
+}
+
+void ProcessException(const TExceptionRequest& r) {
+  try {
+    ClearTemporaryDirectory();
+  } catch (...) {
+  }
+  // Correcting the exception address needs the function parser of the
+  // debug-information map; without it the address stays as given.
+  KXPtr<IKXSettings> settings =
+      r.address ? SettingsForAddress(reinterpret_cast<const void*>(r.address)) : MainSettings();
+  if (!settings) settings = MainSettings();
+  TExceptionCreation c;
+  c.type = static_cast<uint8_t>(r.type);
+  c.object = reinterpret_cast<const TExceptionObjectInfo*>(r.object);
+  c.address = r.address;
+  c.threadId = r.threadId;
+  c.stackPointer = r.stackPointer;
+  c.framePointer = r.framePointer;
+  c.context = reinterpret_cast<const CONTEXT*>(r.context);
+  c.canContinue = r.canContinue != 0;
+  c.source = static_cast<uint8_t>(r.source);
+  c.related = reinterpret_cast<const void*>(r.related);
+  c.package = reinterpret_cast<HMODULE>(r.package);
+  c.preparedStack = reinterpret_cast<const TCapturedStack*>(r.preparedStack);
+  KXPtr<TIKXException> e(new TIKXException(settings ? settings->Module() : GetModuleHandleA(nullptr), c));
+  e->SetHandlingPhase(1);
+
+  bool handled;
+  if (c.type == etHidden) {
+    handled = true;
+    FireExceptionHandlers(nullptr, ekHidden, 0, handled, e.get());
+    if (handled) return;
+  } else {
+    handled = false;
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    TExceptionTimeRing ring = ExceptionTimes();
+    PushExceptionTime(ring, ((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) / 10000000);
+    SetExceptionTimes(ring);
+  }
+  if (!handled) FireExceptionHandlers(nullptr, ekException, 0, handled, e.get());
+  e->SetHandlingPhase(2);
+  // Step 12 resumes what step 6 paused, whichever way the handling ends.
+  struct TResume {
+    bool on = false;
+    ~TResume() {
+      if (g_freezeWatch.resetCounter) g_freezeWatch.resetCounter();
+      if (on) ResumeProgramThreads();
+    }
+  } resume;
+  // The screenshot comes with the imaging code.
+  if (!handled) {
+    if (c.type != etFreeze && e->PauseThreads() && GetModuleHandleA(nullptr) == OwnModule()) {
+      PauseProgramThreads(0);
+      resume.on = true;
+    }
+    if (e->CreateBugReport()) e->ReportSections();
+    FireExceptionHandlers(nullptr, ekException, 0, handled, e.get());
+  }
+  e->SetHandlingPhase(e->ReportComplete() ? 4 : 3);
+  if (!handled) FireExceptionHandlers(nullptr, ekException, 0, handled, e.get());
+  if (handled && e->ContinueAllowed()) return;
+
+  bool presentedInDialog = false;
+  if (!handled) {
+    if (e->AutoSave() || e->AutoSend() || e->AutoClip()) e->AddReportListener(AutomaticActionsCallback, true);
+    if (ConsoleMode()) {
+      if (e->DisplayMode() != 4) ShowException(e.get());
+    } else {
+      ShowException(e.get());
+      presentedInDialog = e->DisplayMode() != 4;
+    }
+  }
+  if (!(e->ContinueAllowed() && presentedInDialog)) {
+    const bool closeDue = AutoActionDue(e->AutoClose());
+    const bool restartDue = AutoActionDue(e->AutoRestart());
+    bool h = false;
+    if (closeDue || (!e->ContinueAllowed() && !restartDue)) {
+      FireExceptionHandlers(nullptr, ekAction, acClose, h, e.get());
+      FinishAutomaticActions(e.get(), true);
+      EndProgram();
+    } else if (restartDue) {
+      FireExceptionHandlers(nullptr, ekAction, acRestart, h, e.get());
+      FinishAutomaticActions(e.get(), true);
+      RestartProgram();
+    } else {
+      FireExceptionHandlers(nullptr, ekAction, acContinue, h, e.get());
+    }
+  }
+  if (!handled) FinishAutomaticActions(e.get(), false);
+}
+
+DWORD WINAPI HandlingThreadProc(void*) {
+  RegisterLibraryThread(GetCurrentThreadId(), "-");
+  for (;;) {
+    TExceptionRequest r;
+    DWORD got = 0, total = 0;
+    bool ok = true;
+    while (total < sizeof r) {
+      if (!ReadFile(g_pipeRead, reinterpret_cast<char*>(&r) + total, sizeof r - total, &got, nullptr) || got == 0) {
+        ok = false;
+        break;
+      }
+      total += got;
+    }
+    if (!ok || r.event == 0) break;
+    try {
+      ProcessException(r);
+    } catch (const std::exception& x) {
+        } catch (...) {
+        }
+    SetEvent(reinterpret_cast<HANDLE>(r.event));
+    PostThreadMessageA(r.threadId, WM_NULL, 0, 0);
+  }
+  return 0;
+}
+
+// Waits for the request's event; the main thread keeps its messages going.
+void WaitForHandling(HANDLE event) {
+  if (GetCurrentThreadId() != MainThreadId()) {
+    WaitForSingleObject(event, INFINITE);
+    return;
+  }
+  for (;;) {
+    DWORD w = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT);
+    if (w == WAIT_OBJECT_0 || w == WAIT_FAILED) break;
+    MSG msg;
+    bool quit = false;
+    WPARAM code = 0;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        quit = true;
+        code = msg.wParam;
+        break;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    if (quit) {
+      // The request points into this thread's stack: wait for its end
+      // without pumping, then hand the quit message back to the loop.
+      WaitForSingleObject(event, INFINITE);
+      PostQuitMessage(static_cast<int>(code));
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+// --- entry -------------------------------------------------------------------
+
+void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t address, std::string* reportVar,
+                     HMODULE package, const void* related, uint8_t source, const CONTEXT* context,
+                     uint32_t framePointer, uint32_t stackPointer, bool canContinue,
+                     const TCapturedStack* preparedStack) {
+  const DWORD self = GetCurrentThreadId();
+  if (self == g_handlingThreadId) return;
+  if (IsLibraryThread(self) && self != MainThreadId()) return;
+  if (self == MainThreadId() && MainThreadRunsHandlers()) return;
+  ReleaseEmergencyMemory();
+  // Normalise: a missing address comes from the thread's raise record.
+  if (object && !address) {
+    if (const TRaiseRecord* raise = FindRaiseRecord(object->address, object->type)) {
+      address = raise->stack.frames[0];
+      if (!preparedStack) preparedStack = &raise->stack;
+    }
+  }
+  if (object && object->isAbort) {
+    ClearRaiseRecord();
+    if (!canContinue) EndProgram();
+    ReserveEmergencyMemory();
+    return;
+  }
+  if (context && address >= context->Eip && address - context->Eip <= 4) {
+    stackPointer = context->Esp;
+    framePointer = context->Ebp;
+  } else if (!stackPointer || !framePointer) {
+    auto* frame = static_cast<uint32_t*>(__builtin_frame_address(0));
+    if (!framePointer) framePointer = frame[0];
+    if (!stackPointer) stackPointer = reinterpret_cast<uint32_t>(frame + 2);
+  }
+  TExceptionRequest r{};
+  r.threadId = self;
+  r.type = type;
+  r.object = reinterpret_cast<uint32_t>(object);
+  r.address = address;
+  r.canContinue = canContinue ? 1 : 0;
+  r.stackPointer = stackPointer;
+  r.framePointer = framePointer;
+  r.context = reinterpret_cast<uint32_t>(context);
+  r.reportVar = reinterpret_cast<uint32_t>(reportVar);
+  r.source = source;
+  r.related = reinterpret_cast<uint32_t>(related);
+  r.package = reinterpret_cast<uint32_t>(package);
+  r.preparedStack = reinterpret_cast<uint32_t>(preparedStack);
+  PauseFreezeWatch(true);
+  try {
+    HANDLE event = nullptr;
+    if (!IsProcessBlocked(250) && g_pipeWrite) event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!event) {
+      ProcessException(r);
+    } else {
+      r.event = reinterpret_cast<uint32_t>(event);
+      DWORD written = 0;
+      if (WriteFile(g_pipeWrite, &r, sizeof r, &written, nullptr) && written == sizeof r) WaitForHandling(event);
+      CloseHandle(event);
+    }
+  } catch (...) {
+  }
+  PauseFreezeWatch(false);
+  ClearRaiseRecord();
+  _fpreset();
+  ReserveEmergencyMemory();
+}
+
+void HandleCppException(std::exception_ptr error, uint8_t source, bool canContinue, const void* related) {
+  try {
+    TExceptionObjectInfo info = DescribeException(error);
+    const CONTEXT* context = nullptr;
+    const TCapturedStack* prepared = nullptr;
+    uint32_t address = 0;
+    if (info.isKxException) try {
+        std::rethrow_exception(error);
+      } catch (const EExternal& fault) {
+        context = &fault.Context();
+        prepared = &fault.Stack();
+        address = reinterpret_cast<uint32_t>(fault.Record().ExceptionAddress);
+      } catch (...) {
+      }
+    HandleException(etException, &info, address, nullptr, nullptr, related, source, context, 0, 0, canContinue,
+                    prepared);
+  } catch (...) {
+  }
+}
+
+void MapSystemException(const EXCEPTION_RECORD& record, const CONTEXT* context) {
+  try {
+    TExceptionObjectInfo info = DescribeException(std::make_exception_ptr(KxException(SystemExceptionText(record))));
+    HandleException(etException, &info, reinterpret_cast<uint32_t>(record.ExceptionAddress), nullptr, nullptr,
+                    nullptr, esSystem, context, 0, 0, false);
+  } catch (...) {
+  }
+}
+
+void HandleRaisedException(const void* object, const std::type_info* type, const TCapturedStack& stack) {
+  static thread_local bool inside = false;
+  const DWORD self = GetCurrentThreadId();
+  if (inside || !object || !type || self == g_handlingThreadId || IsLibraryThread(self) || !HiddenHandlersExist())
+    return;
+  inside = true;
+  try {
+    TExceptionObjectInfo info;
+    info.address = object;
+    info.type = type;
+    info.ancestry = TypeAncestry(*type);
+    void* p = const_cast<void*>(object);
+    if (typeid(std::exception).__do_catch(type, &p, 1)) {
+      auto* e = static_cast<const std::exception*>(p);
+      info.message = e->what();
+      if (auto* kx = dynamic_cast<const KxException*>(e)) {
+        info.isKxException = true;
+        info.isAbort = dynamic_cast<const EAbort*>(kx) != nullptr;
+        const std::string own = kx->ClassName();
+        if (!own.empty() && (info.ancestry.empty() || info.ancestry.front() != own))
+          info.ancestry.insert(info.ancestry.begin(), own);
+      }
+    }
+    if (!info.ancestry.empty()) info.className = info.ancestry.front();
+    if (!info.message.empty() && !info.isAbort)
+      HandleException(etHidden, &info, stack.frames[0], nullptr, nullptr, nullptr, esHidden, nullptr, 0, 0, true,
+                      &stack);
+  } catch (...) {
+  }
+  inside = false;
+}
+
+// --- handling thread ---------------------------------------------------------
+
+bool StartHandlingThread() {
+  if (g_handlingThread) return true;
+  if (!CreatePipe(&g_pipeRead, &g_pipeWrite, nullptr, 0)) return false;
+  g_handlingThread = CreateThread(nullptr, 0, HandlingThreadProc, nullptr, CREATE_SUSPENDED, &g_handlingThreadId);
+  if (!g_handlingThread) {
+    CloseHandle(g_pipeRead);
+    CloseHandle(g_pipeWrite);
+    g_pipeRead = g_pipeWrite = nullptr;
+    return false;
+  }
+  SetHandlingThreadId(g_handlingThreadId);
+  RegisterLibraryThread(g_handlingThreadId, "-");
+  SetThreadPriority(g_handlingThread, THREAD_PRIORITY_HIGHEST);
+  ResumeThread(g_handlingThread);
+  return true;
+}
+
+void StopHandlingThread() {
+  if (!g_handlingThread) return;
+  ResumeThread(g_handlingThread);
+  if (IsProcessBlocked(0)) {
+    CloseHandle(g_pipeWrite);
+  } else {
+    TExceptionRequest zero{};
+    DWORD written = 0;
+    WriteFile(g_pipeWrite, &zero, sizeof zero, &written, nullptr);
+    CloseHandle(g_pipeWrite);
+    if (WaitForSingleObject(g_handlingThread, 500) != WAIT_OBJECT_0) TerminateThread(g_handlingThread, 0);
+  }
+  g_pipeWrite = nullptr;
+  UnregisterLibraryThread(g_handlingThreadId);
+  CloseHandle(g_handlingThread);
+  g_handlingThread = nullptr;
+  g_handlingThreadId = 0;
+  SetHandlingThreadId(0);
+}
+
+void SetFreezeWatchControl(const TFreezeWatchControl& control) { g_freezeWatch = control; }
+void SetConsoleMode(bool value) { g_consoleMode = value; }
+bool ConsoleMode() { return g_consoleMode; }
+
+}  // namespace kestrix

@@ -1,0 +1,105 @@
+// The handling flow: the single entry HandleException, the handling thread
+// behind its anonymous pipe, ProcessException, handler and plug-in lists,
+// presentation and the automatic actions.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "crash/base/win/critical_section.h"
+#include "crash/exception/exception_filters.h"
+#include "crash/handling/handling_request.h"
+#include "crash/report/exception_history.h"
+#include "crash/report/win/kx_exception_object.h"
+#include "crash/report/win/save_bug_report.h"
+#include "crash/threads/win/library_threads.h"
+#include "kestrix/handling.h"
+
+namespace kestrix {
+
+// --- entry -----------------------------------------------------------------
+
+// The single entry of every catch point. object may be null (freeze, or an
+// exception without an object); context may be null. Returns when the
+// exception has been handled.
+void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t address, std::string* reportVar,
+                     HMODULE package, const void* related, uint8_t source, const CONTEXT* context,
+                     uint32_t framePointer, uint32_t stackPointer, bool canContinue,
+                     const TCapturedStack* preparedStack = nullptr);
+
+// A C++ exception caught by a catch point: described, its raise record or
+// fault context found, and handed to HandleException.
+void HandleCppException(std::exception_ptr error, uint8_t source, bool canContinue, const void* related = nullptr);
+
+// An operating-system exception without a C++ object: reported as a
+// KxException with the mapped message (source 14, cannot continue).
+void MapSystemException(const EXCEPTION_RECORD& record, const CONTEXT* context);
+
+// The raise hook: a raised exception with a message reaches the hidden-
+// exception handlers (type 2, source 15) when any are registered.
+void HandleRaisedException(const void* object, const std::type_info* type, const TCapturedStack& stack);
+
+// The freeze watchdog's controls: paused around every handling (nesting
+// counted by the watchdog) and its counter reset after one. Unset until a
+// watchdog runs.
+struct TFreezeWatchControl {
+  void (*pause)(bool pause) = nullptr;
+  void (*resetCounter)() = nullptr;
+};
+void SetFreezeWatchControl(const TFreezeWatchControl& control);
+
+// --- handling thread ----------------------------------------------------------
+
+bool StartHandlingThread();
+void StopHandlingThread();
+void SetConsoleMode(bool value);
+bool ConsoleMode();
+
+// --- handlers, plug-ins -------------------------------------------------------
+
+bool HiddenHandlersExist();
+// The main thread is running handlers for the library at the moment.
+bool MainThreadRunsHandlers();
+
+// Fires the handler lists of an event kind; handled is in/out.
+void FireExceptionHandlers(HWND parent, uint8_t eventKind, uint8_t action, bool& handled, TIKXException* exception);
+
+// Called by the report when it becomes complete.
+void ReportCompleted(TIKXException* exception);
+
+// Pausing the program's threads while an exception is handled: paused
+// threads stop in PauseCheck, which the library's message window and every
+// hooked message function run. The library's threads are never paused.
+void PauseProgramThreads(DWORD spareThreadId);
+void ResumeProgramThreads();
+void PauseCheck();
+bool ThreadsPaused();
+
+// --- presentation, actions ------------------------------------------------------
+
+void ShowException(TIKXException* exception);
+// True once when the presentation of the thread's exception was left to the
+// program (see ShowException).
+bool TakePresentationLeft(DWORD threadId);
+TExceptionTimeRing ExceptionTimes();
+void SetExceptionTimes(const TExceptionTimeRing& ring);
+bool AutoActionDue(int32_t n);
+// Saving and ending the program (the dialog's buttons and the automatic actions).
+[[noreturn]] void EndProgram();
+// Starts the program again with the restart block and ends this process.
+[[noreturn]] void RestartProgram();
+// A handler that needs the complete report is registered.
+bool CompleteHandlerExists();
+
+// Emergency memory, released while an exception is handled.
+void ReserveEmergencyMemory();
+void ReleaseEmergencyMemory();
+
+// The hidden message window of the main thread (answers 777).
+bool CreateLibraryWindow();
+void DestroyLibraryWindow();
+
+}  // namespace kestrix

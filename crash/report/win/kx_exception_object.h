@@ -1,0 +1,211 @@
+// The exception object: one caught exception or freeze with its handling
+// state, the filter results, and the bug report (header, sections, text,
+// checksums, change notification).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "crash/base/progress_alert.h"
+#include "crash/exception/exception_filters.h"
+#include "crash/exception/win/fault_conversion_win32.h"
+#include "crash/settings/win/settings_object.h"
+#include "kestrix/exception_object.h"
+
+namespace kestrix {
+
+class IKXExceptionEx : public IKXUnknown {
+ public:
+  static constexpr KXIID IID = {0x4b584578, 0x0001, 0x0002, 0x0003};
+  virtual bool CriticalCallbackExists() = 0;
+  virtual DWORD ReportThreadId() = 0;
+  virtual void SetHandlingPhase(int phase) = 0;
+  virtual bool Sent() = 0;
+  virtual void SetSent(bool value) = 0;
+  virtual bool Saved() = 0;
+  virtual void SetSaved(bool value) = 0;
+  virtual bool FirstCompleteCallback() = 0;  // true only the first time
+  virtual bool FirstAutoSave() = 0;          // true only the first time
+  virtual HANDLE& SendThreadHandle() = 0;
+};
+
+// What the exception object is created from.
+struct TExceptionCreation {
+  uint8_t type = etException;
+  const TExceptionObjectInfo* object = nullptr;
+  uint32_t address = 0;
+  DWORD threadId = 0;
+  uint32_t stackPointer = 0, framePointer = 0;
+  const CONTEXT* context = nullptr;
+  bool canContinue = true;
+  uint8_t source = 0;
+  const void* related = nullptr;
+  HMODULE package = nullptr;
+  const TCapturedStack* preparedStack = nullptr;
+  bool listOwnThreads = false;  // process trace: the library's threads too
+};
+
+class TIKXException final : public TIKXSettings, public IKXException, public IKXExceptionEx, public IKXChangeSink {
+ public:
+  TIKXException(HMODULE module, const TExceptionCreation& c);
+
+  bool QueryInterface(const KXIID& iid, void** out) override;
+  uint32_t AddRef() override { return DoAddRef(); }
+  uint32_t Release() override { return DoRelease(); }
+
+  // IKXException
+  int HandlingPhase() override { return phase_; }
+  bool ContinueAllowed() override { return canContinue_; }
+  bool SetContinueAllowed(bool value) override;
+  uint8_t ExceptionKind() override { return c_.type; }
+  const TExceptionObjectInfo* ExceptionObject() override { return objectValid_ ? &object_ : nullptr; }
+  std::string ExceptionClassName() override;
+  std::string ExceptionMessageText() override;
+  uint32_t ExceptionAddress() override { return c_.address; }
+  DWORD FaultingThreadId() override { return c_.threadId; }
+  uint32_t StackChecksum(int index) override;
+  const CONTEXT* Context() override { return hasContext_ ? &context_ : nullptr; }
+  uint8_t Source() override { return c_.source; }
+  const void* AssociatedObject() override { return c_.related; }
+  HMODULE Package() override { return c_.package; }
+  KXPtr<IKXFields> ReportHeader() override;
+  KXPtr<IKXFields> ReportSections() override;
+  std::string CompleteReportText() override { return ReportText(true); }
+  void ReplaceReportText(const std::string& text) override;
+  std::string ReportText(bool mustBeComplete) override;
+  KXPtr<IKXUnknown> ScreenShot() override { return screenshot_; }
+  void SetScreenShot(const KXPtr<IKXUnknown>& bitmap) override { screenshot_ = bitmap; }
+  void BeginReportChange() override;
+  void EndReportChange() override;
+  void AddReportListener(TReportListener listener, bool critical) override;
+  void AddReportListener(TReportMethod method, void* self, bool critical) override;
+  void RemoveReportListener(TReportListener listener) override;
+  void RemoveReportListener(TReportMethod method, void* self) override;
+  bool CreateBugReport() override { return filter_.createBugReport; }
+  void SetCreateBugReport(bool value) override { filter_.createBugReport = value; }
+  bool CreateScreenShot() override { return filter_.createScreenshot; }
+  void SetCreateScreenShot(bool value) override { filter_.createScreenshot = value; }
+  bool CallHandlers() override { return filter_.callHandlers; }
+  void SetCallHandlers(bool value) override { filter_.callHandlers = value; }
+  bool AttachScreenShot() override { return filter_.attachScreenshot; }
+  void SetAttachScreenShot(bool value) override { filter_.attachScreenshot = value; }
+  int32_t DisplayMode() override { return filter_.displayMode; }
+  void SetDisplayMode(int32_t value) override { filter_.displayMode = value; }
+  std::string DisplayAssistant() override { return filter_.assistant; }
+  void SetDisplayAssistant(const std::string& value) override { filter_.assistant = value; }
+  void Show() override;
+
+  // IKXExceptionEx
+  bool CriticalCallbackExists() override;
+  DWORD ReportThreadId() override { return reportThreadId_; }
+  void SetHandlingPhase(int phase) override { phase_ = phase; }
+  bool Sent() override { return sent_; }
+  void SetSent(bool value) override { sent_ = value; }
+  bool Saved() override { return saved_; }
+  void SetSaved(bool value) override { saved_ = value; }
+  bool FirstCompleteCallback() override { return ++firstComplete_ == 0; }
+  bool FirstAutoSave() override { return ++firstAutoSave_ == 0; }
+  HANDLE& SendThreadHandle() override { return sendThread_; }
+
+  bool ReportComplete() const { return complete_; }
+  const TFilterResult& Filter() const { return filter_; }
+  // Switches the please-wait box off for this exception.
+  void SetPlWaitBoxOff() { SetBoolSetting("PlWaitBox", false); }
+
+ protected:
+  ~TIKXException() override;
+  bool LookupValue(const char* name, bool useDefaults, TValue& value) override;
+  bool StoreValue(const char* name, const TValue& value) override;
+  IKXSettings* AssistantException() override { return static_cast<IKXException*>(this); }
+
+ private:
+  // One thread of the report.
+  struct TReportThread {
+    DWORD id = 0;
+    std::string title;
+    uint32_t address = 0;  // current code address
+    bool crashed = false;
+    bool exceptionLocation = false;
+    uint32_t esp = 0, ebp = 0;
+    uint32_t creatorAddress = 0;
+    DWORD creatorThreadId = 0;
+    std::string creatorTitle;
+    bool haveContext = false;
+  };
+  struct TListener {
+    TReportListener proc = nullptr;
+    TReportMethod method = nullptr;
+    void* self = nullptr;
+    bool critical = false;
+  };
+
+  void ApplyClassFilters();
+  void PrepareHeader();
+  void PrepareSections();
+  void PrepareThreads();
+  void StartCompletion();
+  void Complete();
+  static DWORD WINAPI CompletionThread(void* self);
+  void WaitForCompletion();
+  void FireListeners(const std::vector<TListener>& listeners);
+  void SetSection(const std::string& title, const std::string& content);
+  std::string ThreadSectionPlaceholder(const TReportThread& t);
+  std::string ThreadReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode);
+
+  TExceptionCreation c_;
+  TExceptionObjectInfo object_;
+  bool objectValid_ = false;
+  CONTEXT context_{};
+  bool hasContext_ = false;
+  TCapturedStack prepared_;
+  bool hasPrepared_ = false;
+  bool canContinue_ = true, canContinueOriginal_ = true;
+  int phase_ = 0;
+  TFilterResult filter_;
+  std::vector<std::pair<std::string, TValue>> privateProps_;
+
+  CRITICAL_SECTION cs_;
+  KXPtr<IKXFields> header_, sections_;
+  bool headerPrepared_ = false, sectionsPrepared_ = false;
+  std::string cachedText_;
+  bool cachedComplete_ = false;
+  uint64_t changeCounter_ = 0;
+  int updateNesting_ = 0;
+  bool pendingChange_ = false;
+  std::atomic<bool> complete_{false};
+  std::atomic<bool> abort_{false};
+  uint32_t checksums_[3] = {};
+  std::vector<TReportThread> threads_;
+  HANDLE reportThread_ = nullptr;
+  DWORD reportThreadId_ = 0;
+  KXPtr<IKXUnknown> screenshot_;
+  std::vector<TListener> listeners_;
+  std::atomic<long> firstComplete_{-1}, firstAutoSave_{-1};
+  bool sent_ = false, saved_ = false;
+  HANDLE sendThread_ = nullptr;
+  uint64_t exceptionNumber_ = 0;
+  KXPtr<IProgressAlert> plWait_;  // the please-wait box
+  std::atomic<int> sectionsDone_{0};
+};
+
+// What the report asks of the layers above it; set once at start-up.
+struct TReportHooks {
+  // The report became complete.
+  void (*completed)(TIKXException* exception) = nullptr;
+  // Presents the exception (IKXException::Show).
+  void (*show)(TIKXException* exception) = nullptr;
+  // A please-wait box (a progress window); may return an empty pointer.
+  KXPtr<IProgressAlert> (*pleaseWaitBox)(const std::string& title, HMODULE pictureModule,
+                                         const std::string& pictureName) = nullptr;
+};
+void SetReportHooks(const TReportHooks& hooks);
+const TReportHooks& ReportHooks();
+
+// Running number of exceptions in this process (from 1).
+uint64_t NextExceptionNumber();
+
+}  // namespace kestrix

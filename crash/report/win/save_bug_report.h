@@ -1,0 +1,17 @@
+// Saving a report to the bug report file (the dialog's save button and the
+// automatic saving).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kestrix {
+
+class TIKXException;
+
+// Appends the exception's report to fileName (the BugRepFile setting when
+// empty), merging a duplicate and trimming to the size limit.
+bool SaveBugReport(TIKXException* exception, HWND parent, const std::string& fileName, bool automatic);
+
+}  // namespace kestrix

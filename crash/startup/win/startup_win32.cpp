@@ -1,0 +1,258 @@
+// The library's start-up before the program's own code, its catch points
+// and its shutdown after the program's static destructors.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "crash/base/pe_checksum.h"
+#include "crash/exception/win/fault_conversion_win32.h"
+#include "crash/handling/win/handling_win32.h"
+#include "crash/sysinfo/win/system_info_win32.h"
+#include "crash/threads/win/thread_table_win32.h"
+#include "kestrix/kestrix.h"
+#include "report_ui/progress/progress_alert.h"
+
+// Referenced by the library's link options, so that this file (and with it
+// the start-up) is always linked into the program.
+extern "C" int kestrix_startup_anchor = 0;
+// The process-trace export lives in another file of the library; this
+// reference links it into every program.
+extern "C" DWORD WINAPI kxTraceProcess(DWORD size);
+extern "C" void* const kestrix_trace_export = reinterpret_cast<void*>(&kxTraceProcess);
+
+namespace kestrix {
+
+namespace {
+
+bool g_active = false;
+volatile bool g_exiting = false;
+void(__cdecl* g_originalExit)(int) = nullptr;
+void** g_exitSlot = nullptr;
+std::terminate_handler g_previousTerminate = nullptr;
+
+[[noreturn]] void __cdecl ExitHook(int code) {
+  g_exiting = true;
+  g_originalExit(code);
+  for (;;) Sleep(INFINITE);
+}
+
+// Points the executable's import of `exit` at ExitHook, so that errors at
+// exit (static destructors, atexit functions) are known as such.
+void PatchExitImport() {
+  auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(nullptr));
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (!dir.VirtualAddress) return;
+  for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+    if (!d->OriginalFirstThunk) continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+      if (names->u1.Ordinal & IMAGE_ORDINAL_FLAG32) continue;
+      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "exit") != 0) continue;
+      DWORD old;
+      if (!VirtualProtect(&slots->u1.Function, 4, PAGE_READWRITE, &old)) return;
+      g_exitSlot = reinterpret_cast<void**>(&slots->u1.Function);
+      g_originalExit = reinterpret_cast<void(__cdecl*)(int)>(slots->u1.Function);
+      slots->u1.Function = reinterpret_cast<DWORD>(&ExitHook);
+      VirtualProtect(&slots->u1.Function, 4, old, &old);
+      return;
+    }
+  }
+}
+
+void UnpatchExitImport() {
+  if (!g_exitSlot) return;
+  DWORD old;
+  if (VirtualProtect(g_exitSlot, 4, PAGE_READWRITE, &old)) {
+    *g_exitSlot = reinterpret_cast<void*>(g_originalExit);
+    VirtualProtect(g_exitSlot, 4, old, &old);
+  }
+  g_exitSlot = nullptr;
+}
+
+// std::terminate: an exception left a thread or the program (13), or an
+// error at exit (11).
+[[noreturn]] void OnTerminate() {
+  static thread_local bool inside = false;
+  if (!inside) {
+    inside = true;
+    const bool exiting = g_exiting;
+    const bool mainThread = GetCurrentThreadId() == MainThreadId();
+    std::exception_ptr error = std::current_exception();
+    if (!error) error = std::make_exception_ptr(KxException("Runtime error"));
+    HandleCppException(error, exiting ? esAtExit : esUnhandled, !exiting && !mainThread);
+    if (!exiting && !mainThread) {
+      UnregisterThread(GetCurrentThreadId());
+      ExitThread(0);
+    }
+  }
+  TerminateProcess(GetCurrentProcess(), 1);
+  for (;;) Sleep(INFINITE);
+}
+
+// Operating-system exceptions nobody handled (faults outside the program's
+// own code, stack overflow): source 14.
+LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* info) {
+  if (info->ExceptionRecord->ExceptionCode == 0x406D1388) return EXCEPTION_CONTINUE_EXECUTION;
+  MapSystemException(*info->ExceptionRecord, info->ContextRecord);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void RecordThreadName(DWORD id, const char* name) { AssignThreadName(id, name); }
+
+// The file checksum of a module; false after showing BitFaultMsg.
+bool ChecksumMatches(HMODULE module) {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return true;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return true;
+  const DWORD size = GetFileSize(file, nullptr);
+  HANDLE mapping = size ? CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr) : nullptr;
+  CloseHandle(file);
+  if (!mapping) return true;
+  auto* data = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  CloseHandle(mapping);
+  if (!data) return true;
+  bool ok = true;
+  const size_t offset = PeChecksumOffset(data, size);
+  if (offset) {
+    uint32_t stored;
+    std::memcpy(&stored, data + offset, 4);
+    ok = stored == 0 || stored == PeChecksum(data, size, offset);
+  }
+  UnmapViewOfFile(data);
+  return ok;
+}
+
+// A restarted process takes over the exception history of the old one.
+void TakeOverRestartBlock() {
+  char name[64];
+  std::snprintf(name, sizeof name, "KestrixRestart$%lx", GetCurrentProcessId());
+  HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
+  if (!map) return;
+  if (auto* view = static_cast<const uint8_t*>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, kRestartBlockSize))) {
+    const TRestartBlock block = ReadRestartBlock(*reinterpret_cast<const uint8_t(*)[kRestartBlockSize]>(view));
+    UnmapViewOfFile(view);
+    if (block.mappingHandle) CloseHandle(reinterpret_cast<HANDLE>(block.mappingHandle));
+    if (HANDLE old = OpenProcess(SYNCHRONIZE, FALSE, block.oldProcessId)) {
+      WaitForSingleObject(old, 10000);
+      CloseHandle(old);
+    }
+    SetExceptionTimes(block.ring);
+  }
+  CloseHandle(map);
+}
+
+bool IsConsoleProgram() {
+  auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(nullptr));
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
+
+void KestrixShutdown();
+
+// The layers above the report, made known to it.
+void WireLayers() {
+  TReportHooks hooks;
+  hooks.completed = ReportCompleted;
+  hooks.show = ShowException;
+  hooks.pleaseWaitBox = CreateProgressAlert;
+  SetReportHooks(hooks);
+}
+
+HMODULE OwnModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&OwnModule), &module);
+  return module;
+}
+
+__attribute__((constructor(101))) void KestrixStartup() {
+  NoteProgramStart();
+  SetMainThreadId(GetCurrentThreadId());
+  const HMODULE exe = GetModuleHandleA(nullptr);
+  // A copy of the library in a library module leaves the catch points to
+  // the executable's copy when the executable carries settings of its own.
+  if (OwnModule() != exe && FindResourceA(exe, "TKESTRIX", MAKEINTRESOURCEA(10))) {
+    OpenThreadTable();
+    return;
+  }
+  KXPtr<IKXSettings> settings = SettingsForModule(exe);
+  if (!settings || !settings->IsValid()) {
+    SetMainSettings(KXPtr<IKXSettings>());
+    return;
+  }
+  SetMainSettings(settings);
+  const bool enabled = settings->Enabled();
+  if (enabled && settings->CheckFileCrc() && !ChecksumMatches(exe)) {
+    const std::string text = settings->BitFaultMsg();
+    MessageBoxA(nullptr, text.c_str(), nullptr, MB_OK | MB_ICONERROR);
+    ExitProcess(0);
+  }
+  if (!OpenThreadTable()) {
+    MessageBoxA(nullptr, "internal error (opening global buffer)", "Kestrix", MB_OK | MB_ICONERROR);
+    ExitProcess(0);
+  }
+  if (!enabled) return;
+  TakeOverRestartBlock();
+  SetConsoleMode(IsConsoleProgram());
+  WireLayers();
+  SetThreadNameSink(RecordThreadName);
+  SetRaiseHook(HandleRaisedException);
+  InstallFaultConversion();
+  g_previousTerminate = std::set_terminate(OnTerminate);
+  SetUnhandledExceptionFilter(UnhandledFilter);
+  PatchExitImport();
+  StartHandlingThread();
+  CreateLibraryWindow();
+  ReserveEmergencyMemory();
+  g_active = true;
+}
+
+// Registered first, so that it runs after every static destructor and
+// atexit function of the program (errors there are still caught).
+__attribute__((constructor(102))) void RegisterShutdown() { atexit(KestrixShutdown); }
+
+void KestrixShutdown() {
+  SetShuttingDown(true);
+  if (g_active) {
+    g_active = false;
+    StopHandlingThread();
+    UnpatchExitImport();
+    SetUnhandledExceptionFilter(nullptr);
+    std::set_terminate(g_previousTerminate);
+    RemoveFaultConversion();
+    SetThreadNameSink(nullptr);
+    SetRaiseHook(nullptr);
+    ReleaseEmergencyMemory();
+    DestroyLibraryWindow();
+  }
+  CloseThreadTable();
+}
+
+}  // namespace
+
+bool KestrixActive() { return g_active; }
+
+bool HandleException(std::exception_ptr error, bool canContinue) {
+  if (!g_active) return false;
+  HandleCppException(error, esShowException, canContinue);
+  return true;
+}
+
+void SetThreadName(unsigned long threadId, const char* name) { AssignThreadName(threadId, name ? name : ""); }
+
+bool HandleEventHandlerException(std::exception_ptr error) {
+  if (!g_active) return false;
+  // A window holding the mouse capture is told to cancel its mode first.
+  if (HWND capture = GetCapture()) SendMessageA(capture, WM_CANCELMODE, 0, 0);
+  HandleCppException(error, esEventHandler, true);
+  return !TakePresentationLeft(GetCurrentThreadId());
+}
+
+}  // namespace kestrix

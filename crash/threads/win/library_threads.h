@@ -1,0 +1,26 @@
+// The process's thread roles: the main thread, the handling thread and the
+// library's own threads (never paused, listed apart in process traces), and
+// whether the process is blocked (loader lock held) or shutting down.
+#pragma once
+
+#include <windows.h>
+
+namespace kestrix {
+
+DWORD MainThreadId();
+void SetMainThreadId(DWORD id);
+DWORD HandlingThreadId();
+void SetHandlingThreadId(DWORD id);
+
+// The library's own threads (handling thread, report completion, watchdog).
+bool IsLibraryThread(DWORD id);
+void RegisterLibraryThread(DWORD id, const char* name);
+void UnregisterLibraryThread(DWORD id);
+
+// The loader lock is held by another thread (waited for up to waitMs) or by
+// this one, or the process is shutting down.
+bool IsProcessBlocked(DWORD waitMs);
+void SetShuttingDown(bool value);
+bool ShuttingDown();
+
+}  // namespace kestrix

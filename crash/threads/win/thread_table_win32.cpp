@@ -1,0 +1,192 @@
+#include "crash/threads/win/thread_table_win32.h"
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace kestrix {
+namespace {
+
+// The 20 bytes of shared memory.
+struct TThreadTable {
+  HANDLE watchdogMutex;
+  HANDLE listMutex;
+  struct TThreadEntry* head;
+  LONG users;
+  HANDLE mapping;
+};
+static_assert(sizeof(TThreadTable) == 20, "the thread registry is 20 bytes");
+
+// 28 bytes on the process heap; entries of other copies may be shorter.
+struct TThreadEntry {
+  DWORD id;
+  char* name;
+  TThreadEntry* next;
+  char* className;
+  uint32_t creatorAddress;
+  DWORD creatorThreadId;
+  HANDLE handle;
+};
+static_assert(sizeof(TThreadEntry) == 28, "a thread entry is 28 bytes");
+
+TThreadTable* g_table = nullptr;
+HANDLE g_mapping = nullptr;
+bool g_counted = false;
+
+char* HeapText(const std::string& s) {
+  if (s.empty()) return nullptr;
+  char* p = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, s.size() + 1));
+  if (p) std::memcpy(p, s.c_str(), s.size() + 1);
+  return p;
+}
+
+void HeapFreeText(char* p) {
+  if (p) HeapFree(GetProcessHeap(), 0, p);
+}
+
+size_t EntrySize(TThreadEntry* e) { return HeapSize(GetProcessHeap(), 0, e); }
+
+class TTableLock {
+ public:
+  explicit TTableLock(DWORD waitMs) {
+    if (g_table && g_table->listMutex) {
+      DWORD r = WaitForSingleObject(g_table->listMutex, waitMs);
+      locked_ = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+    }
+  }
+  ~TTableLock() {
+    if (locked_) ReleaseMutex(g_table->listMutex);
+  }
+  bool Locked() const { return locked_; }
+
+ private:
+  bool locked_ = false;
+};
+
+void FreeEntry(TThreadEntry* e) {
+  HeapFreeText(e->name);
+  if (EntrySize(e) >= 24) HeapFreeText(e->className);
+  if (EntrySize(e) >= 28 && e->handle) CloseHandle(e->handle);
+  HeapFree(GetProcessHeap(), 0, e);
+}
+
+}  // namespace
+
+bool OpenThreadTable() {
+  if (g_table) return true;
+  char name[64];
+  std::snprintf(name, sizeof name, "KestrixThreadNameBuf$%lx", GetCurrentProcessId());
+  g_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TThreadTable), name);
+  if (!g_mapping) return false;
+  const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+  g_table = static_cast<TThreadTable*>(MapViewOfFile(g_mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TThreadTable)));
+  if (!g_table) {
+    CloseHandle(g_mapping);
+    g_mapping = nullptr;
+    return false;
+  }
+  if (created) {
+    g_table->watchdogMutex = CreateMutexA(nullptr, FALSE, nullptr);
+    g_table->listMutex = CreateMutexA(nullptr, FALSE, nullptr);
+    g_table->head = nullptr;
+    g_table->mapping = g_mapping;
+  }
+  InterlockedIncrement(&g_table->users);
+  g_counted = true;
+  if (created) RecordThreadInfo(GetCurrentThreadId(), nullptr, "main thread", 0, 0, "");
+  return true;
+}
+
+bool ThreadTableOpen() { return g_table != nullptr; }
+
+void CloseThreadTable() {
+  if (!g_table) return;
+  if (g_counted && InterlockedDecrement(&g_table->users) == 0) {
+    UnregisterThread(GetCurrentThreadId());
+  }
+  // The mapping stays valid for the process: other copies and late
+  // destructors may still name threads.
+}
+
+void RecordThreadInfo(DWORD threadId, HANDLE threadHandle, const std::string& name, DWORD creatorThreadId,
+                      uint32_t creatorAddress, const std::string& className) {
+  if (!g_table) return;
+  const bool remove = name.empty() && className.empty() && !threadHandle && !creatorAddress && !creatorThreadId;
+  TTableLock lock(INFINITE);
+  if (!lock.Locked()) return;
+  TThreadEntry** link = &g_table->head;
+  while (*link && (*link)->id != threadId) link = &(*link)->next;
+  if (remove) {
+    if (TThreadEntry* e = *link) {
+      *link = e->next;
+      FreeEntry(e);
+    }
+    return;
+  }
+  TThreadEntry* e = *link;
+  if (!e) {
+    e = static_cast<TThreadEntry*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(TThreadEntry)));
+    if (!e) return;
+    e->id = threadId;
+    e->next = g_table->head;
+    g_table->head = e;
+  }
+  HeapFreeText(e->name);
+  e->name = HeapText(name);
+  if (EntrySize(e) >= 24) {
+    if (!className.empty() || !e->className) {
+      HeapFreeText(e->className);
+      e->className = HeapText(className);
+    }
+    if (creatorAddress) e->creatorAddress = creatorAddress;
+    if (creatorThreadId) e->creatorThreadId = creatorThreadId;
+  }
+  if (EntrySize(e) >= 28 && threadHandle) {
+    if (e->handle) CloseHandle(e->handle);
+    e->handle = threadHandle;
+  }
+}
+
+void UnregisterThread(DWORD threadId) { RecordThreadInfo(threadId, nullptr, "", 0, 0, ""); }
+
+void AssignThreadName(DWORD threadId, const std::string& name) {
+  if (!g_table) return;
+  TThreadInfo old;
+  LookupThread(threadId, old, INFINITE);
+  RecordThreadInfo(threadId, nullptr, name.empty() && !old.registered ? std::string() : name, 0, 0, old.className);
+}
+
+bool LookupThread(DWORD threadId, TThreadInfo& info, DWORD waitMs) {
+  info = TThreadInfo();
+  if (!g_table) return true;
+  TTableLock lock(waitMs);
+  if (!lock.Locked()) return false;
+  for (TThreadEntry* e = g_table->head; e; e = e->next) {
+    if (e->id != threadId) continue;
+    info.registered = true;
+    if (e->name) info.name = e->name;
+    if (EntrySize(e) >= 24) {
+      if (e->className) info.className = e->className;
+      info.creatorAddress = e->creatorAddress;
+      info.creatorThreadId = e->creatorThreadId;
+    }
+    break;
+  }
+  return true;
+}
+
+std::vector<DWORD> ThreadIds() {
+  std::vector<DWORD> ids;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return ids;
+  THREADENTRY32 te;
+  te.dwSize = sizeof te;
+  const DWORD pid = GetCurrentProcessId();
+  for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+    if (te.th32OwnerProcessID == pid) ids.push_back(te.th32ThreadID);
+  CloseHandle(snap);
+  return ids;
+}
+
+}  // namespace kestrix
