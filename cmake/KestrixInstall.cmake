@@ -21,7 +21,16 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/KestrixConfigVersion.cmake
 install(FILES ${KESTRIX_SOURCE_ROOT}/cmake/KestrixConfig.cmake ${CMAKE_BINARY_DIR}/KestrixConfigVersion.cmake
               ${KESTRIX_SOURCE_ROOT}/cmake/Kestrix.cmake
         DESTINATION ${config_dir})
-install(FILES ${KESTRIX_SOURCE_ROOT}/cmake/mingw-i686.cmake DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrix)
+# The toolchain file, which also lets find_package look in this prefix.
+file(READ ${KESTRIX_SOURCE_ROOT}/cmake/mingw-i686.cmake toolchain)
+string(APPEND toolchain [=[
+# The Kestrix package beside this file is found too.
+get_filename_component(_kestrix_prefix ${CMAKE_CURRENT_LIST_DIR}/../.. ABSOLUTE)
+list(APPEND CMAKE_FIND_ROOT_PATH ${_kestrix_prefix})
+]=])
+file(WRITE ${CMAKE_BINARY_DIR}/kestrix-mingw-i686.cmake "${toolchain}")
+install(FILES ${CMAKE_BINARY_DIR}/kestrix-mingw-i686.cmake DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrix
+        RENAME mingw-i686.cmake)
 
 # The library's resource files, and the lines that name them.
 get_property(resource_lines GLOBAL PROPERTY KESTRIX_RESOURCES)

@@ -10,6 +10,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/Kestrix.cmake)
 add_library(kx_api INTERFACE)
 target_include_directories(kx_api INTERFACE
   $<BUILD_INTERFACE:${KESTRIX_SOURCE_ROOT}/crash/include> $<INSTALL_INTERFACE:include>)
+# The public headers are C++17.
+target_compile_features(kx_api INTERFACE cxx_std_17)
 
 # What the library's code and every program linking it are compiled and
 # linked with: a complete frame-pointer chain, unwind tables everywhere and

@@ -12,7 +12,10 @@ namespace kestrix {
 // Interface identifier.
 struct KXIID {
   uint32_t a, b, c, d;
-  friend bool operator==(const KXIID&, const KXIID&) = default;
+  friend bool operator==(const KXIID& x, const KXIID& y) {
+    return x.a == y.a && x.b == y.b && x.c == y.c && x.d == y.d;
+  }
+  friend bool operator!=(const KXIID& x, const KXIID& y) { return !(x == y); }
 };
 
 class IKXUnknown {
