@@ -61,18 +61,20 @@ struct TOrderItem {
   TLoadedUnit* Data = nullptr;
 };
 
-// The initialization order; lookups by text ignore case.
+// The initialization order, a stand-in for the window's list control.
 class TOrderList {
  public:
   int Count() const { return static_cast<int>(items_.size()); }
   const TOrderItem& operator[](int i) const { return items_[static_cast<size_t>(i)]; }
+  // Index of the first item whose text the list control takes for equal to
+  // text (ListMatchKey), or -1.
   int IndexOf(std::string_view text) const;
   void Add(std::string text, TLoadedUnit* data);
   void Clear();
 
  private:
   std::vector<TOrderItem> items_;
-  std::unordered_map<std::string, int> index_;
+  std::unordered_map<std::string, int> index_;  // by ListMatchKey of the text
 };
 
 // Receives the analysis's log lines.

@@ -2,6 +2,8 @@
 // that both analysis modes build and test natively.
 #include "analyzer/analysis.h"
 
+#include "analyzer/list_match.h"
+
 namespace quorrin {
 
 int TLoadedUnitList::IndexOf(std::string_view name) const {
@@ -31,12 +33,12 @@ int TUnitTree::AddNode(int parent, std::string text) {
 }
 
 int TOrderList::IndexOf(std::string_view text) const {
-  const auto it = index_.find(LowerAscii(text));
+  const auto it = index_.find(ListMatchKey(text));
   return it == index_.end() ? -1 : it->second;
 }
 
 void TOrderList::Add(std::string text, TLoadedUnit* data) {
-  index_.emplace(LowerAscii(text), Count());
+  index_.emplace(ListMatchKey(text), Count());  // keeps the first
   items_.push_back({std::move(text), data});
 }
 

@@ -133,6 +133,39 @@ TEST(Analysis, RepeatedUnitsCasesAndCycles) {
   EXPECT_EQ(SectionViewText(a.tree()[2].Data), dir / "A.pas" + "\r\n\r\ninitialization\r\n  A_Init;\r\nend.\r\n");
 }
 
+TEST(Analysis, OrderMatchesNamesAsTheListControlDoes) {
+  TempDir dir;
+  // A names Éclair, B names éclair: the records keep the runtime's ASCII
+  // rule, the order list matches as the window's list control does.
+  const std::string project = dir.Write("P.dpr", "uses A, B;\r\nbegin end.");
+  dir.Write("A.pas", UnitText("A", "\xC9" "clair"));
+  dir.Write("B.pas", UnitText("B", "\xE9" "clair, Sub"));
+  const std::string eclair = dir.Write("\xC9" "clair.pas", UnitText("\xC9" "clair", "Sub", "Bake;"));
+  dir.Write("Sub.pas", UnitText("Sub", ""));
+  Analysis a(project, {});
+  EXPECT_EQ(a.TreeText(),
+            "P.dpr\n"
+            "  A.pas\n"
+            "    \xC9" "clair.pas\n"
+            "      Sub.pas\n"
+            "  B.pas\n"
+            "    \xE9" "clair.pas\n"
+            "      Sub.pas\n"
+            "    Sub.pas\n");
+  // Two records for the one file, each looked up and read.
+  EXPECT_EQ(a.units.Count(), 5);
+  const TLoadedUnit* first = a.tree()[2].Data;
+  const TLoadedUnit* second = a.tree()[5].Data;
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(first->FullPath, eclair);
+  EXPECT_EQ(second->FullPath, dir / "\xE9" "clair.pas");  // found ignoring case, named as asked for
+  // One order entry, with the first occurrence's text and record.
+  EXPECT_EQ(a.Order(), (TStringList{"Sub.pas", "\xC9" "clair.pas", "A.pas", "B.pas", "P.dpr"}));
+  EXPECT_EQ(a.analyzer.Order()[1].Data, first);
+}
+
 TEST(Analysis, PasFileAsProjectAndEmptyProject) {
   TempDir dir;
   const std::string root = dir.Write("Main.pas", UnitText("Main", "Dep", "Go;"));

@@ -174,6 +174,24 @@ TEST(CompilerOrderAnalysis, PasFileAsProjectKeepsItsFullPathRecord) {
   EXPECT_EQ(src.lookups.count("main.pas"), 0u);  // a name with a directory is not looked up
 }
 
+TEST(CompilerOrderAnalysis, NamesEqualToTheListControlShareOneOrderEntry) {
+  // Éclair and éclair: two files here (the source tells them apart), two
+  // records and graph nodes, one entry in the order list.
+  MemorySource src;
+  src.Add("App.dpr", "program App;\r\nuses A, B;\r\nbegin\r\nend.\r\n");
+  src.Add("A.pas", Unit("A", "\xC9" "clair", ""));
+  src.Add("B.pas", Unit("B", "", "\xE9" "clair"));
+  src.Add("\xC9" "clair.pas", Unit("\xC9" "clair", "", "", "Bake;"));
+  src.Add("\xE9" "clair.pas", Unit("\xE9" "clair", "", "", "Fill;"));
+  TLoadedUnitList records;
+  TCompilerOrderAnalyzer a(src, src, records);
+  a.AnalyzeProject("C:\\p\\App.dpr");
+  EXPECT_EQ(records.Count(), 4);
+  EXPECT_EQ(a.Walk().Order.size(), 5u);
+  EXPECT_EQ(OrderText(a.Order()), "\xC9" "clair.pas A.pas B.pas App.dpr");
+  EXPECT_EQ(a.Order()[0].Data->InitText, "initialization\r\n  Bake;\r\nend.\r\n");
+}
+
 TEST(CompilerOrderAnalysis, ChainTenThousandUnitsDeepThroughImplementationUses) {
   constexpr int kDepth = 10000;
   MemorySource src;
