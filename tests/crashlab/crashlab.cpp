@@ -1,7 +1,7 @@
 // The crash lab: crashes in named ways under the crash-report library, for
 // the scenario tests and the benchmark.
 //
-//   crashlab <scenario> [--click] [--thread] [--report <file>] [--limit <bytes>]
+//   crashlab <scenario> [--set NAME=VALUE]... [--click] [--thread] [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
 //            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
 //            [--plwait] [--gui]
@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "lab_settings.h"
 #include "crash/handling/win/handling_win32.h"
 #include "kestrix/kestrix.h"
 #include "crash/threads/win/thread_table_win32.h"
@@ -200,7 +201,13 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     const bool more = i + 1 < argc;
-    if (a == "--click") click = true;
+    if (a == "--set" && more) {
+      std::string error;
+      if (!crashlab::ApplyLabSetting(argv[++i], error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+      }
+    } else if (a == "--click") click = true;
     else if (a == "--thread") inThread = true;
     else if (a == "--raw-thread") rawThread = true;
     else if (a == "--times") times = true;

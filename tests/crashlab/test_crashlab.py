@@ -143,6 +143,24 @@ class CrashLabTest(unittest.TestCase):
         self.assertIn("DivideByZero", sections[0][1][0])
         self.assertTrue(any(" main" in l for l in sections[0][1]))
 
+    def test_any_setting_from_the_command_line(self):
+        # Sections switched off, a filter group chosen, a text with a quote: as in the settings file.
+        self.crash("div-zero", "--set", "CpuRegs=false", "--set", "StackDump = false",
+                   "--set", 'ExceptMsg="lab \\"quoted\\""')
+        header, names, sections, raw = self.only_report()
+        titles = [t for t, _ in sections]
+        self.assertNotIn("cpu registers:", titles)
+        self.assertNotIn("stack dump:", titles)
+        os.remove(self.file)
+        rc, _ = self.crash("div-zero", "--set", 'F1Classes="EDivByZero"')
+        self.assertFalse(os.path.exists(self.file), "group F1 of the lab makes no report")
+        for bad, why in (("CpuRegs=7", "true or false"), ("Nonsense=1", "line 1"), ("CpuRegs", "NAME=VALUE")):
+            with self.subTest(bad):
+                proc = subprocess.run(["wine", LAB, "div-zero", "--set", bad], capture_output=True, timeout=120,
+                                      env=dict(os.environ, WINEDEBUG="-all"))
+                self.assertEqual(proc.returncode, 2)
+                self.assertIn(why, proc.stderr.decode("latin-1"))
+
     def test_system_exceptions_without_objects(self):
         rc, out = self.crash("sys-av")
         self.assertEqual(rc, 1)
@@ -365,4 +383,4 @@ class CrashLabTest(unittest.TestCase):
 
 if __name__ == "__main__":
     LAB, CLOSER = sys.argv[1], sys.argv[2]
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
