@@ -33,7 +33,5 @@ int WalkFrameChain(uint32_t eip, uint32_t ebp, uint32_t* out, int max);
 // (the executable or a module with the library's settings).
 bool IsProgramCode(uint32_t address);
 
-// "C++ name" from a demangled one: parameters dropped, "::" shown as ".".
-std::string DisplayFunctionName(const std::string& demangled);
 
 }  // namespace kestrix

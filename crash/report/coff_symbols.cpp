@@ -1,0 +1,132 @@
+#include "crash/report/coff_symbols.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace kestrix {
+namespace {
+
+constexpr size_t kSymbolSize = 18;
+constexpr size_t kSectionHeaderSize = 40;
+constexpr uint8_t kClassExternal = 2, kClassStatic = 3, kClassFile = 103;
+
+uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Dword(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// A zero-terminated text of at most `max` bytes inside [p, end).
+std::string Text(const uint8_t* p, const uint8_t* end, size_t max) {
+  const size_t room = std::min<size_t>(max, end - p);
+  const void* zero = std::memchr(p, 0, room);
+  return std::string(reinterpret_cast<const char*>(p), zero ? static_cast<const uint8_t*>(zero) - p : room);
+}
+
+}  // namespace
+
+std::vector<TCoffFunction> ReadCoffFunctions(const uint8_t* data, size_t size) {
+  std::vector<TCoffFunction> out;
+  if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return out;
+  const uint32_t pe = Dword(data + 0x3C);
+  // Signature (4) and file header (20).
+  if (pe > size || size - pe < 24 || std::memcmp(data + pe, "PE\0\0", 4) != 0) return out;
+  const uint8_t* fileHeader = data + pe + 4;
+  const uint16_t sectionCount = Word(fileHeader + 2);
+  const uint32_t symbolOffset = Dword(fileHeader + 8);
+  const uint32_t symbolCount = Dword(fileHeader + 12);
+  const uint16_t optionalSize = Word(fileHeader + 16);
+  const uint64_t sectionsAt = static_cast<uint64_t>(pe) + 24 + optionalSize;
+  if (sectionsAt + static_cast<uint64_t>(sectionCount) * kSectionHeaderSize > size) return out;
+  const uint8_t* sections = data + sectionsAt;
+  const uint64_t tableEnd = static_cast<uint64_t>(symbolOffset) + static_cast<uint64_t>(symbolCount) * kSymbolSize;
+  if (!symbolOffset || !symbolCount || tableEnd + 4 > size) return out;
+
+  const uint8_t* table = data + symbolOffset;
+  const uint8_t* strings = data + tableEnd;
+  const uint8_t* end = data + size;
+  const uint8_t* stringsEnd = strings + std::min<uint64_t>(Dword(strings), end - strings);
+  std::string unit;
+  for (uint32_t i = 0; i < symbolCount; ++i) {
+    const uint8_t* s = table + static_cast<size_t>(i) * kSymbolSize;
+    const uint8_t storage = s[16];
+    const uint8_t aux = s[17];
+    const uint32_t auxAvailable = symbolCount - 1 - i;
+    const uint32_t auxCount = aux < auxAvailable ? aux : auxAvailable;
+    if (storage == kClassFile && auxCount > 0) {
+      unit = UnitNameOfFile(Text(s + kSymbolSize, end, kSymbolSize * auxCount));
+    } else if (storage == kClassExternal || storage == kClassStatic) {
+      const int16_t section = static_cast<int16_t>(Word(s + 12));
+      const uint16_t type = Word(s + 14);
+      if ((type & 0x30) == 0x20 && section > 0 && section <= sectionCount) {
+        std::string name;
+        if (Dword(s) == 0) {
+          const uint32_t offset = Dword(s + 4);
+          if (offset >= 4 && offset < static_cast<uint64_t>(stringsEnd - strings))
+            name = Text(strings + offset, stringsEnd, stringsEnd - strings - offset);
+        } else {
+          name = Text(s, end, 8);
+        }
+        const uint32_t virtualAddress = Dword(sections + (section - 1) * kSectionHeaderSize + 12);
+        out.push_back({virtualAddress + Dword(s + 8), DisplaySymbolName(name), unit});
+      }
+    }
+    i += auxCount;
+  }
+  return out;
+}
+
+std::string DisplaySymbolName(const std::string& raw) {
+  std::string name = raw;
+  if (!name.empty() && name[0] == '_') name.erase(0, 1);  // the i386 C prefix
+  const size_t at = name.rfind('@');                      // stdcall decoration
+  if (at != std::string::npos && at > 0 && at + 1 < name.size() &&
+      name.find_first_not_of("0123456789", at + 1) == std::string::npos)
+    name.erase(at);
+  if (name.compare(0, 2, "_Z") == 0) {
+    int status = 0;
+    std::unique_ptr<char, void (*)(void*)> text(abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status),
+                                                std::free);
+    if (status == 0 && text) return DisplayFunctionName(text.get());
+  }
+  return name;
+}
+
+std::string DisplayFunctionName(const std::string& full) {
+  std::string demangled = full;
+  for (size_t at; (at = demangled.find("(anonymous namespace)::")) != std::string::npos;) demangled.erase(at, 23);
+  std::string name;
+  int angle = 0;
+  for (size_t i = 0; i < demangled.size(); ++i) {
+    const char c = demangled[i];
+    if (c == '<') ++angle;
+    if (c == '>') --angle;
+    if (c == '(' && angle == 0 && !(name.size() >= 8 && name.compare(name.size() - 8, 8, "operator") == 0)) break;
+    if (c == ':' && i + 1 < demangled.size() && demangled[i + 1] == ':' && angle == 0) {
+      name += '.';
+      ++i;
+      continue;
+    }
+    name += c;
+  }
+  // A template function's name starts with its return type ("bool a.f<int>").
+  size_t start = 0;
+  angle = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '<') ++angle;
+    if (name[i] == '>') --angle;
+    if (name[i] == ' ' && angle == 0 && !(i >= 8 && name.compare(i - 8, 8, "operator") == 0)) start = i + 1;
+  }
+  return name.substr(start);
+}
+
+std::string UnitNameOfFile(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const size_t dot = base.rfind('.');
+  return dot == std::string::npos ? base : base.substr(0, dot);
+}
+
+}  // namespace kestrix
