@@ -117,4 +117,13 @@ TBugReportFileUpdate UpdateBugReportFile(std::string_view oldContent, std::strin
   return result;
 }
 
+TBugReportFileWrite PlanBugReportFileWrite(std::string_view oldContent, std::string_view newContent) {
+  TBugReportFileWrite plan;
+  if (newContent.size() >= oldContent.size() && newContent.compare(0, oldContent.size(), oldContent) == 0)
+    plan.appendFrom = oldContent.size();
+  else
+    plan.rewrite = true;
+  return plan;
+}
+
 }  // namespace kestrix

@@ -32,4 +32,14 @@ std::string ReportHeaderValue(std::string_view report, std::string_view label);
 TBugReportFileUpdate UpdateBugReportFile(std::string_view oldContent, std::string_view report,
                                          const TBugReportFileRules& rules);
 
+// How the file on disk goes from oldContent to newContent: only appending
+// the tail when every earlier byte stays (the earlier reports are not
+// written again), else rewriting it whole (a merge or a trim), which the
+// caller does with a spare copy of the new content beside the file.
+struct TBugReportFileWrite {
+  bool rewrite = false;
+  size_t appendFrom = 0;  // when appending: the offset of the new tail
+};
+TBugReportFileWrite PlanBugReportFileWrite(std::string_view oldContent, std::string_view newContent);
+
 }  // namespace kestrix

@@ -124,3 +124,33 @@ TEST(BugReportFile, TrimsOldReportsAtAReportBoundary) {
 
 }  // namespace
 }  // namespace kestrix
+
+namespace kestrix {
+namespace {
+
+TEST(BugReportFile, AppendOnlyWhereEveryEarlierByteStays) {
+  TBugReportFileRules rules;
+  const std::string a = Report("2026-12-07, 10:00:00, 1ms", kCrcA);
+  const std::string b = Report("2026-12-07, 10:00:05, 1ms", kCrcB);
+  // A new crash is appended: the earlier report is not written again.
+  const TBugReportFileUpdate first = UpdateBugReportFile("", a, rules);
+  const TBugReportFileUpdate second = UpdateBugReportFile(first.content, b, rules);
+  TBugReportFileWrite plan = PlanBugReportFileWrite(first.content, second.content);
+  EXPECT_FALSE(plan.rewrite);
+  EXPECT_EQ(plan.appendFrom, first.content.size());
+  EXPECT_FALSE(PlanBugReportFileWrite("", first.content).rewrite);
+  // The same crash again merges into the earlier report: a rewrite.
+  const TBugReportFileUpdate again = UpdateBugReportFile(second.content, a, rules);
+  EXPECT_TRUE(PlanBugReportFileWrite(second.content, again.content).rewrite);
+  // Trimming to the limit: a rewrite.
+  rules.maxFileSize = static_cast<int64_t>(second.content.size()) - 1;  // the old file is past the limit
+  const TBugReportFileUpdate trimmed =
+      UpdateBugReportFile(second.content, Report("2026-12-07, 10:00:09, 1ms", "$00000001, $1, $1"), rules);
+  EXPECT_TRUE(PlanBugReportFileWrite(second.content, trimmed.content).rewrite);
+  // A file that shrank or changed anywhere is rewritten.
+  EXPECT_TRUE(PlanBugReportFileWrite("abc", "ab").rewrite);
+  EXPECT_TRUE(PlanBugReportFileWrite("abc", "abXd").rewrite);
+}
+
+}  // namespace
+}  // namespace kestrix

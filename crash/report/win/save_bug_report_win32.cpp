@@ -1,13 +1,14 @@
 // SaveBugReport: the bug report file on disk, updated under an exclusive
 // open by the rules of the portable bug report file code.
 #include "crash/report/win/save_bug_report.h"
-#include "crash/report/win/kx_exception_object.h"
-#include "crash/threads/win/library_threads.h"
 
 #include <commdlg.h>
 #include <shlobj.h>
+
 #include "crash/report/bug_report_file.h"
 #include "crash/report/bug_report_path.h"
+#include "crash/report/win/kx_exception_object.h"
+#include "crash/threads/win/library_threads.h"
 
 namespace kestrix {
 namespace {
@@ -123,15 +124,15 @@ bool SaveBugReport(TIKXException* e, HWND parent, const std::string& fileName, b
     rules.dupFreezeDef = e->DupFreezeDef();
     rules.maxFileSize = e->BugRepFileSize();
     const TBugReportFileUpdate update = UpdateBugReportFile(old, report, rules);
-    if (update.content.size() >= old.size() && update.content.compare(0, old.size(), old) == 0) {
-      // Only appended: the earlier reports are not written again.
+    const TBugReportFileWrite plan = PlanBugReportFileWrite(old, update.content);
+    if (!plan.rewrite) {
       LARGE_INTEGER end{};
-      end.QuadPart = static_cast<LONGLONG>(old.size());
+      end.QuadPart = static_cast<LONGLONG>(plan.appendFrom);
       ok = SetFilePointerEx(h, end, nullptr, FILE_BEGIN) &&
-           WriteAll(h, update.content.data() + old.size(), update.content.size() - old.size());
+           WriteAll(h, update.content.data() + plan.appendFrom, update.content.size() - plan.appendFrom);
     } else {
-      // Earlier reports are rewritten (merged or trimmed): a copy of the new
-      // content is kept beside the file until the rewrite has succeeded.
+      // A copy of the new content is kept beside the file until the rewrite
+      // has succeeded.
       const std::string spare = path + ".new";
       HANDLE copy = CreateFileA(spare.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
       bool copied = copy != INVALID_HANDLE_VALUE && WriteAll(copy, update.content.data(), update.content.size()) &&
