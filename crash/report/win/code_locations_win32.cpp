@@ -1,5 +1,6 @@
 #include "crash/report/win/code_locations_win32.h"
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/exception/frame_walk.h"
 #include "crash/report/coff_symbols.h"
 
@@ -42,20 +43,10 @@ std::string BaseName(const std::string& path) {
 
 // The COFF symbol table of the module's file: functions with their units.
 void ReadCoffSymbols(HMODULE module, const std::string& path, TModuleSymbols& out) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  const DWORD size = GetFileSize(file, nullptr);
-  HANDLE mapping = size && size != INVALID_FILE_SIZE ? CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr)
-                                                     : nullptr;
-  CloseHandle(file);
-  if (!mapping) return;
-  auto* base = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
-  CloseHandle(mapping);
-  if (!base) return;
-  for (TCoffFunction& f : ReadCoffFunctions(base, size))
+  const TMappedFile file = MapFileReadOnly(path);
+  if (!file) return;
+  for (TCoffFunction& f : ReadCoffFunctions(file.Data(), file.size))
     out.symbols.push_back({reinterpret_cast<uint32_t>(module) + f.rva, std::move(f.name), std::move(f.unit)});
-  UnmapViewOfFile(base);
 }
 
 void ReadExports(HMODULE module, TModuleSymbols& out) {
