@@ -7,7 +7,8 @@
 //            [--plwait] [--gui]
 //
 // Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
-// hidden, sys-av, sys-code, name-thread, at-exit, threads, wait, none. --click raises inside a window's click
+// hidden, sys-av, sys-code, name-thread, at-exit, at-exit-late, at-exit-fault,
+// threads, wait, none. --click raises inside a window's click
 // handler (the program goes on), --thread in a thread of its own (--raw-thread:
 // one started by CreateThread); without
 // either the exception leaves the main program.
@@ -167,6 +168,22 @@ struct ThrowsAtExit {
 };
 ThrowsAtExit g_atExit;
 
+// Constructed before the library's own static objects, so destroyed after
+// them, though still before the library shuts down.
+struct FailsLateAtExit {
+  int armed = 0;  // 1 throws, 2 faults
+  ~FailsLateAtExit() noexcept(false) {
+    if (armed == 1) throw ELabError("Late error at exit");
+    if (armed == 2) *reinterpret_cast<volatile int*>(0x18) = 1;
+  }
+};
+FailsLateAtExit g_lateAtExit __attribute__((init_priority(200)));
+
+void ExitHandler(kestrix::IKXException* e, uint8_t, bool&) {
+  std::printf("exit handler ran: %s\n", e->ExceptionClassName().c_str());
+  std::fflush(stdout);
+}
+
 void Idle(HANDLE stop) { WaitForSingleObject(stop, INFINITE); }
 
 // A named worker for the process trace.
@@ -245,6 +262,13 @@ int main(int argc, char** argv) {
   std::vector<std::thread> idle;
   for (int i = 0; i < threads; ++i) idle.emplace_back(Idle, stop);
 
+  if (g_scenario == "at-exit-late" || g_scenario == "at-exit-fault") {
+    kestrix::RegisterExceptionHandler(kestrix::ekException, ExitHandler, kestrix::tmAnyThread, false);
+    g_lateAtExit.armed = g_scenario == "at-exit-late" ? 1 : 2;
+    std::puts("leaving main");
+    std::fflush(stdout);
+    return 0;
+  }
   if (g_scenario == "at-exit") {
     g_atExit.armed = true;
     std::puts("leaving main");

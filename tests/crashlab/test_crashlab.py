@@ -263,6 +263,24 @@ class CrashLabTest(unittest.TestCase):
         self.assertEqual(header["exception class"], "ELabError")
         self.assertEqual(header["exception message"], "Error at exit.")
 
+    def test_late_errors_at_exit_reach_handlers_and_the_report(self):
+        # Destructors that run after the library's own static objects: its
+        # lists and settings must still be there.
+        for scenario, cls in (("at-exit-late", "ELabError"), ("at-exit-fault", "EAccessViolation")):
+            with self.subTest(scenario):
+                if os.path.exists(self.file):
+                    os.remove(self.file)
+                rc, out = self.crash(scenario)
+                self.assertIn("leaving main", out)
+                self.assertIn("exit handler ran: " + cls, out)
+                self.assertEqual(rc, 1)
+                header, names, sections, raw = self.only_report()
+                self.check_layout(header, names, sections, raw)
+                self.assertEqual(header["exception class"], cls)
+                # Raised in the program's destructor, called from exit().
+                self.assertRegex(sections[0][1][0], r"crashlab\.exe +crashlab ")
+                self.assertTrue(any(re.search(r"msvcrt\.dll .*exit$", l) for l in sections[0][1]), sections[0][1])
+
     def test_same_crash_twice_is_counted(self):
         self.crash("cpp", "--click", expect_rc=0)
         first = self.only_report()

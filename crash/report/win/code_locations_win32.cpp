@@ -24,8 +24,15 @@ struct TModuleSymbols {
   std::vector<TSymbol> symbols;  // sorted by address
 };
 
-std::mutex g_cacheMutex;
-std::map<HMODULE, std::shared_ptr<TModuleSymbols>> g_cache;
+// The symbols read so far, leaked: reports at exit still use them.
+struct TSymbolCache {
+  std::mutex mutex;
+  std::map<HMODULE, std::shared_ptr<TModuleSymbols>> modules;
+};
+TSymbolCache& Cache() {
+  static auto* cache = new TSymbolCache;
+  return *cache;
+}
 
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of("\\/");
@@ -128,9 +135,10 @@ void ReadExports(HMODULE module, TModuleSymbols& out) {
 }
 
 std::shared_ptr<TModuleSymbols> SymbolsOf(HMODULE module) {
-  std::lock_guard<std::mutex> lock(g_cacheMutex);
-  auto it = g_cache.find(module);
-  if (it != g_cache.end()) return it->second;
+  TSymbolCache& cache = Cache();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  auto it = cache.modules.find(module);
+  if (it != cache.modules.end()) return it->second;
   auto symbols = std::make_shared<TModuleSymbols>();
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
@@ -141,7 +149,7 @@ std::shared_ptr<TModuleSymbols> SymbolsOf(HMODULE module) {
   if (symbols->symbols.empty()) ReadExports(module, *symbols);
   std::sort(symbols->symbols.begin(), symbols->symbols.end(),
             [](const TSymbol& a, const TSymbol& b) { return a.address < b.address; });
-  g_cache[module] = symbols;
+  cache.modules[module] = symbols;
   return symbols;
 }
 
