@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crash/report/win/kx_exception_object.h"
@@ -92,6 +94,56 @@ TEST(ExceptionObject, ReportHeaderSectionsAndChecksums) {
   const int calls = g_calls.count;
   header->SetContent("contact", "else");
   EXPECT_EQ(g_calls.count, calls);
+}
+
+// A listener object that knows whether it is still itself.
+struct TProbe {
+  static constexpr uint32_t kAlive = 0x4C495354;
+  uint32_t magic = kAlive;
+  std::atomic<int> calls{0};
+};
+std::atomic<int> g_strayCalls{0};
+void ProbeMethod(void* self, bool, const std::string&, IKXException*) {
+  auto* probe = static_cast<TProbe*>(self);
+  if (!probe || probe->magic != TProbe::kAlive)
+    ++g_strayCalls;
+  else
+    ++probe->calls;
+}
+
+TEST(ExceptionObject, ListenersComeAndGoWhileTheReportChanges) {
+  // A fresh exception per round, so that the listener list grows (and is
+  // moved in memory) while the report changes in this thread.
+  constexpr int kPerThread = 128, kRounds = 150;
+  std::unique_ptr<TProbe[]> probes(new TProbe[2 * kPerThread]);
+  g_strayCalls = 0;
+  int changes = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    KXPtr<TIKXException> e = NewException(nullptr);
+    KXPtr<IKXFields> header = e->ReportHeader();
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<int> finished{0};
+    auto churn = [&](int first, bool critical) {
+      WaitForSingleObject(go, INFINITE);
+      for (int i = 0; i < kPerThread; ++i) e->AddReportListener(ProbeMethod, &probes[first + i], critical);
+      for (int i = 0; i < kPerThread; i += 2) e->RemoveReportListener(ProbeMethod, &probes[first + i]);
+      ++finished;
+    };
+    std::thread a(churn, 0, false), b(churn, kPerThread, true);
+    SetEvent(go);
+    while (finished < 2) header->SetContent("probe", std::to_string(++changes));
+    a.join();
+    b.join();
+    CloseHandle(go);
+    EXPECT_TRUE(e->CriticalCallbackExists()) << "half of the listeners stay";
+    for (int i = 1; i < 2 * kPerThread; i += 2) e->RemoveReportListener(ProbeMethod, &probes[i]);
+    EXPECT_FALSE(e->CriticalCallbackExists());
+    if (g_strayCalls) break;
+  }
+  EXPECT_EQ(g_strayCalls, 0);
+  for (int i = 0; i < 2 * kPerThread; ++i)
+    EXPECT_GE(probes[i].calls, kRounds) << "each registration calls the listener once";
+  EXPECT_GT(changes, kRounds);
 }
 
 TEST(ExceptionObject, ContinueCannotBeGrantedLater) {

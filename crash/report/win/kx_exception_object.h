@@ -151,6 +151,9 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   void Complete();
   static DWORD WINAPI CompletionThread(void* self);
   void WaitForCompletion();
+  // A copy of the listener list (guarded by the handler lock, as every
+  // callback list).
+  std::vector<TListener> ListenersNow();
   void FireListeners(const std::vector<TListener>& listeners);
   void SetSection(const std::string& title, const std::string& content);
   std::string ThreadSectionPlaceholder(const TReportThread& t);
@@ -183,7 +186,7 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   HANDLE reportThread_ = nullptr;
   DWORD reportThreadId_ = 0;
   KXPtr<IKXUnknown> screenshot_;
-  std::vector<TListener> listeners_;
+  std::vector<TListener> listeners_;  // guarded by HandlerLock()
   std::atomic<long> firstComplete_{-1}, firstAutoSave_{-1};
   bool sent_ = false, saved_ = false;
   HANDLE sendThread_ = nullptr;

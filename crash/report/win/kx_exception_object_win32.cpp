@@ -161,7 +161,6 @@ void TIKXException::BeginReportChange() {
 }
 
 void TIKXException::EndReportChange() {
-  std::vector<TListener> listeners;
   EnterCriticalSection(&cs_);
   bool fire = --updateNesting_ == 0 && pendingChange_;
   if (fire) {
@@ -169,10 +168,14 @@ void TIKXException::EndReportChange() {
     ++changeCounter_;
     cachedText_.clear();
     cachedComplete_ = false;
-    listeners = listeners_;
   }
   LeaveCriticalSection(&cs_);
-  if (fire) FireListeners(listeners);
+  if (fire) FireListeners(ListenersNow());
+}
+
+std::vector<TIKXException::TListener> TIKXException::ListenersNow() {
+  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
+  return listeners_;
 }
 
 void TIKXException::FireListeners(const std::vector<TListener>& listeners) {
@@ -256,14 +259,12 @@ KXPtr<IKXFields> TIKXException::ReportSections() {
 }
 
 void TIKXException::ReplaceReportText(const std::string& text) {
-  std::vector<TListener> listeners;
   EnterCriticalSection(&cs_);
   cachedText_ = text;
   cachedComplete_ = complete_;
   ++changeCounter_;
-  listeners = listeners_;
   LeaveCriticalSection(&cs_);
-  FireListeners(listeners);
+  FireListeners(ListenersNow());
 }
 
 std::string TIKXException::ReportText(bool mustBeComplete) {
