@@ -146,6 +146,27 @@ TEST(ExceptionObject, ListenersComeAndGoWhileTheReportChanges) {
   EXPECT_GT(changes, kRounds);
 }
 
+TEST(ExceptionObject, HeaderAndSectionChangesAreStoredTrimmed) {
+  KXPtr<TIKXException> e = NewException(nullptr);
+  KXPtr<IKXFields> header = e->ReportHeader();
+  const int count = header->ItemCount();
+  header->SetContent("contact", "  Ann \r\n");
+  EXPECT_EQ(header->Content("contact"), "Ann");
+  header->SetContent("contact", " \t\r\n");
+  EXPECT_EQ(header->FindItem("contact"), -1) << "an empty value removes the item";
+  header->Add("note", "   ");
+  EXPECT_FALSE(header->Insert(0, "blank", ""));
+  EXPECT_EQ(header->ItemCount(), count);
+  header->SetContent("executable", "");
+  EXPECT_EQ(header->FindItem("executable"), -1);
+  KXPtr<IKXFields> sections = e->ReportSections();
+  sections->SetContent("notes", "\r\n  first line\r\n\r\n");
+  EXPECT_EQ(sections->Content("notes"), "first line");
+  EXPECT_NE(e->ReportText(true).find("\r\n\r\nnotes:\r\nfirst line"), std::string::npos);
+  sections->SetContent("notes", "\r\n");
+  EXPECT_EQ(sections->FindItem("notes"), -1);
+}
+
 TEST(ExceptionObject, ContinueCannotBeGrantedLater) {
   TExceptionCreation c;
   c.canContinue = false;

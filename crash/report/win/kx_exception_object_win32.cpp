@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "crash/report/win/kx_exception_object.h"
+#include "crash/base/normalised_fields.h"
 #include "crash/base/win/critical_section.h"
 #include "crash/report/report_text.h"
 #include "crash/threads/win/library_threads.h"
@@ -22,8 +23,10 @@ uint64_t NextExceptionNumber() { return ++g_exceptionCount; }
 
 TIKXException::TIKXException(HMODULE module, const TExceptionCreation& c) : TIKXSettings(module), c_(c) {
   InitializeCriticalSection(&cs_);
-  header_ = NewFields();
-  sections_ = NewFields();
+  // Header values and section contents are stored trimmed; an empty one
+  // removes its item, also when a handler or an assistant sets it.
+  header_ = NewNormalisedFields(TrimReportValue);
+  sections_ = NewNormalisedFields(TrimReportValue);
   header_->SetChangeSink(this);
   sections_->SetChangeSink(this);
   if (c_.object) {
