@@ -167,6 +167,28 @@ TEST(ExceptionObject, HeaderAndSectionChangesAreStoredTrimmed) {
   EXPECT_EQ(sections->FindItem("notes"), -1);
 }
 
+TEST(ExceptionObject, AdditionalFieldsStandAtTheInsertionIndex) {
+  KXPtr<TIKXException> plain = NewException(nullptr);
+  KXPtr<IKXFields> plainHeader = plain->ReportHeader();
+  const int index = plainHeader->InsertionIndex();
+  ASSERT_GT(index, 0);
+
+  KXPtr<TIKXException> e = NewException(nullptr);
+  ASSERT_TRUE(e->SetTextSetting("AddFields", "Contact= Ann Smith |Empty=  |Build=42|=nameless|executable=%appname%!"));
+  KXPtr<IKXFields> header = e->ReportHeader();
+  EXPECT_EQ(header->FindItem("Contact"), index);
+  EXPECT_EQ(header->Content("Contact"), "Ann Smith");
+  EXPECT_EQ(header->Name(index + 1), "Build");
+  EXPECT_EQ(header->InsertionIndex(), index + 2) << "later additions follow them";
+  EXPECT_EQ(header->FindItem("Empty"), -1);
+  EXPECT_EQ(header->FindItem(""), -1);
+  // A name the header has already: replaced in place (placeholders expanded).
+  EXPECT_EQ(header->FindItem("executable"), plainHeader->FindItem("executable"));
+  EXPECT_EQ(header->Content("executable"), "crash_core_tests.exe!");
+  EXPECT_EQ(header->ItemCount(), plainHeader->ItemCount() + 2);
+  EXPECT_NE(e->ReportText(false).find("\r\nBuild "), std::string::npos);
+}
+
 TEST(ExceptionObject, ContinueCannotBeGrantedLater) {
   TExceptionCreation c;
   c.canContinue = false;

@@ -204,6 +204,15 @@ void TIKXException::PrepareHeader() {
   if (c_.type != etFreeze) header_->Add("exception class", ExceptionClassName());
   const std::string message = ExceptionMessageText();
   if (c_.type == etFreeze || message != ExceptionClassName()) header_->Add("exception message", message);
+  // The additional fields (AddFields) at the insertion index; a name the
+  // header has already replaces that item's value in place.
+  try {
+    KXPtr<IKXFields> extra = AdditionalFields()->Clone();
+    for (int i = 0; i < extra->ItemCount(); ++i)
+      if (!extra->Name(i).empty()) header_->SetContent(extra->Name(i), extra->ContentAt(i));
+  } catch (...) {
+    // Like a failing item: left out.
+  }
   EndReportChange();
 }
 
