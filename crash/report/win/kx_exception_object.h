@@ -120,6 +120,9 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   ~TIKXException() override;
   bool LookupValue(const char* name, bool useDefaults, TValue& value) override;
   bool StoreValue(const char* name, const TValue& value) override;
+  // Private list, then the module's settings, then the built-in table: an
+  // exception of another module never inherits the main settings' values.
+  bool UseDefaults() override { return true; }
   IKXSettings* AssistantException() override { return static_cast<IKXException*>(this); }
 
  private:
