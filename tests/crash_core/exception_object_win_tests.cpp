@@ -1,6 +1,7 @@
 // The exception object's report in-process: header order, the freeze
 // report of kxTraceProcess, change notification.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include "crash/report/win/kx_exception_object.h"
 #include "crash/handling/win/handling_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
+#include "report_ui/progress/progress_alert.h"
 
 extern "C" DWORD WINAPI kxTraceProcess(DWORD size);
 
@@ -187,6 +189,62 @@ TEST(ExceptionObject, AdditionalFieldsStandAtTheInsertionIndex) {
   EXPECT_EQ(header->Content("executable"), "crash_core_tests.exe!");
   EXPECT_EQ(header->ItemCount(), plainHeader->ItemCount() + 2);
   EXPECT_NE(e->ReportText(false).find("\r\nBuild "), std::string::npos);
+}
+
+// The please-wait box as the sections see it while they are computed.
+KXPtr<IProgressAlert> g_box;
+KXPtr<IProgressAlert> RememberedBox(const std::string& title, HMODULE module, const std::string& picture) {
+  g_box = CreateProgressAlert(title, module, picture);
+  return g_box;
+}
+struct TBarSeen {
+  int area = -1, position = -1;
+  bool shown = false;
+};
+std::vector<TBarSeen> g_barSeen;
+std::string BarProbe(IKXException*) {
+  TBarSeen seen;
+  TProgressWindows w{};
+  if (g_box && GetProgressWindows(g_box.get(), w)) {
+    seen.area = g_box->ActiveArea();
+    seen.position = static_cast<int>(SendMessageA(w.bar, PBM_GETPOS, 0, 0));
+    seen.shown = IsWindowVisible(w.main) != 0;
+  }
+  g_barSeen.push_back(seen);
+  return "probed";
+}
+
+TEST(ExceptionObject, PleaseWaitBoxMovesOnPerSectionInTheCallersThread) {
+  const TReportHooks previous = ReportHooks();
+  TReportHooks hooks = previous;
+  hooks.pleaseWaitBox = RememberedBox;
+  SetReportHooks(hooks);
+  RegisterReportPlugin("probe1", "", BarProbe, true);
+  RegisterReportPlugin("probe2", "", BarProbe, true);
+  g_barSeen.clear();
+  {
+    KXPtr<TIKXException> e = NewException(nullptr);
+    ASSERT_TRUE(g_box);
+    ASSERT_TRUE(e->SetTextSetting("Plugins", "probe1|probe2"));
+    ASSERT_TRUE(e->SetPlWaitBox(true));
+    ASSERT_TRUE(e->SetListThreads(false));
+    // Not the handling thread: the sections (one thread, two plug-ins) are
+    // computed right here, in three steps.
+    const std::string text = e->ReportText(true);
+    EXPECT_NE(text.find("probe2:\r\nprobed"), std::string::npos);
+    ASSERT_EQ(g_barSeen.size(), 2u);
+    EXPECT_TRUE(g_barSeen[0].shown);
+    EXPECT_EQ(g_barSeen[0].area, 1) << "the thread section is done";
+    EXPECT_EQ(g_barSeen[1].area, 2);
+    EXPECT_EQ(g_barSeen[0].position, 333);
+    EXPECT_EQ(g_barSeen[1].position, 666);
+    TProgressWindows w{};
+    EXPECT_FALSE(GetProgressWindows(g_box.get(), w)) << "closed once the report is complete";
+  }
+  UnregisterReportPlugin("probe1");
+  UnregisterReportPlugin("probe2");
+  SetReportHooks(previous);
+  g_box = nullptr;
 }
 
 TEST(ExceptionObject, ContinueCannotBeGrantedLater) {

@@ -368,15 +368,33 @@ DWORD WINAPI TIKXException::CompletionThread(void* self) {
   return 0;
 }
 
+int TIKXException::SectionsToCompute() {
+  int n = static_cast<int>(ListThreads() || threads_.empty() ? threads_.size() : 1);
+  if (hasContext_ && sections_->FindItem("cpu registers") >= 0) ++n;
+  if (hasContext_ && sections_->FindItem("stack dump") >= 0) ++n;
+  n += static_cast<int>(PluginsFor(this, true).size());
+  return n > 0 ? n : 1;
+}
+
+void TIKXException::SectionDone() {
+  ++sectionsDone_;
+  // Computed in the waiting caller's thread: the box moves on here.
+  if (plWaitHere_ == GetCurrentThreadId()) {
+    plWait_->SetActiveArea(sectionsDone_);
+    plWait_->PumpMessages();
+  }
+}
+
 void TIKXException::WaitForCompletion() {
   if (complete_) return;
-  // The please-wait box, with one step per section still to compute.
+  // The please-wait box, with one step per section to compute.
   const bool box = plWait_ && GetBoolSetting("PlWaitBox") && !IsProcessBlocked(0);
   if (box) {
     const std::string text = GetTextSetting("PlWaitText");
     plWait_->RemoveAreas();
-    for (size_t i = 0; i < threads_.size() + 2; ++i) plWait_->AppendArea(text, 1);
+    for (int i = SectionsToCompute(); i > 0; --i) plWait_->AppendArea(text, 1);
     plWait_->OpenWindow(nullptr, false);
+    plWait_->SetActiveArea(sectionsDone_);
   }
   if (reportThread_ && GetCurrentThreadId() != reportThreadId_) {
     SetThreadPriority(reportThread_, THREAD_PRIORITY_HIGHEST);
@@ -385,7 +403,9 @@ void TIKXException::WaitForCompletion() {
       plWait_->PumpMessages();
     }
   } else if (!reportThread_) {
+    if (box) plWaitHere_ = GetCurrentThreadId();
     Complete();
+    plWaitHere_ = 0;
   }
   if (box) plWait_->CloseWindow();
 }
@@ -410,7 +430,7 @@ void TIKXException::Complete() {
       text = std::string(">> internal error in ") + step;
     }
     SetSection(title, text);
-    ++sectionsDone_;
+    SectionDone();
   };
   if (!threads_.empty()) {
     TReportThread& t = threads_[0];

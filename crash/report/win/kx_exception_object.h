@@ -154,6 +154,10 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   void Complete();
   static DWORD WINAPI CompletionThread(void* self);
   void WaitForCompletion();
+  // The sections Complete computes, at least 1 (the please-wait box's steps).
+  int SectionsToCompute();
+  // Counts a computed section and moves the please-wait box on.
+  void SectionDone();
   // A copy of the listener list (guarded by the handler lock, as every
   // callback list).
   std::vector<TListener> ListenersNow();
@@ -196,6 +200,7 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   uint64_t exceptionNumber_ = 0;
   KXPtr<IProgressAlert> plWait_;  // the please-wait box
   std::atomic<int> sectionsDone_{0};
+  std::atomic<DWORD> plWaitHere_{0};  // the thread that shows the box while it computes
 };
 
 // What the report asks of the layers above it; set once at start-up.
