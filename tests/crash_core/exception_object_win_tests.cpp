@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -245,6 +246,60 @@ TEST(ExceptionObject, PleaseWaitBoxMovesOnPerSectionInTheCallersThread) {
   UnregisterReportPlugin("probe2");
   SetReportHooks(previous);
   g_box = nullptr;
+}
+
+// A please-wait box that fails at every step.
+class TFailingBox final : public IProgressAlert, public TKXRefCounted {
+ public:
+  KX_IMPLEMENT_REFCOUNT
+  bool QueryInterface(const KXIID&, void**) override { return false; }
+  std::string WindowTitle() override { Fail(); }
+  void SetWindowTitle(const std::string&) override { Fail(); }
+  int AreaPosition() override { Fail(); }
+  void SetAreaPosition(int) override { Fail(); }
+  void AppendArea(const std::string&, int64_t) override { Fail(); }
+  void RemoveAreas() override { Fail(); }
+  void FinishArea() override { Fail(); }
+  int ActiveArea() override { Fail(); }
+  void SetActiveArea(int) override { Fail(); }
+  void PumpMessages() override { Fail(); }
+  bool OpenWindow(HWND, bool) override { Fail(); }
+  void CloseWindow() override { Fail(); }
+
+ private:
+  [[noreturn]] static void Fail() { throw std::runtime_error("box failure"); }
+};
+KXPtr<IProgressAlert> FailingBox(const std::string&, HMODULE, const std::string&) {
+  return KXPtr<IProgressAlert>(new TFailingBox);
+}
+void FailingCompletionHook(TIKXException*) { throw std::runtime_error("hook failure"); }
+
+TEST(ExceptionObject, FailuresAroundTheReportNeitherEscapeNorStopIt) {
+  const TReportHooks previous = ReportHooks();
+  TReportHooks hooks = previous;
+  hooks.pleaseWaitBox = FailingBox;
+  SetReportHooks(hooks);
+  {
+    KXPtr<TIKXException> e = NewException(nullptr);
+    ASSERT_TRUE(e->SetPlWaitBox(true));
+    std::string text;
+    EXPECT_NO_THROW(text = e->ReportText(true));
+    EXPECT_TRUE(e->ReportComplete());
+    EXPECT_EQ(text.find("calculated soon"), std::string::npos) << text;
+  }
+  // A failing completion hook: this thread completes later reports too.
+  hooks = previous;
+  hooks.completed = FailingCompletionHook;
+  SetReportHooks(hooks);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    KXPtr<TIKXException> e = NewException(nullptr);
+    std::string text;
+    EXPECT_NO_THROW(text = e->ReportText(true));
+    EXPECT_TRUE(e->ReportComplete());
+    EXPECT_EQ(text.find("calculated soon"), std::string::npos) << text;
+  }
+  SetReportHooks(previous);
 }
 
 TEST(ExceptionObject, ContinueCannotBeGrantedLater) {

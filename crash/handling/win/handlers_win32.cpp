@@ -84,6 +84,8 @@ void RunHandlers(const std::vector<THandlerEntry>& list, bool (*modeFilter)(uint
         else
           h.proc(static_cast<IKXException*>(e), action, handled);
       } catch (...) {
+        // The handler's own failure: the report has no place for the
+        // program's handlers, and the next handler still runs.
       }
     }
   if (main) g_mainRunningHandlers = false;

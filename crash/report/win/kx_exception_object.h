@@ -152,6 +152,13 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   void PrepareThreads();
   void StartCompletion();
   void Complete();
+  // Complete, with a failure recorded in the sections instead of passed on.
+  void GuardedComplete();
+  // The sections' texts in order; returns the all-threads checksum.
+  uint32_t ComputeSections();
+  // Sections still waiting for their text get the internal-error text of
+  // the phase.
+  void FailUnfinishedSections(const char* phase);
   static DWORD WINAPI CompletionThread(void* self);
   void WaitForCompletion();
   // The sections Complete computes, at least 1 (the please-wait box's steps).

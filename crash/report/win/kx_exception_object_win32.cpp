@@ -58,6 +58,8 @@ TIKXException::TIKXException(HMODULE module, const TExceptionCreation& c) : TIKX
       plWait_ = g_hooks.pleaseWaitBox(GetTextSetting("PlWaitTitle"), Module() ? Module() : GetModuleHandleA(nullptr),
                                       "KXIPLWAIT");
     } catch (...) {
+      // No box: the report is made without one (no report exists yet to
+      // record this in).
     }
   }
 }
@@ -173,7 +175,12 @@ void TIKXException::EndReportChange() {
     cachedComplete_ = false;
   }
   LeaveCriticalSection(&cs_);
-  if (fire) FireListeners(ListenersNow());
+  if (fire) try {
+      FireListeners(ListenersNow());
+    } catch (...) {
+      // Telling the listeners failed (no memory for the text): the change
+      // itself is made, and the report has no place for this.
+    }
 }
 
 std::vector<TIKXException::TListener> TIKXException::ListenersNow() {
@@ -185,6 +192,8 @@ void TIKXException::FireListeners(const std::vector<TListener>& listeners) {
   if (listeners.empty()) return;
   const std::string text = ReportText(false);
   // Procedures first, then methods, each in registration order.
+  // A listener's failure is the listener's own: the report, which it was
+  // told of, has no place for it.
   for (const TListener& l : listeners)
     if (l.proc) try {
         l.proc(complete_, text, this);
