@@ -4,7 +4,7 @@
 //   crashlab <scenario> [--click] [--thread] [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
 //            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
-//            [--plwait] [--gui]
+//            [--plwait] [--gui] [--after-shutdown]
 //
 // Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
 // hidden, sys-av, sys-code, name-thread, at-exit, at-exit-late, at-exit-fault,
@@ -184,6 +184,21 @@ void ExitHandler(kestrix::IKXException* e, uint8_t, bool&) {
   std::fflush(stdout);
 }
 
+// Registered before the library's shutdown, so run after it: what the
+// shutdown left behind.
+bool g_afterShutdown = false;
+void AfterShutdown() {
+  if (!g_afterShutdown) return;
+  char name[64];
+  std::snprintf(name, sizeof name, "KestrixSettingsBuf$%lx", GetCurrentProcessId());
+  HANDLE buffer = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
+  std::printf("after shutdown: main settings %s, settings list %s\n",
+              kestrix::MainSettings() ? "kept" : "dropped", buffer ? "kept" : "gone");
+  std::fflush(stdout);
+  if (buffer) CloseHandle(buffer);
+}
+__attribute__((constructor(101))) void RegisterAfterShutdown() { std::atexit(AfterShutdown); }
+
 void Idle(HANDLE stop) { WaitForSingleObject(stop, INFINITE); }
 
 // A named worker for the process trace.
@@ -232,6 +247,7 @@ int main(int argc, char** argv) {
       kestrix::RegisterExceptionHandler(kestrix::ekException, MainThreadHandler, kestrix::tmMainThread, false);
     else if (a == "--auto-restart" && more && settings) settings->SetAutoRestart(std::atoi(argv[++i]));
     else if (a == "--restart-mark" && more) restartMark = argv[++i];
+    else if (a == "--after-shutdown") g_afterShutdown = true;
   }
   // Started again by an automatic restart: the exception history came
   // along; say so and end.

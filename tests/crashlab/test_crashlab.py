@@ -372,6 +372,11 @@ class CrashLabTest(unittest.TestCase):
         self.assertEqual(proc.returncode, 0)
         self.assertNotIn(b"continued", proc.stdout)
 
+    def test_shutdown_drops_the_main_settings(self):
+        rc, out = self.crash("none", "--after-shutdown", expect_rc=0)
+        self.assertIn("continued", out)
+        self.assertIn("after shutdown: main settings dropped, settings list gone", out)
+
     def test_unmodified_program_passes_its_checksum(self):
         rc, out = self.crash("none", expect_rc=0)
         self.assertIn("continued", out)

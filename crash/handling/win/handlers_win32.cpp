@@ -225,12 +225,13 @@ void PauseProgramThreads(DWORD spare) {
 
 void ResumeProgramThreads() {
   std::lock_guard<std::mutex> lock(Lists().pauseMutex);
-  if (!g_paused) return;
+  const bool wasPaused = g_paused;
   g_paused = false;
   Lists().pausedThreads.clear();
+  // Set whatever the flag says, so that no thread waits on past a shutdown.
   if (g_mainGoEvent) SetEvent(g_mainGoEvent);
   if (g_othersGoEvent) SetEvent(g_othersGoEvent);
-  if (g_window) PostMessageA(g_window, kLibraryMessage, 1, 0);
+  if (wasPaused && g_window) PostMessageA(g_window, kLibraryMessage, 1, 0);
 }
 
 void PauseCheck() {

@@ -232,6 +232,11 @@ void KestrixShutdown() {
     ReleaseEmergencyMemory();
     DestroyLibraryWindow();
   }
+  // Threads still paused go on; the main settings go, and with them the
+  // executable's entry in the settings list (unless a program's object
+  // still holds it).
+  ResumeProgramThreads();
+  SetMainSettings(KXPtr<IKXSettings>());
   CloseThreadTable();
 }
 
