@@ -199,6 +199,11 @@ void AfterShutdown() {
 }
 __attribute__((constructor(101))) void RegisterAfterShutdown() { std::atexit(AfterShutdown); }
 
+#ifdef CRASHLAB_SETTINGS_DLL
+// The library that carries this program's settings (its own record defers).
+extern "C" __declspec(dllimport) int LabSettingsLibrary();
+#endif
+
 void Idle(HANDLE stop) { WaitForSingleObject(stop, INFINITE); }
 
 // A named worker for the process trace.
@@ -249,6 +254,9 @@ int main(int argc, char** argv) {
     else if (a == "--restart-mark" && more) restartMark = argv[++i];
     else if (a == "--after-shutdown") g_afterShutdown = true;
   }
+#ifdef CRASHLAB_SETTINGS_DLL
+  std::printf("settings library %d\n", LabSettingsLibrary());
+#endif
   // Started again by an automatic restart: the exception history came
   // along; say so and end.
   const kestrix::TExceptionTimeRing ring = kestrix::ExceptionTimes();

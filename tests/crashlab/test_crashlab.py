@@ -377,6 +377,36 @@ class CrashLabTest(unittest.TestCase):
         self.assertIn("continued", out)
         self.assertIn("after shutdown: main settings dropped, settings list gone", out)
 
+    def test_settings_of_a_library_and_its_checksum(self):
+        env = dict(os.environ, WINEDEBUG="-all")
+        folder = os.path.dirname(LAB)
+        # The program's record defers to the library's settings.
+        proc = subprocess.run(["wine", os.path.join(folder, "crashlab_deferring.exe"), "cpp", "--click",
+                               "--report", winpath(self.file)], env=env, capture_output=True, timeout=120)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertIn(b"continued", proc.stdout)
+        header, names, sections, raw = self.only_report()
+        self.assertEqual(header["exception class"], "ELabError")
+        # A copy whose library has one byte changed: its checksum fails.
+        copies = os.path.join(self.tmp.name, "copies")
+        os.makedirs(copies)
+        shutil.copy(os.path.join(folder, "crashlab_deferring.exe"), copies)
+        library = shutil.copy(os.path.join(folder, "lab_settings.dll"), copies)
+        with open(library, "r+b") as f:
+            f.seek(-1, os.SEEK_END)
+            b = f.read(1)
+            f.seek(-1, os.SEEK_END)
+            f.write(bytes([b[0] ^ 0xFF]))
+        closer = subprocess.Popen(["wine", CLOSER, "30"], env=env, stdout=subprocess.PIPE)
+        proc = subprocess.run(["wine", os.path.join(copies, "crashlab_deferring.exe"), "cpp", "--click"], env=env,
+                              capture_output=True, timeout=120)
+        text = closer.communicate(timeout=60)[0].decode("latin-1").strip()
+        self.assertEqual(text, 'The file "lab_settings.dll" seems to be corrupt!')
+        # The exception raised at start-up ends the program before main.
+        self.assertNotEqual(proc.returncode, 0)
+        self.assertNotIn(b"settings library", proc.stdout)
+        self.assertIn(b'The file "lab_settings.dll" seems to be corrupt!', proc.stderr)
+
     def test_unmodified_program_passes_its_checksum(self):
         rc, out = self.crash("none", expect_rc=0)
         self.assertIn("continued", out)
