@@ -10,6 +10,7 @@
 #include "crash/exception/win/fault_conversion_win32.h"
 #include "crash/handling/win/handling_win32.h"
 #include "crash/settings/win/settings_object.h"
+#include "crash/startup/win/calibration_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "kestrix/kestrix.h"
@@ -219,6 +220,7 @@ __attribute__((constructor(101))) void KestrixStartup() {
   SetMainSettings(settings);
   const bool enabled = settings->Enabled();
   if (enabled && settings->CheckFileCrc()) CheckFileChecksums(settings);
+  CalibrateModuleHeaders();
   if (!OpenThreadTable()) {
     MessageBoxA(nullptr, "internal error (opening global buffer)", "Kestrix", MB_OK | MB_ICONERROR);
     ExitProcess(0);
