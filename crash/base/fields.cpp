@@ -1,5 +1,7 @@
 #include "kestrix/fields.h"
 
+#include "crash/base/normalised_fields.h"
+
 namespace kestrix {
 
 namespace {
@@ -44,6 +46,7 @@ class TLockedList : public Interface, public TKXRefCounted {
 
 class TIKXFields final : public TLockedList<IKXFields> {
  public:
+  explicit TIKXFields(TFieldNormaliser normalise = nullptr) : normalise_(normalise) {}
   int ItemCount() override {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     return static_cast<int>(items_.size());
@@ -66,10 +69,13 @@ class TIKXFields final : public TLockedList<IKXFields> {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     return Valid(index) ? items_[index].second : std::string();
   }
-  void SetContent(const std::string& name, const std::string& content) override {
+  void SetContent(const std::string& name, const std::string& given) override {
     TChange change(*this);
+    const std::string content = Normal(given);
     int i = FindItem(name);
-    if (i >= 0) {
+    if (content.empty() && normalise_) {
+      Delete(i);
+    } else if (i >= 0) {
       items_[i].second = content;
     } else if (insertAt_ >= 0 && insertAt_ <= static_cast<int>(items_.size())) {
       items_.insert(items_.begin() + insertAt_, {name, content});
@@ -78,13 +84,16 @@ class TIKXFields final : public TLockedList<IKXFields> {
       items_.emplace_back(name, content);
     }
   }
-  void Add(const std::string& name, const std::string& content) override {
+  void Add(const std::string& name, const std::string& given) override {
     TChange change(*this);
+    const std::string content = Normal(given);
+    if (content.empty() && normalise_) return;
     items_.emplace_back(name, content);
   }
-  bool Insert(int index, const std::string& name, const std::string& content) override {
+  bool Insert(int index, const std::string& name, const std::string& given) override {
     TChange change(*this);
-    if (index < 0 || index > static_cast<int>(items_.size())) return false;
+    const std::string content = Normal(given);
+    if (index < 0 || index > static_cast<int>(items_.size()) || (content.empty() && normalise_)) return false;
     items_.insert(items_.begin() + index, {name, content});
     if (insertAt_ >= index) ++insertAt_;
     return true;
@@ -102,7 +111,7 @@ class TIKXFields final : public TLockedList<IKXFields> {
   }
   KXPtr<IKXFields> Clone() override {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    auto* copy = new TIKXFields;
+    auto* copy = new TIKXFields(normalise_);
     copy->items_ = items_;
     copy->insertAt_ = insertAt_;
     return KXPtr<IKXFields>(copy);
@@ -117,7 +126,9 @@ class TIKXFields final : public TLockedList<IKXFields> {
   }
  private:
   bool Valid(int index) const { return index >= 0 && index < static_cast<int>(items_.size()); }
+  std::string Normal(const std::string& content) const { return normalise_ ? normalise_(content) : content; }
 
+  TFieldNormaliser normalise_;
   std::vector<std::pair<std::string, std::string>> items_;
   int insertAt_ = -1;
 };
@@ -160,6 +171,9 @@ class TIKXAttachments final : public TLockedList<IKXAttachments> {
 }  // namespace
 
 KXPtr<IKXFields> NewFields() { return KXPtr<IKXFields>(new TIKXFields); }
+KXPtr<IKXFields> NewNormalisedFields(TFieldNormaliser normalise) {
+  return KXPtr<IKXFields>(new TIKXFields(normalise));
+}
 KXPtr<IKXAttachments> NewAttachments() { return KXPtr<IKXAttachments>(new TIKXAttachments); }
 
 }  // namespace kestrix

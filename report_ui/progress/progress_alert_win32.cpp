@@ -103,7 +103,7 @@ LRESULT CALLBACK ProgressWndProc(HWND window, UINT message, WPARAM wParam, LPARA
         alert->DrawPicture(item->hDC);
         return TRUE;
       } catch (...) {
-        break;  // default handling
+        break;  // no picture, default drawing; a window has no report to tell
       }
     }
     case WM_NCDESTROY:

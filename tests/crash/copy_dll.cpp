@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "crash/settings/win/settings_object.h"
+#include "crash/threads/win/thread_table_win32.h"
 
 using namespace kestrix;
 
@@ -50,4 +51,12 @@ extern "C" __declspec(dllexport) void KxCopyDrop() { g_held = KXPtr<IKXSettings>
 // 1 its caller.
 extern "C" __declspec(dllexport) HMODULE KxCopySettingsModule(int level) {
   return SettingsForCaller(level)->Module();
+}
+
+// The copy's thread registry, for the tests of its creation.
+extern "C" __declspec(dllexport) BOOL KxCopyOpenThreadTable() { return OpenThreadTable(); }
+extern "C" __declspec(dllexport) void KxCopyNameThread(DWORD id, const char* name) { AssignThreadName(id, name); }
+extern "C" __declspec(dllexport) void KxCopyThreadName(DWORD id, char* buffer, int size) {
+  TThreadInfo info;
+  Copy(LookupThread(id, info, INFINITE) && info.registered ? info.name : std::string(), buffer, size);
 }

@@ -1,2 +1,5 @@
 /* A module that exists for its resources. */
-__declspec(dllexport) int KxResourceOnly(void) { return 0; }
+#ifndef KX_EXPORT
+#define KX_EXPORT KxResourceOnly
+#endif
+__declspec(dllexport) int KX_EXPORT(void) { return 0; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "kestrix/fields.h"
+#include "crash/base/normalised_fields.h"
 #include "crash/settings/placeholders.h"
 #include "crash/settings/settings_lists.h"
 
@@ -109,6 +110,37 @@ class TChangeCounter final : public IKXChangeSink {
   void BeginReportChange() override { ++begun; }
   void EndReportChange() override { ++ended; }
 };
+
+std::string TrimBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return std::string(s);
+}
+
+TEST(Fields, NormalisedListStoresNormalFormsOnly) {
+  KXPtr<IKXFields> f = NewNormalisedFields(TrimBlanks);
+  TChangeCounter sink;
+  f->SetChangeSink(&sink);
+  f->Add("a", " 1 ");
+  f->Add("empty", "   ");
+  EXPECT_FALSE(f->Insert(0, "blank", " "));
+  EXPECT_TRUE(f->Insert(0, "first", " x"));
+  EXPECT_EQ(f->ItemCount(), 2);
+  EXPECT_EQ(f->Content("a"), "1");
+  EXPECT_EQ(f->Content("first"), "x");
+  f->SetInsertionIndex(1);
+  f->SetContent("b", "  two");
+  EXPECT_EQ(f->Name(1), "b");
+  EXPECT_EQ(f->Content("b"), "two");
+  f->SetContent("first", " ");  // removes it; the insertion index follows
+  EXPECT_EQ(f->FindItem("first"), -1);
+  EXPECT_EQ(f->InsertionIndex(), 1);
+  f->SetContent("never", "");
+  EXPECT_EQ(f->FindItem("never"), -1);
+  EXPECT_FALSE(f->Clone()->Insert(0, "c", " ")) << "a clone keeps the normal form";
+  EXPECT_EQ(sink.begun, sink.ended);
+  f->SetChangeSink(nullptr);
+}
 
 TEST(Fields, OrderedNameContentList) {
   KXPtr<IKXFields> f = NewFields();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "crash/report/win/kx_exception_object.h"
 #include "crash/settings/win/settings_object.h"
 #include "crash/settings/placeholders.h"
 #include "crash/settings/settings_file.h"
@@ -179,6 +180,35 @@ TEST_F(Settings, DefaultsOnlyForTheMainModule) {
   EXPECT_EQ(settingsModule(1), Exe());  // one frame up: this program
   EXPECT_EQ(settingsModule(1000), Exe());  // walking off the chain's end is safe
   EXPECT_EQ(SettingsForCaller(0)->Module(), Exe());
+}
+
+TEST_F(Settings, ExceptionObjectsFallBackToTheBuiltInTable) {
+  HMODULE m = Load("kestrix_copy.dll");
+  UseExeAsMain();
+  KXPtr<TIKXSettings> plain = Object(m);
+  KXPtr<TIKXException> e(new TIKXException(m, TExceptionCreation()));
+  // Missing from the library's record: the plain object inherits the
+  // program's value, the exception the built-in default.
+  EXPECT_EQ(plain->FreezeTimeout(), 60000);
+  EXPECT_EQ(e->FreezeTimeout(), 60);
+  EXPECT_TRUE(plain->SaveBtnVis());
+  EXPECT_FALSE(e->SaveBtnVis());
+  EXPECT_EQ(plain->GetRawTextSetting("SendAssis"), "SendAssistant");
+  EXPECT_EQ(e->GetRawTextSetting("SendAssis"), "");
+  // In the library's record: its own value.
+  EXPECT_EQ(e->MailAddr(), "dll@example.org");
+  EXPECT_EQ(e->GetRawTextSetting("Plugins"), "modules");
+  // The private list comes first and stays private.
+  EXPECT_TRUE(e->SetIntSetting("FreezeTimeout", 5));
+  EXPECT_TRUE(e->SetMailAddr("only@this.one"));
+  EXPECT_EQ(e->FreezeTimeout(), 5);
+  EXPECT_EQ(e->MailAddr(), "only@this.one");
+  EXPECT_EQ(plain->FreezeTimeout(), 60000);
+  EXPECT_EQ(plain->MailAddr(), "dll@example.org");
+  // The program's own exceptions read its record as before.
+  KXPtr<TIKXException> own(new TIKXException(Exe(), TExceptionCreation()));
+  EXPECT_EQ(own->FreezeTimeout(), 60000);
+  EXPECT_EQ(own->AutoDelay(), 60);
 }
 
 TEST_F(Settings, UnknownValueTypeKeepsEarlierEntriesAndSaysSo) {

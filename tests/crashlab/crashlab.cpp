@@ -4,10 +4,11 @@
 //   crashlab <scenario> [--set NAME=VALUE]... [--click] [--thread] [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
 //            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
-//            [--plwait] [--gui]
+//            [--plwait] [--gui] [--after-shutdown]
 //
 // Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
-// hidden, sys-av, sys-code, name-thread, at-exit, threads, wait, none. --click raises inside a window's click
+// hidden, sys-av, sys-code, name-thread, at-exit, at-exit-late, at-exit-fault,
+// threads, wait, none. --click raises inside a window's click
 // handler (the program goes on), --thread in a thread of its own (--raw-thread:
 // one started by CreateThread); without
 // either the exception leaves the main program.
@@ -168,6 +169,42 @@ struct ThrowsAtExit {
 };
 ThrowsAtExit g_atExit;
 
+// Constructed before the library's own static objects, so destroyed after
+// them, though still before the library shuts down.
+struct FailsLateAtExit {
+  int armed = 0;  // 1 throws, 2 faults
+  ~FailsLateAtExit() noexcept(false) {
+    if (armed == 1) throw ELabError("Late error at exit");
+    if (armed == 2) *reinterpret_cast<volatile int*>(0x18) = 1;
+  }
+};
+FailsLateAtExit g_lateAtExit __attribute__((init_priority(200)));
+
+void ExitHandler(kestrix::IKXException* e, uint8_t, bool&) {
+  std::printf("exit handler ran: %s\n", e->ExceptionClassName().c_str());
+  std::fflush(stdout);
+}
+
+// Registered before the library's shutdown, so run after it: what the
+// shutdown left behind.
+bool g_afterShutdown = false;
+void AfterShutdown() {
+  if (!g_afterShutdown) return;
+  char name[64];
+  std::snprintf(name, sizeof name, "KestrixSettingsBuf$%lx", GetCurrentProcessId());
+  HANDLE buffer = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
+  std::printf("after shutdown: main settings %s, settings list %s\n",
+              kestrix::MainSettings() ? "kept" : "dropped", buffer ? "kept" : "gone");
+  std::fflush(stdout);
+  if (buffer) CloseHandle(buffer);
+}
+__attribute__((constructor(101))) void RegisterAfterShutdown() { std::atexit(AfterShutdown); }
+
+#ifdef CRASHLAB_SETTINGS_DLL
+// The library that carries this program's settings (its own record defers).
+extern "C" __declspec(dllimport) int LabSettingsLibrary();
+#endif
+
 void Idle(HANDLE stop) { WaitForSingleObject(stop, INFINITE); }
 
 // A named worker for the process trace.
@@ -222,7 +259,11 @@ int main(int argc, char** argv) {
       kestrix::RegisterExceptionHandler(kestrix::ekException, MainThreadHandler, kestrix::tmMainThread, false);
     else if (a == "--auto-restart" && more && settings) settings->SetAutoRestart(std::atoi(argv[++i]));
     else if (a == "--restart-mark" && more) restartMark = argv[++i];
+    else if (a == "--after-shutdown") g_afterShutdown = true;
   }
+#ifdef CRASHLAB_SETTINGS_DLL
+  std::printf("settings library %d\n", LabSettingsLibrary());
+#endif
   // Started again by an automatic restart: the exception history came
   // along; say so and end.
   const kestrix::TExceptionTimeRing ring = kestrix::ExceptionTimes();
@@ -252,6 +293,13 @@ int main(int argc, char** argv) {
   std::vector<std::thread> idle;
   for (int i = 0; i < threads; ++i) idle.emplace_back(Idle, stop);
 
+  if (g_scenario == "at-exit-late" || g_scenario == "at-exit-fault") {
+    kestrix::RegisterExceptionHandler(kestrix::ekException, ExitHandler, kestrix::tmAnyThread, false);
+    g_lateAtExit.armed = g_scenario == "at-exit-late" ? 1 : 2;
+    std::puts("leaving main");
+    std::fflush(stdout);
+    return 0;
+  }
   if (g_scenario == "at-exit") {
     g_atExit.armed = true;
     std::puts("leaving main");

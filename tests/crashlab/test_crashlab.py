@@ -281,6 +281,24 @@ class CrashLabTest(unittest.TestCase):
         self.assertEqual(header["exception class"], "ELabError")
         self.assertEqual(header["exception message"], "Error at exit.")
 
+    def test_late_errors_at_exit_reach_handlers_and_the_report(self):
+        # Destructors that run after the library's own static objects: its
+        # lists and settings must still be there.
+        for scenario, cls in (("at-exit-late", "ELabError"), ("at-exit-fault", "EAccessViolation")):
+            with self.subTest(scenario):
+                if os.path.exists(self.file):
+                    os.remove(self.file)
+                rc, out = self.crash(scenario)
+                self.assertIn("leaving main", out)
+                self.assertIn("exit handler ran: " + cls, out)
+                self.assertEqual(rc, 1)
+                header, names, sections, raw = self.only_report()
+                self.check_layout(header, names, sections, raw)
+                self.assertEqual(header["exception class"], cls)
+                # Raised in the program's destructor, called from exit().
+                self.assertRegex(sections[0][1][0], r"crashlab\.exe +crashlab ")
+                self.assertTrue(any(re.search(r"msvcrt\.dll .*exit$", l) for l in sections[0][1]), sections[0][1])
+
     def test_same_crash_twice_is_counted(self):
         self.crash("cpp", "--click", expect_rc=0)
         first = self.only_report()
@@ -371,6 +389,41 @@ class CrashLabTest(unittest.TestCase):
         self.assertEqual(text, 'The file "broken.exe" seems to be corrupt!')
         self.assertEqual(proc.returncode, 0)
         self.assertNotIn(b"continued", proc.stdout)
+
+    def test_shutdown_drops_the_main_settings(self):
+        rc, out = self.crash("none", "--after-shutdown", expect_rc=0)
+        self.assertIn("continued", out)
+        self.assertIn("after shutdown: main settings dropped, settings list gone", out)
+
+    def test_settings_of_a_library_and_its_checksum(self):
+        env = dict(os.environ, WINEDEBUG="-all")
+        folder = os.path.dirname(LAB)
+        # The program's record defers to the library's settings.
+        proc = subprocess.run(["wine", os.path.join(folder, "crashlab_deferring.exe"), "cpp", "--click",
+                               "--report", winpath(self.file)], env=env, capture_output=True, timeout=120)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertIn(b"continued", proc.stdout)
+        header, names, sections, raw = self.only_report()
+        self.assertEqual(header["exception class"], "ELabError")
+        # A copy whose library has one byte changed: its checksum fails.
+        copies = os.path.join(self.tmp.name, "copies")
+        os.makedirs(copies)
+        shutil.copy(os.path.join(folder, "crashlab_deferring.exe"), copies)
+        library = shutil.copy(os.path.join(folder, "lab_settings.dll"), copies)
+        with open(library, "r+b") as f:
+            f.seek(-1, os.SEEK_END)
+            b = f.read(1)
+            f.seek(-1, os.SEEK_END)
+            f.write(bytes([b[0] ^ 0xFF]))
+        closer = subprocess.Popen(["wine", CLOSER, "30"], env=env, stdout=subprocess.PIPE)
+        proc = subprocess.run(["wine", os.path.join(copies, "crashlab_deferring.exe"), "cpp", "--click"], env=env,
+                              capture_output=True, timeout=120)
+        text = closer.communicate(timeout=60)[0].decode("latin-1").strip()
+        self.assertEqual(text, 'The file "lab_settings.dll" seems to be corrupt!')
+        # The exception raised at start-up ends the program before main.
+        self.assertNotEqual(proc.returncode, 0)
+        self.assertNotIn(b"settings library", proc.stdout)
+        self.assertIn(b'The file "lab_settings.dll" seems to be corrupt!', proc.stderr)
 
     def test_unmodified_program_passes_its_checksum(self):
         rc, out = self.crash("none", expect_rc=0)

@@ -19,9 +19,20 @@ struct THandlerEntry {
   bool needsComplete = false;
 };
 
-std::vector<THandlerEntry> g_handlers[3];
-std::mutex g_ringMutex;
-TExceptionTimeRing g_ring{};
+// The lists and the time ring, leaked: the program's static destructors run
+// before the library's shutdown, and errors there are reported with them.
+struct THandlingLists {
+  std::vector<THandlerEntry> handlers[3];
+  std::mutex ringMutex;
+  TExceptionTimeRing ring{};
+  std::mutex pauseMutex;
+  std::vector<DWORD> pausedThreads;  // guarded by pauseMutex
+};
+THandlingLists& Lists() {
+  static auto* lists = new THandlingLists;
+  return *lists;
+}
+
 std::atomic<bool> g_mainRunningHandlers{false};
 std::atomic<DWORD> g_presentationLeftTo{0};
 
@@ -30,9 +41,7 @@ HWND g_window = nullptr;
 constexpr UINT kLibraryMessage = WM_APP + 0x4B58;
 constexpr LRESULT kAnswer = 777;
 
-// Pausing: the paused list and the two events (set = go on).
-std::mutex g_pauseMutex;
-std::vector<DWORD> g_pausedThreads;
+// Pausing: the two events (set = go on).
 HANDLE g_mainGoEvent = nullptr, g_othersGoEvent = nullptr;
 std::atomic<bool> g_paused{false};
 
@@ -54,7 +63,7 @@ struct TMainThreadRun {
 
 std::vector<THandlerEntry> Snapshot(uint8_t kind) {
   std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-  return kind < 3 ? g_handlers[kind] : std::vector<THandlerEntry>();
+  return kind < 3 ? Lists().handlers[kind] : std::vector<THandlerEntry>();
 }
 
 // One pass over the handlers of the given thread modes: methods first, then
@@ -75,6 +84,8 @@ void RunHandlers(const std::vector<THandlerEntry>& list, bool (*modeFilter)(uint
         else
           h.proc(static_cast<IKXException*>(e), action, handled);
       } catch (...) {
+        // The handler's own failure: the report has no place for the
+        // program's handlers, and the next handler still runs.
       }
     }
   if (main) g_mainRunningHandlers = false;
@@ -102,20 +113,20 @@ bool MainThreadRunsHandlers() { return g_mainRunningHandlers; }
 void RegisterExceptionHandler(uint8_t kind, TExceptionHandler handler, uint8_t threadMode, bool needsComplete) {
   if (kind > 2 || !handler) return;
   std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-  g_handlers[kind].push_back({handler, nullptr, nullptr, threadMode, needsComplete});
+  Lists().handlers[kind].push_back({handler, nullptr, nullptr, threadMode, needsComplete});
 }
 
 void RegisterExceptionHandler(uint8_t kind, TExceptionMethod method, void* self, uint8_t threadMode,
                               bool needsComplete) {
   if (kind > 2 || !method) return;
   std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-  g_handlers[kind].push_back({nullptr, method, self, threadMode, needsComplete});
+  Lists().handlers[kind].push_back({nullptr, method, self, threadMode, needsComplete});
 }
 
 void UnregisterExceptionHandler(uint8_t kind, TExceptionHandler handler) {
   if (kind > 2) return;
   std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-  auto& list = g_handlers[kind];
+  auto& list = Lists().handlers[kind];
   for (size_t i = 0; i < list.size(); ++i)
     if (list[i].proc == handler) {
       list.erase(list.begin() + i);
@@ -126,7 +137,7 @@ void UnregisterExceptionHandler(uint8_t kind, TExceptionHandler handler) {
 void UnregisterExceptionHandler(uint8_t kind, TExceptionMethod method, void* self) {
   if (kind > 2) return;
   std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-  auto& list = g_handlers[kind];
+  auto& list = Lists().handlers[kind];
   for (size_t i = 0; i < list.size(); ++i)
     if (list[i].method == method && list[i].self == self) {
       list.erase(list.begin() + i);
@@ -138,7 +149,7 @@ bool HiddenHandlersExist() { return !Snapshot(ekHidden).empty(); }
 
 bool CompleteHandlerExists() {
   std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-  for (const auto& list : g_handlers)
+  for (const auto& list : Lists().handlers)
     for (const THandlerEntry& h : list)
       if (h.needsComplete) return true;
   return false;
@@ -193,33 +204,34 @@ void ReportCompleted(TIKXException* e) {
 // --- pausing -------------------------------------------------------------------
 
 void PauseProgramThreads(DWORD spare) {
-  std::lock_guard<std::mutex> lock(g_pauseMutex);
+  std::lock_guard<std::mutex> lock(Lists().pauseMutex);
   if (!g_mainGoEvent) g_mainGoEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   if (!g_othersGoEvent) g_othersGoEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   if (!g_mainGoEvent || !g_othersGoEvent) return;
   ResetEvent(g_mainGoEvent);
   ResetEvent(g_othersGoEvent);
-  g_pausedThreads.clear();
+  Lists().pausedThreads.clear();
   const DWORD self = GetCurrentThreadId();
   for (DWORD id : ThreadIds()) {
     if (id == self || id == MainThreadId() || id == spare || IsLibraryThread(id)) continue;
     TThreadInfo info;
     // Only threads the program created from code with the library's debug
     // information (the thread hooks record the creators).
-    if (LookupThread(id, info, 50) && HasDebugInfoResource(info.creatorAddress)) g_pausedThreads.push_back(id);
+    if (LookupThread(id, info, 50) && HasDebugInfoResource(info.creatorAddress)) Lists().pausedThreads.push_back(id);
   }
   g_paused = true;
   if (g_window) PostMessageA(g_window, kLibraryMessage, 1, 0);
 }
 
 void ResumeProgramThreads() {
-  std::lock_guard<std::mutex> lock(g_pauseMutex);
-  if (!g_paused) return;
+  std::lock_guard<std::mutex> lock(Lists().pauseMutex);
+  const bool wasPaused = g_paused;
   g_paused = false;
-  g_pausedThreads.clear();
+  Lists().pausedThreads.clear();
+  // Set whatever the flag says, so that no thread waits on past a shutdown.
   if (g_mainGoEvent) SetEvent(g_mainGoEvent);
   if (g_othersGoEvent) SetEvent(g_othersGoEvent);
-  if (g_window) PostMessageA(g_window, kLibraryMessage, 1, 0);
+  if (wasPaused && g_window) PostMessageA(g_window, kLibraryMessage, 1, 0);
 }
 
 void PauseCheck() {
@@ -227,11 +239,11 @@ void PauseCheck() {
   const DWORD self = GetCurrentThreadId();
   HANDLE wait = nullptr;
   {
-    std::lock_guard<std::mutex> lock(g_pauseMutex);
+    std::lock_guard<std::mutex> lock(Lists().pauseMutex);
     if (self == MainThreadId()) {
       wait = g_mainGoEvent;
     } else {
-      for (DWORD id : g_pausedThreads)
+      for (DWORD id : Lists().pausedThreads)
         if (id == self) wait = g_othersGoEvent;
     }
   }
@@ -243,13 +255,13 @@ bool ThreadsPaused() { return g_paused; }
 // --- time ring ---------------------------------------------------------------
 
 TExceptionTimeRing ExceptionTimes() {
-  std::lock_guard<std::mutex> lock(g_ringMutex);
-  return g_ring;
+  std::lock_guard<std::mutex> lock(Lists().ringMutex);
+  return Lists().ring;
 }
 
 void SetExceptionTimes(const TExceptionTimeRing& ring) {
-  std::lock_guard<std::mutex> lock(g_ringMutex);
-  g_ring = ring;
+  std::lock_guard<std::mutex> lock(Lists().ringMutex);
+  Lists().ring = ring;
 }
 
 bool AutoActionDue(int32_t n) {

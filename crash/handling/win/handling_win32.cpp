@@ -95,6 +95,8 @@ void ProcessException(const TExceptionRequest& r) {
   try {
     ClearTemporaryDirectory();
   } catch (...) {
+    // Leftover files of earlier reports stay; this exception's report does
+    // not exist yet to say so.
   }
   // Correcting the exception address needs the function parser of the
   // debug-information map; without it the address stays as given.
@@ -198,9 +200,11 @@ DWORD WINAPI HandlingThreadProc(void*) {
     if (!ok || r.event == 0) break;
     try {
       ProcessException(r);
-    } catch (const std::exception& x) {
-        } catch (...) {
-        }
+    } catch (...) {
+      // The exception object, and with it the report, went with
+      // ProcessException's frame: no report is left to record this in.
+      // The waiting thread is let go below all the same.
+    }
     SetEvent(reinterpret_cast<HANDLE>(r.event));
     PostThreadMessageA(r.threadId, WM_NULL, 0, 0);
   }
@@ -299,6 +303,8 @@ void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t 
       CloseHandle(event);
     }
   } catch (...) {
+    // A failure before or around the handing over: no report was made to
+    // record it in; the faulting thread goes on as after a handling.
   }
   PauseFreezeWatch(false);
   ClearRaiseRecord();
@@ -319,10 +325,13 @@ void HandleCppException(std::exception_ptr error, uint8_t source, bool canContin
         prepared = &fault.Stack();
         address = reinterpret_cast<uint32_t>(fault.Record().ExceptionAddress);
       } catch (...) {
+        // Not a converted fault: no context to take (not a failure).
       }
     HandleException(etException, &info, address, nullptr, nullptr, related, source, context, 0, 0, canContinue,
                     prepared);
   } catch (...) {
+    // Describing or handing over failed: there is no report to record it
+    // in, and a catch point must not raise.
   }
 }
 
@@ -332,6 +341,7 @@ void MapSystemException(const EXCEPTION_RECORD& record, const CONTEXT* context) 
     HandleException(etException, &info, reinterpret_cast<uint32_t>(record.ExceptionAddress), nullptr, nullptr,
                     nullptr, esSystem, context, 0, 0, false);
   } catch (...) {
+    // As in HandleCppException: no report to record it in.
   }
 }
 
@@ -363,6 +373,8 @@ void HandleRaisedException(const void* object, const std::type_info* type, const
       HandleException(etHidden, &info, stack.frames[0], nullptr, nullptr, nullptr, esHidden, nullptr, 0, 0, true,
                       &stack);
   } catch (...) {
+    // A raise must go on whatever happens here; a hidden exception has no
+    // report yet to record this in.
   }
   inside = false;
 }

@@ -16,6 +16,19 @@ namespace kestrix {
 namespace {
 
 constexpr char kCalculatedSoon[] = "will be calculated soon";
+constexpr char kInternalError[] = ">> internal error in ";
+
+// Brackets a report change, ended also when the change fails.
+class TChangeBracket {
+ public:
+  explicit TChangeBracket(IKXChangeSink& sink) : sink_(sink) { sink_.BeginReportChange(); }
+  ~TChangeBracket() { sink_.EndReportChange(); }
+  TChangeBracket(const TChangeBracket&) = delete;
+  TChangeBracket& operator=(const TChangeBracket&) = delete;
+
+ private:
+  IKXChangeSink& sink_;
+};
 
 std::string Hex8(uint32_t v) {
   char buf[12];
@@ -136,7 +149,8 @@ void TIKXException::PrepareHeader() {
       std::string value = TrimReportValue(produce());
       if (!value.empty()) header_->Add(name, value);
     } catch (...) {
-      // A failing item is left out.
+      // A failing item is left out: a header item is a name and a value,
+      // with no place for an error text.
     }
   };
   const HMODULE exe = GetModuleHandleA(nullptr);
@@ -204,6 +218,15 @@ void TIKXException::PrepareHeader() {
   if (c_.type != etFreeze) header_->Add("exception class", ExceptionClassName());
   const std::string message = ExceptionMessageText();
   if (c_.type == etFreeze || message != ExceptionClassName()) header_->Add("exception message", message);
+  // The additional fields (AddFields) at the insertion index; a name the
+  // header has already replaces that item's value in place.
+  try {
+    KXPtr<IKXFields> extra = AdditionalFields()->Clone();
+    for (int i = 0; i < extra->ItemCount(); ++i)
+      if (!extra->Name(i).empty()) header_->SetContent(extra->Name(i), extra->ContentAt(i));
+  } catch (...) {
+    // Like a failing item: left out.
+  }
   EndReportChange();
 }
 
@@ -258,11 +281,15 @@ void TIKXException::PrepareSections() {
   LeaveCriticalSection(&cs_);
 
   BeginReportChange();
+  bool threadsListed = true;
   try {
     PrepareThreads();
   } catch (...) {
+    threadsListed = false;
   }
   for (const TReportThread& t : threads_) sections_->Add(t.title, ThreadSectionPlaceholder(t));
+  // The threads listed before the failure keep their sections.
+  if (!threadsListed) sections_->Add("threads", std::string(kInternalError) + "PrepareThreads");
   for (const TReportPlugin& plugin : PluginsFor(this, true))
     sections_->Add(plugin.name, std::string(">> ") + kCalculatedSoon);
   if (CpuRegs() && hasContext_) sections_->Add("cpu registers", std::string(">> ") + kCalculatedSoon);
@@ -351,40 +378,133 @@ void TIKXException::StartCompletion() {
 
 DWORD WINAPI TIKXException::CompletionThread(void* self) {
   auto* e = static_cast<TIKXException*>(self);
-  try {
-    e->Complete();
-  } catch (...) {
-  }
+  e->GuardedComplete();
   UnregisterLibraryThread(GetCurrentThreadId());
   return 0;
 }
 
-void TIKXException::WaitForCompletion() {
-  if (complete_) return;
-  // The please-wait box, with one step per section still to compute.
-  const bool box = plWait_ && GetBoolSetting("PlWaitBox") && !IsProcessBlocked(0);
-  if (box) {
-    const std::string text = GetTextSetting("PlWaitText");
-    plWait_->RemoveAreas();
-    for (size_t i = 0; i < threads_.size() + 2; ++i) plWait_->AppendArea(text, 1);
-    plWait_->OpenWindow(nullptr, false);
-  }
-  if (reportThread_ && GetCurrentThreadId() != reportThreadId_) {
-    SetThreadPriority(reportThread_, THREAD_PRIORITY_HIGHEST);
-    while (WaitForSingleObject(reportThread_, box ? 50 : INFINITE) == WAIT_TIMEOUT) {
+int TIKXException::SectionsToCompute() {
+  int n = static_cast<int>(ListThreads() || threads_.empty() ? threads_.size() : 1);
+  if (hasContext_ && sections_->FindItem("cpu registers") >= 0) ++n;
+  if (hasContext_ && sections_->FindItem("stack dump") >= 0) ++n;
+  n += static_cast<int>(PluginsFor(this, true).size());
+  return n > 0 ? n : 1;
+}
+
+void TIKXException::SectionDone() {
+  ++sectionsDone_;
+  // Computed in the waiting caller's thread: the box moves on here.
+  if (plWaitHere_ == GetCurrentThreadId()) {
+    try {
       plWait_->SetActiveArea(sectionsDone_);
       plWait_->PumpMessages();
+    } catch (...) {
+      // The box is no part of the report: without it the report goes on.
+      plWaitHere_ = 0;
     }
-  } else if (!reportThread_) {
-    Complete();
   }
-  if (box) plWait_->CloseWindow();
+}
+
+void TIKXException::WaitForCompletion() {
+  if (complete_) return;
+  // The please-wait box, with one step per section to compute. The box is
+  // no part of the report: when it fails, the report goes on without it.
+  bool box = plWait_ && GetBoolSetting("PlWaitBox") && !IsProcessBlocked(0);
+  if (box) try {
+      const std::string text = GetTextSetting("PlWaitText");
+      plWait_->RemoveAreas();
+      for (int i = SectionsToCompute(); i > 0; --i) plWait_->AppendArea(text, 1);
+      plWait_->OpenWindow(nullptr, false);
+      plWait_->SetActiveArea(sectionsDone_);
+    } catch (...) {
+      box = false;
+    }
+  if (reportThread_ && GetCurrentThreadId() != reportThreadId_) {
+    SetThreadPriority(reportThread_, THREAD_PRIORITY_HIGHEST);
+    while (WaitForSingleObject(reportThread_, box ? 50 : INFINITE) == WAIT_TIMEOUT) try {
+        plWait_->SetActiveArea(sectionsDone_);
+        plWait_->PumpMessages();
+      } catch (...) {
+        box = false;
+      }
+  } else if (!reportThread_) {
+    if (box) plWaitHere_ = GetCurrentThreadId();
+    GuardedComplete();
+    plWaitHere_ = 0;
+  }
+  if (box) try {
+      plWait_->CloseWindow();
+    } catch (...) {
+      // The box is no part of the report: nothing to record.
+    }
+}
+
+void TIKXException::GuardedComplete() {
+  try {
+    Complete();
+  } catch (...) {
+    // Sections still waiting for their text say so; the report is final
+    // all the same, so that nobody waits for it.
+    try {
+      FailUnfinishedSections("Complete");
+    } catch (...) {
+      // Not even that could be written: the sections stay as they are.
+    }
+    complete_ = true;
+  }
+}
+
+void TIKXException::FailUnfinishedSections(const char* phase) {
+  TChangeBracket change(*this);
+  KXPtr<IKXFields> sections = sections_->Clone();
+  const std::string soon = kCalculatedSoon;
+  for (int i = 0; i < sections->ItemCount(); ++i) {
+    std::string content = sections->ContentAt(i);
+    if (content.size() < soon.size() || content.compare(content.size() - soon.size(), soon.size(), soon) != 0)
+      continue;
+    // ">> stack will be calculated soon" or ">> will be calculated soon":
+    // the lines above it (an exception location) stay.
+    const size_t marker = content.rfind(">> ");
+    content = content.substr(0, marker == std::string::npos ? 0 : marker) + kInternalError + phase;
+    sections_->SetContent(sections->Name(i), content);
+  }
 }
 
 void TIKXException::Complete() {
   static thread_local bool busy = false;
   if (busy || complete_) return;
   busy = true;
+  struct TIdle {
+    ~TIdle() { busy = false; }
+  } idle;
+  uint32_t all = 0;
+  bool computed = false;
+  try {
+    all = ComputeSections();
+    computed = true;
+  } catch (...) {
+    // Sections still waiting for their text say that it failed; the
+    // checksums stay "will be calculated soon" (no duplicate merging).
+    FailUnfinishedSections("ComputeSections");
+  }
+  if (abort_) return;
+  {
+    TChangeBracket change(*this);
+    if (computed) {
+      checksums_[2] = all;
+      header_->SetContent("callstack crc", CallstackCrcText(checksums_[0], checksums_[1], checksums_[2]));
+    }
+    complete_ = true;
+  }
+  if (ReportHooks().completed) try {
+      ReportHooks().completed(this);
+    } catch (...) {
+      // What follows completion (the handlers' next round) is no part of
+      // the report, which is complete: nothing to record there.
+    }
+}
+
+uint32_t TIKXException::ComputeSections() {
   if (!ListThreads() && threads_.size() > 1) {
     BeginReportChange();
     for (size_t i = 1; i < threads_.size(); ++i) sections_->DeleteByName(threads_[i].title);
@@ -398,10 +518,10 @@ void TIKXException::Complete() {
     try {
       text = compute();
     } catch (...) {
-      text = std::string(">> internal error in ") + step;
+      text = std::string(kInternalError) + step;
     }
     SetSection(title, text);
-    ++sectionsDone_;
+    SectionDone();
   };
   if (!threads_.empty()) {
     TReportThread& t = threads_[0];
@@ -447,15 +567,7 @@ void TIKXException::Complete() {
       return s;
     });
   }
-  if (!abort_) {
-    checksums_[2] = all;
-    BeginReportChange();
-    header_->SetContent("callstack crc", CallstackCrcText(checksums_[0], checksums_[1], checksums_[2]));
-    complete_ = true;
-    EndReportChange();
-    if (ReportHooks().completed) ReportHooks().completed(this);
-  }
-  busy = false;
+  return all;
 }
 
 }  // namespace kestrix

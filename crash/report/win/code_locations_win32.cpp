@@ -26,13 +26,13 @@ struct TModuleSymbols {
   std::vector<TSymbol> symbols;  // sorted by address
 };
 
-// Leaked: reports at exit still look symbols up.
-std::mutex& CacheMutex() {
-  static auto* m = new std::mutex;
-  return *m;
-}
-std::map<HMODULE, std::shared_ptr<TModuleSymbols>>& Cache() {
-  static auto* cache = new std::map<HMODULE, std::shared_ptr<TModuleSymbols>>;
+// The symbols read so far, leaked: reports at exit still use them.
+struct TSymbolCache {
+  std::mutex mutex;
+  std::map<HMODULE, std::shared_ptr<TModuleSymbols>> modules;
+};
+TSymbolCache& Cache() {
+  static auto* cache = new TSymbolCache;
   return *cache;
 }
 
@@ -72,9 +72,10 @@ bool ReadOwnMemory(uint32_t address, void* dest, size_t count, void*) {
 }
 
 std::shared_ptr<TModuleSymbols> SymbolsOf(HMODULE module) {
-  std::lock_guard<std::mutex> lock(CacheMutex());
-  auto it = Cache().find(module);
-  if (it != Cache().end()) return it->second;
+  TSymbolCache& cache = Cache();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  auto it = cache.modules.find(module);
+  if (it != cache.modules.end()) return it->second;
   auto symbols = std::make_shared<TModuleSymbols>();
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
@@ -85,7 +86,7 @@ std::shared_ptr<TModuleSymbols> SymbolsOf(HMODULE module) {
   if (symbols->symbols.empty()) ReadExports(module, *symbols);
   std::sort(symbols->symbols.begin(), symbols->symbols.end(),
             [](const TSymbol& a, const TSymbol& b) { return a.address < b.address; });
-  Cache()[module] = symbols;
+  cache.modules[module] = symbols;
   return symbols;
 }
 

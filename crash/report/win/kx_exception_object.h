@@ -120,6 +120,9 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   ~TIKXException() override;
   bool LookupValue(const char* name, bool useDefaults, TValue& value) override;
   bool StoreValue(const char* name, const TValue& value) override;
+  // Private list, then the module's settings, then the built-in table: an
+  // exception of another module never inherits the main settings' values.
+  bool UseDefaults() override { return true; }
   IKXSettings* AssistantException() override { return static_cast<IKXException*>(this); }
 
  private:
@@ -149,8 +152,22 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   void PrepareThreads();
   void StartCompletion();
   void Complete();
+  // Complete, with a failure recorded in the sections instead of passed on.
+  void GuardedComplete();
+  // The sections' texts in order; returns the all-threads checksum.
+  uint32_t ComputeSections();
+  // Sections still waiting for their text get the internal-error text of
+  // the phase.
+  void FailUnfinishedSections(const char* phase);
   static DWORD WINAPI CompletionThread(void* self);
   void WaitForCompletion();
+  // The sections Complete computes, at least 1 (the please-wait box's steps).
+  int SectionsToCompute();
+  // Counts a computed section and moves the please-wait box on.
+  void SectionDone();
+  // A copy of the listener list (guarded by the handler lock, as every
+  // callback list).
+  std::vector<TListener> ListenersNow();
   void FireListeners(const std::vector<TListener>& listeners);
   void SetSection(const std::string& title, const std::string& content);
   std::string ThreadSectionPlaceholder(const TReportThread& t);
@@ -183,13 +200,14 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   HANDLE reportThread_ = nullptr;
   DWORD reportThreadId_ = 0;
   KXPtr<IKXUnknown> screenshot_;
-  std::vector<TListener> listeners_;
+  std::vector<TListener> listeners_;  // guarded by HandlerLock()
   std::atomic<long> firstComplete_{-1}, firstAutoSave_{-1};
   bool sent_ = false, saved_ = false;
   HANDLE sendThread_ = nullptr;
   uint64_t exceptionNumber_ = 0;
   KXPtr<IProgressAlert> plWait_;  // the please-wait box
   std::atomic<int> sectionsDone_{0};
+  std::atomic<DWORD> plWaitHere_{0};  // the thread that shows the box while it computes
 };
 
 // What the report asks of the layers above it; set once at start-up.

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "crash/report/win/kx_exception_object.h"
+#include "crash/base/normalised_fields.h"
 #include "crash/base/win/critical_section.h"
 #include "crash/report/report_text.h"
 #include "crash/threads/win/library_threads.h"
@@ -22,8 +23,10 @@ uint64_t NextExceptionNumber() { return ++g_exceptionCount; }
 
 TIKXException::TIKXException(HMODULE module, const TExceptionCreation& c) : TIKXSettings(module), c_(c) {
   InitializeCriticalSection(&cs_);
-  header_ = NewFields();
-  sections_ = NewFields();
+  // Header values and section contents are stored trimmed; an empty one
+  // removes its item, also when a handler or an assistant sets it.
+  header_ = NewNormalisedFields(TrimReportValue);
+  sections_ = NewNormalisedFields(TrimReportValue);
   header_->SetChangeSink(this);
   sections_->SetChangeSink(this);
   if (c_.object) {
@@ -55,6 +58,8 @@ TIKXException::TIKXException(HMODULE module, const TExceptionCreation& c) : TIKX
       plWait_ = g_hooks.pleaseWaitBox(GetTextSetting("PlWaitTitle"), Module() ? Module() : GetModuleHandleA(nullptr),
                                       "KXIPLWAIT");
     } catch (...) {
+      // No box: the report is made without one (no report exists yet to
+      // record this in).
     }
   }
 }
@@ -161,7 +166,6 @@ void TIKXException::BeginReportChange() {
 }
 
 void TIKXException::EndReportChange() {
-  std::vector<TListener> listeners;
   EnterCriticalSection(&cs_);
   bool fire = --updateNesting_ == 0 && pendingChange_;
   if (fire) {
@@ -169,16 +173,27 @@ void TIKXException::EndReportChange() {
     ++changeCounter_;
     cachedText_.clear();
     cachedComplete_ = false;
-    listeners = listeners_;
   }
   LeaveCriticalSection(&cs_);
-  if (fire) FireListeners(listeners);
+  if (fire) try {
+      FireListeners(ListenersNow());
+    } catch (...) {
+      // Telling the listeners failed (no memory for the text): the change
+      // itself is made, and the report has no place for this.
+    }
+}
+
+std::vector<TIKXException::TListener> TIKXException::ListenersNow() {
+  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
+  return listeners_;
 }
 
 void TIKXException::FireListeners(const std::vector<TListener>& listeners) {
   if (listeners.empty()) return;
   const std::string text = ReportText(false);
   // Procedures first, then methods, each in registration order.
+  // A listener's failure is the listener's own: the report, which it was
+  // told of, has no place for it.
   for (const TListener& l : listeners)
     if (l.proc) try {
         l.proc(complete_, text, this);
@@ -256,14 +271,12 @@ KXPtr<IKXFields> TIKXException::ReportSections() {
 }
 
 void TIKXException::ReplaceReportText(const std::string& text) {
-  std::vector<TListener> listeners;
   EnterCriticalSection(&cs_);
   cachedText_ = text;
   cachedComplete_ = complete_;
   ++changeCounter_;
-  listeners = listeners_;
   LeaveCriticalSection(&cs_);
-  FireListeners(listeners);
+  FireListeners(ListenersNow());
 }
 
 std::string TIKXException::ReportText(bool mustBeComplete) {

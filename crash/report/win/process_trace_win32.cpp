@@ -51,6 +51,8 @@ std::string TraceProcessReport() {
     e->SetListThreads(true);
     report = e->ReportText(true);
   } catch (...) {
+    // The trace is the report: it says where it failed.
+    report = ">> internal error in kxTraceProcess";
   }
   if (HandlingThreadId()) AssignThreadName(HandlingThreadId(), "-");
   UnregisterLibraryThread(self);

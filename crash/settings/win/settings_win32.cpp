@@ -12,8 +12,16 @@ namespace kestrix {
 
 namespace {
 
-std::mutex g_mainMutex;
-KXPtr<IKXSettings> g_main;
+// The main settings object, leaked: reports of errors in the program's static
+// destructors still read it; the library's shutdown drops it.
+struct TMainSettingsHolder {
+  std::mutex mutex;
+  KXPtr<IKXSettings> object;
+};
+TMainSettingsHolder& MainHolder() {
+  static auto* holder = new TMainSettingsHolder;
+  return *holder;
+}
 TAssistantLoader g_assistantLoader = nullptr;
 
 TIKXSettings* MainObject(KXPtr<IKXSettings>& holder) {
@@ -64,13 +72,19 @@ TAssistantLoader SetAssistantLoader(TAssistantLoader loader) {
 TAssistantLoader GetAssistantLoader() { return g_assistantLoader; }
 
 void SetMainSettings(const KXPtr<IKXSettings>& settings) {
-  std::lock_guard<std::mutex> lock(g_mainMutex);
-  g_main = settings;
+  KXPtr<IKXSettings> previous;
+  {
+    std::lock_guard<std::mutex> lock(MainHolder().mutex);
+    previous = MainHolder().object;
+    MainHolder().object = settings;
+  }
+  // The previous object is released outside the lock (its release may read
+  // settings).
 }
 
 KXPtr<IKXSettings> MainSettings() {
-  std::lock_guard<std::mutex> lock(g_mainMutex);
-  return g_main;
+  std::lock_guard<std::mutex> lock(MainHolder().mutex);
+  return MainHolder().object;
 }
 
 // --- life --------------------------------------------------------------

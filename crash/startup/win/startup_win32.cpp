@@ -9,6 +9,8 @@
 #include "crash/base/pe_checksum.h"
 #include "crash/exception/win/fault_conversion_win32.h"
 #include "crash/handling/win/handling_win32.h"
+#include "crash/settings/win/settings_object.h"
+#include "crash/startup/win/calibration_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "kestrix/kestrix.h"
@@ -129,6 +131,34 @@ bool ChecksumMatches(HMODULE module) {
   return ok;
 }
 
+// BitFaultMsg naming the module whose file failed.
+std::string BitFaultText(IKXSettings* settings, HMODULE failed) {
+  auto* object = dynamic_cast<TIKXSettings*>(settings);
+  if (!object) return settings->BitFaultMsg();
+  return ExpandPlaceholderText(object->GetRawTextSetting("BitFaultMsg"), failed, "%exceptMsg%", "%bugReport%");
+}
+
+// The executable's file, and the settings' module's when that is another
+// one. A corrupt executable ends the process; a corrupt settings module
+// drops the main settings and raises a KxException: raised here, before the
+// program runs, it ends the program the way any exception leaving static
+// initialisation does (std::terminate).
+void CheckFileChecksums(const KXPtr<IKXSettings>& settings) {
+  const HMODULE exe = GetModuleHandleA(nullptr);
+  if (!ChecksumMatches(exe)) {
+    const std::string text = BitFaultText(settings.get(), exe);
+    MessageBoxA(nullptr, text.c_str(), nullptr, MB_OK | MB_ICONERROR);
+    ExitProcess(0);
+  }
+  const HMODULE module = settings->Module();
+  if (module && module != exe && !ChecksumMatches(module)) {
+    const std::string text = BitFaultText(settings.get(), module);
+    MessageBoxA(nullptr, text.c_str(), nullptr, MB_OK | MB_ICONERROR);
+    SetMainSettings(KXPtr<IKXSettings>());
+    throw KxException(text);
+  }
+}
+
 // A restarted process takes over the exception history of the old one.
 void TakeOverRestartBlock() {
   char name[64];
@@ -189,11 +219,8 @@ __attribute__((constructor(101))) void KestrixStartup() {
   }
   SetMainSettings(settings);
   const bool enabled = settings->Enabled();
-  if (enabled && settings->CheckFileCrc() && !ChecksumMatches(exe)) {
-    const std::string text = settings->BitFaultMsg();
-    MessageBoxA(nullptr, text.c_str(), nullptr, MB_OK | MB_ICONERROR);
-    ExitProcess(0);
-  }
+  if (enabled && settings->CheckFileCrc()) CheckFileChecksums(settings);
+  CalibrateModuleHeaders();
   if (!OpenThreadTable()) {
     MessageBoxA(nullptr, "internal error (opening global buffer)", "Kestrix", MB_OK | MB_ICONERROR);
     ExitProcess(0);
@@ -232,6 +259,11 @@ void KestrixShutdown() {
     ReleaseEmergencyMemory();
     DestroyLibraryWindow();
   }
+  // Threads still paused go on; the main settings go, and with them the
+  // executable's entry in the settings list (unless a program's object
+  // still holds it).
+  ResumeProgramThreads();
+  SetMainSettings(KXPtr<IKXSettings>());
   CloseThreadTable();
 }
 

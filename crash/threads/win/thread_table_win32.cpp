@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -30,7 +31,9 @@ struct TThreadEntry {
 };
 static_assert(sizeof(TThreadEntry) == 28, "a thread entry is 28 bytes");
 
-TThreadTable* g_table = nullptr;
+// This copy's view; published once it is filled in.
+std::atomic<TThreadTable*> g_table{nullptr};
+TThreadTable* Table() { return g_table.load(std::memory_order_acquire); }
 HANDLE g_mapping = nullptr;
 bool g_counted = false;
 
@@ -50,13 +53,13 @@ size_t EntrySize(TThreadEntry* e) { return HeapSize(GetProcessHeap(), 0, e); }
 class TTableLock {
  public:
   explicit TTableLock(DWORD waitMs) {
-    if (g_table && g_table->listMutex) {
-      DWORD r = WaitForSingleObject(g_table->listMutex, waitMs);
+    if (Table() && Table()->listMutex) {
+      DWORD r = WaitForSingleObject(Table()->listMutex, waitMs);
       locked_ = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
     }
   }
   ~TTableLock() {
-    if (locked_) ReleaseMutex(g_table->listMutex);
+    if (locked_) ReleaseMutex(Table()->listMutex);
   }
   bool Locked() const { return locked_; }
 
@@ -71,29 +74,62 @@ void FreeEntry(TThreadEntry* e) {
   HeapFree(GetProcessHeap(), 0, e);
 }
 
+// Serialises creating, opening and first filling in of the table among the
+// copies of the library in the process ("KestrixThreadNameMtx$<pid>").
+class TCreationLock {
+ public:
+  TCreationLock() {
+    char name[64];
+    std::snprintf(name, sizeof name, "KestrixThreadNameMtx$%lx", GetCurrentProcessId());
+    handle_ = CreateMutexA(nullptr, FALSE, name);
+    if (!handle_) return;
+    const DWORD r = WaitForSingleObject(handle_, INFINITE);
+    if (r != WAIT_OBJECT_0 && r != WAIT_ABANDONED) {
+      CloseHandle(handle_);
+      handle_ = nullptr;
+    }
+  }
+  ~TCreationLock() {
+    if (handle_) {
+      ReleaseMutex(handle_);
+      CloseHandle(handle_);
+    }
+  }
+  TCreationLock(const TCreationLock&) = delete;
+  TCreationLock& operator=(const TCreationLock&) = delete;
+  bool Held() const { return handle_ != nullptr; }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
 }  // namespace
 
 bool OpenThreadTable() {
   if (g_table) return true;
+  TCreationLock creation;
+  if (!creation.Held()) return false;
+  if (g_table) return true;  // another thread of this copy got there first
   char name[64];
   std::snprintf(name, sizeof name, "KestrixThreadNameBuf$%lx", GetCurrentProcessId());
-  g_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TThreadTable), name);
-  if (!g_mapping) return false;
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TThreadTable), name);
+  if (!mapping) return false;
   const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
-  g_table = static_cast<TThreadTable*>(MapViewOfFile(g_mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TThreadTable)));
-  if (!g_table) {
-    CloseHandle(g_mapping);
-    g_mapping = nullptr;
+  auto* table = static_cast<TThreadTable*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TThreadTable)));
+  if (!table) {
+    CloseHandle(mapping);
     return false;
   }
   if (created) {
-    g_table->watchdogMutex = CreateMutexA(nullptr, FALSE, nullptr);
-    g_table->listMutex = CreateMutexA(nullptr, FALSE, nullptr);
-    g_table->head = nullptr;
-    g_table->mapping = g_mapping;
+    table->watchdogMutex = CreateMutexA(nullptr, FALSE, nullptr);
+    table->listMutex = CreateMutexA(nullptr, FALSE, nullptr);
+    table->head = nullptr;
+    table->mapping = mapping;
   }
-  InterlockedIncrement(&g_table->users);
+  InterlockedIncrement(&table->users);
+  g_mapping = mapping;
   g_counted = true;
+  g_table.store(table, std::memory_order_release);
   if (created) RecordThreadInfo(GetCurrentThreadId(), nullptr, "main thread", 0, 0, "");
   return true;
 }
@@ -102,7 +138,7 @@ bool ThreadTableOpen() { return g_table != nullptr; }
 
 void CloseThreadTable() {
   if (!g_table) return;
-  if (g_counted && InterlockedDecrement(&g_table->users) == 0) {
+  if (g_counted && InterlockedDecrement(&Table()->users) == 0) {
     UnregisterThread(GetCurrentThreadId());
   }
   // The mapping stays valid for the process: other copies and late
@@ -115,7 +151,7 @@ void RecordThreadInfo(DWORD threadId, HANDLE threadHandle, const std::string& na
   const bool remove = name.empty() && className.empty() && !threadHandle && !creatorAddress && !creatorThreadId;
   TTableLock lock(INFINITE);
   if (!lock.Locked()) return;
-  TThreadEntry** link = &g_table->head;
+  TThreadEntry** link = &Table()->head;
   while (*link && (*link)->id != threadId) link = &(*link)->next;
   if (remove) {
     if (TThreadEntry* e = *link) {
@@ -129,8 +165,8 @@ void RecordThreadInfo(DWORD threadId, HANDLE threadHandle, const std::string& na
     e = static_cast<TThreadEntry*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(TThreadEntry)));
     if (!e) return;
     e->id = threadId;
-    e->next = g_table->head;
-    g_table->head = e;
+    e->next = Table()->head;
+    Table()->head = e;
   }
   HeapFreeText(e->name);
   e->name = HeapText(name);
@@ -162,7 +198,7 @@ bool LookupThread(DWORD threadId, TThreadInfo& info, DWORD waitMs) {
   if (!g_table) return true;
   TTableLock lock(waitMs);
   if (!lock.Locked()) return false;
-  for (TThreadEntry* e = g_table->head; e; e = e->next) {
+  for (TThreadEntry* e = Table()->head; e; e = e->next) {
     if (e->id != threadId) continue;
     info.registered = true;
     if (e->name) info.name = e->name;
