@@ -8,6 +8,7 @@
 #include "crash/report/win/report_plugins.h"
 #include "crash/threads/win/library_threads.h"
 #include "crash/report/call_stack_text.h"
+#include "crash/report/report_header.h"
 #include "crash/report/report_text.h"
 #include "crash/exception/system_exceptions.h"
 #include "crash/threads/win/thread_table_win32.h"
@@ -132,6 +133,75 @@ std::string ReadStackBytes(uint32_t esp) {
 
 // --- header ---------------------------------------------------------------
 
+namespace {
+
+// The header's facts of this process, for the exception's module.
+class TWinHeaderFacts final : public IHeaderFacts {
+ public:
+  explicit TWinHeaderFacts(TIKXException* e)
+      : e_(e), exe_(GetModuleHandleA(nullptr)), own_(e->Module()), exePath_(ModulePath(exe_)),
+        ownPath_(ModulePath(own_ ? own_ : exe_)) {}
+
+  std::string DateTime() override { return DateTimeText(); }
+  std::string ComputerName() override { return ComputerNameText(); }
+  std::string WtsClientName() override { return WtsClientNameText(); }
+  std::string UserName() override { return UserNameText(); }
+  std::string RegisteredOwner() override { return RegisteredOwnerText(); }
+  std::string OperatingSystem() override { return OperatingSystemText(); }
+  std::string SystemLanguage() override { return SystemLanguageText(); }
+  std::string SystemUpTime() override { return SystemUpTimeText(); }
+  std::string ProgramUpTime() override { return ProgramUpTimeText(); }
+  int ProcessorCount() override { return kestrix::ProcessorCount(); }
+  std::string ProcessorName() override { return ProcessorNameText(); }
+  std::string PhysicalMemory() override { return PhysicalMemoryText(); }
+  std::string FreeDiskSpace() override { return FreeDiskSpaceText(); }
+  std::string DisplayMode() override { return DisplayModeText(); }
+  uint32_t ProcessId() override { return GetCurrentProcessId(); }
+  std::string AllocatedMemory() override { return AllocatedMemoryText(); }
+  std::string CommandLineWithParameters() override {
+    return HasParameters() ? std::string(GetCommandLineA()) : std::string();
+  }
+  std::string ExecutableName() override { return BaseName(exePath_); }
+  std::string OtherModuleName() override { return OtherModule() ? BaseName(ownPath_) : std::string(); }
+  std::string ModuleDateTime() override { return FileDateTimeText(OtherModule() ? ownPath_ : exePath_); }
+  std::string Version() override {
+    std::string version = e_->VersionText();
+    uint32_t ms = 0, ls = 0;
+    if (version.empty() && ModuleFileVersion(own_ ? own_ : exe_, ms, ls) && (ms != 0 || ls != 0))
+      version = FileVersionText(ms, ls);
+    // Only while the module's file exists.
+    if (GetFileAttributesA(ownPath_.c_str()) == INVALID_FILE_ATTRIBUTES) return std::string();
+    return version;
+  }
+  std::string BdeVersion() override {
+    // Programs that load the database engine (idapi32.dll) name its version.
+    HMODULE bde = GetModuleHandleA("idapi32.dll");
+    uint32_t ms = 0, ls = 0;
+    if (!bde || !ModuleFileVersion(bde, ms, ls) || (ms == 0 && ls == 0)) return std::string();
+    return FileVersionText(ms, ls);
+  }
+  std::string CompiledWith() override { return CompilerText(); }
+  std::string KestrixVersion() override { return "3.0e"; }
+  std::vector<std::pair<std::string, std::function<std::string()>>> PluginItems() override {
+    std::vector<std::pair<std::string, std::function<std::string()>>> items;
+    for (const TReportPlugin& plugin : PluginsFor(e_, false)) {
+      TPluginProcedure procedure = plugin.procedure;
+      IKXException* exception = e_;
+      items.emplace_back(plugin.name, [procedure, exception] { return procedure(exception); });
+    }
+    return items;
+  }
+
+ private:
+  bool OtherModule() const { return own_ && own_ != exe_; }
+
+  TIKXException* e_;
+  HMODULE exe_, own_;
+  std::string exePath_, ownPath_;
+};
+
+}  // namespace
+
 void TIKXException::PrepareHeader() {
   EnterCriticalSection(&cs_);
   if (headerPrepared_ || !filter_.createBugReport) {
@@ -142,82 +212,14 @@ void TIKXException::PrepareHeader() {
   LeaveCriticalSection(&cs_);
 
   BeginReportChange();
-  int collected = 0;
-  auto add = [&](const char* name, auto produce) {
-    ++collected;
-    try {
-      std::string value = TrimReportValue(produce());
-      if (!value.empty()) header_->Add(name, value);
-    } catch (...) {
-      // A failing item is left out: a header item is a name and a value,
-      // with no place for an error text.
-    }
-  };
-  const HMODULE exe = GetModuleHandleA(nullptr);
-  const HMODULE own = Module();
-  const std::string exePath = ModulePath(exe);
-  const std::string ownPath = ModulePath(own ? own : exe);
-
-  add("date/time", DateTimeText);
-  add("computer name", ComputerNameText);
-  add("wts client name", WtsClientNameText);
-  add("user name", UserNameText);
-  add("registered owner", RegisteredOwnerText);
-  add("operating system", OperatingSystemText);
-  add("system language", SystemLanguageText);
-  add("system up time", SystemUpTimeText);
-  add("program up time", ProgramUpTimeText);
-  const int processors = ProcessorCount();
-  if (processors <= 1) {
-    const std::string name = ProcessorNameText();
-    if (!name.empty()) add("processor", [&] { return name; });
-  } else {
-    add("processors", [&] { return std::to_string(processors) + "x " + ProcessorNameText(); });
-  }
-  add("physical memory", PhysicalMemoryText);
-  add("free disk space", FreeDiskSpaceText);
-  add("display mode", DisplayModeText);
-  add("process id", [] { return DollarHex(GetCurrentProcessId()); });
-  add("allocated memory", AllocatedMemoryText);
-  if (HasParameters()) add("command line", [] { return std::string(GetCommandLineA()); });
-  add("executable", [&] { return BaseName(exePath); });
-  if (own && own != exe) add("current module", [&] { return BaseName(ownPath); });
-  const bool moduleItem = own && own != exe;
-  add(moduleItem ? "module date/time" : "exec. date/time",
-      [&] { return FileDateTimeText(moduleItem ? ownPath : exePath); });
-  // "version": only when the module's file exists and a version is known.
-  std::string version = VersionText();
-  if (version.empty()) {
-    uint32_t ms = 0, ls = 0;
-    if (ModuleFileVersion(own ? own : exe, ms, ls) && (ms != 0 || ls != 0)) {
-      char buf[48];
-      std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF);
-      version = buf;
-    }
-  }
-  if (!version.empty() && GetFileAttributesA(ownPath.c_str()) != INVALID_FILE_ATTRIBUTES)
-    add("version", [&] { return version; });
-  // "bde version" belongs to programs that load the database engine
-  // (idapi32.dll); it is looked for like any module's file version.
-  if (HMODULE bde = GetModuleHandleA("idapi32.dll"))
-    add("bde version", [&] {
-      uint32_t ms = 0, ls = 0;
-      if (!ModuleFileVersion(bde, ms, ls) || (ms == 0 && ls == 0)) return std::string();
-      char buf[48];
-      std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF);
-      return std::string(buf);
-    });
-  add("compiled with", CompilerText);
-  add("Kestrix version", [] { return std::string("3.0e"); });
-  for (const TReportPlugin& plugin : PluginsFor(this, false))
-    add(plugin.name.c_str(), [&] { return plugin.procedure(static_cast<IKXException*>(this)); });
-  header_->SetInsertionIndex(collected - 1);
-  header_->Add("callstack crc", kCalculatedSoon);
+  TWinHeaderFacts facts(this);
+  const THeaderItems items = CollectHeaderItems(facts);
+  for (const auto& [name, value] : items.items) header_->Add(name, value);
+  header_->SetInsertionIndex(items.insertionIndex);
   if (exceptionNumber_ == 0) exceptionNumber_ = NextExceptionNumber();  // a hidden one that is reported
-  header_->Add("exception number", std::to_string(exceptionNumber_));
-  if (c_.type != etFreeze) header_->Add("exception class", ExceptionClassName());
-  const std::string message = ExceptionMessageText();
-  if (c_.type == etFreeze || message != ExceptionClassName()) header_->Add("exception message", message);
+  for (const auto& [name, value] : ExceptionHeaderItems(kCalculatedSoon, exceptionNumber_, c_.type == etFreeze,
+                                                        ExceptionClassName(), ExceptionMessageText()))
+    header_->Add(name, value);
   // The additional fields (AddFields) at the insertion index; a name the
   // header has already replaces that item's value in place.
   try {
