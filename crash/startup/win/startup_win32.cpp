@@ -10,7 +10,9 @@
 #include "crash/exception/win/fault_conversion_win32.h"
 #include "crash/handling/win/handling_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
+#include "crash/report/win/code_locations_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
+#include "debuginfo/readers/win/module_maps_win32.h"
 #include "kestrix/kestrix.h"
 #include "report_ui/progress/progress_alert.h"
 
@@ -156,8 +158,27 @@ bool IsConsoleProgram() {
 
 void KestrixShutdown();
 
+// Names and lines from the module's debug-information map.
+bool DescribeFromMap(uint32_t address, TCodeLocation& location) {
+  std::string module, unit, name;
+  int32_t line = 0;
+  uint32_t entry = 0;
+  if (!DescribeAddress(address, module, unit, line, entry, name)) return false;
+  location.unit = unit;
+  location.function = name;
+  location.entry = entry;
+  location.line = line;
+  location.entryLine = 0;
+  if (entry) {
+    uint32_t start = 0, end = 0;
+    CachedLineNumber(entry, location.entryLine, start, end);
+  }
+  return true;
+}
+
 // The layers above the report, made known to it.
 void WireLayers() {
+  SetNameLineProvider(DescribeFromMap);
   TReportHooks hooks;
   hooks.completed = ReportCompleted;
   hooks.show = ShowException;
@@ -231,6 +252,8 @@ void KestrixShutdown() {
     SetRaiseHook(nullptr);
     ReleaseEmergencyMemory();
     DestroyLibraryWindow();
+    SetNameLineProvider(nullptr);
+    ClearMapCache();
   }
   CloseThreadTable();
 }
