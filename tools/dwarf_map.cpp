@@ -54,6 +54,9 @@ class TDwarfReader {
   explicit TDwarfReader(Dwarf_Debug dbg) : dbg_(dbg) {}
 
   // Walks every compilation unit.
+  // The code ranges of each unit, as (range, unit index).
+  std::vector<std::pair<TRange, size_t>> unitRanges;
+
   void Read(std::vector<std::string>& units, std::vector<TFunction>& functions, std::vector<TRow>& rows) {
     Dwarf_Unsigned headerLength, abbrevOffset, typeOffset, nextHeader;
     Dwarf_Half version, addressSize, offsetSize, extensionSize, headerType;
@@ -70,6 +73,7 @@ class TDwarfReader {
       cuBase_ = 0;
       Dwarf_Addr low;
       if (dwarf_lowpc(cu, &low, &err_) == DW_DLV_OK) cuBase_ = low;
+      for (const TRange& r : Ranges(cu)) unitRanges.push_back({r, unit});
       inlined_.clear();
       Walk(cu, unit, functions, 0);
       ReadLines(cu, rows);
@@ -348,13 +352,16 @@ bool ExtractMapContents(const std::string& exe, TMapContents& contents, uint32_t
   }
 
   std::vector<std::string> units;
+  std::vector<std::pair<TRange, size_t>> unitRanges;
   std::vector<TFunction> functions;
   std::vector<TRow> rows;
   Dwarf_Debug dbg = nullptr;
   Dwarf_Error err = nullptr;
   if (dwarf_init_path(exe.c_str(), nullptr, 0, DW_DLC_READ, DW_GROUPNUMBER_ANY, nullptr, nullptr, &dbg, nullptr, 0,
                       nullptr, &err) == DW_DLV_OK) {
-    TDwarfReader(dbg).Read(units, functions, rows);
+    TDwarfReader reader(dbg);
+    reader.Read(units, functions, rows);
+    unitRanges = std::move(reader.unitRanges);
     dwarf_finish(dbg, &err);
   }
   stats.dwarfFunctions = functions.size();
@@ -372,6 +379,16 @@ bool ExtractMapContents(const std::string& exe, TMapContents& contents, uint32_t
     auto d = std::upper_bound(dwarfFunctions.begin(), dwarfFunctions.end(), address,
                               [](uint32_t x, const TFunction& a) { return x < a.address; });
     if (d != dwarfFunctions.begin() && address < (d - 1)->end) continue;
+    // Code the compiler made for a unit without describing it (thunks)
+    // belongs to that unit.
+    auto inUnit = std::find_if(unitRanges.begin(), unitRanges.end(), [address](const auto& r) {
+      return address >= r.first.lo && address < r.first.hi;
+    });
+    if (inUnit != unitRanges.end()) {
+      functions.push_back({address, address, MapSymbolName(f.symbol, true), inUnit->second, false});
+      ++fromSymbols;
+      continue;
+    }
     auto u = unitIndex.find(f.unit);
     if (u == unitIndex.end()) {
       u = unitIndex.emplace(f.unit, units.size()).first;
@@ -411,24 +428,27 @@ bool ExtractMapContents(const std::string& exe, TMapContents& contents, uint32_t
     i = j;
   }
   // Lines: all units' rows by address; a row without a line ends a run.
+  // Repeats are dropped only within a function, so that every function
+  // starts with an entry of its own (a line counts only inside its unit).
   std::stable_sort(rows.begin(), rows.end(), [](const TRow& a, const TRow& b) { return a.address < b.address; });
   int32_t last = -1;
+  size_t nextPublic = 0;
   for (const TRow& r : rows) {
     if (r.address < bounds.baseOfCode || r.address >= bounds.topOfCode) continue;
     const uint32_t offset = static_cast<uint32_t>(r.address - bounds.baseOfCode);
+    while (nextPublic < contents.publics.size() && contents.publics[nextPublic].offset <= offset) {
+      ++nextPublic;
+      last = -1;
+    }
     if (!contents.lines.empty() && contents.lines.back().offset == offset) {
       if (r.line != 0) contents.lines.back().line = r.line;
+      last = contents.lines.back().line;
       continue;
     }
     if (r.line == last) continue;
     contents.lines.push_back({r.line, offset});
     last = r.line;
   }
-  // Drop repeats left by merging at equal offsets.
-  std::vector<TMapContents::Line> lines;
-  for (const auto& l : contents.lines)
-    if (lines.empty() || lines.back().line != l.line) lines.push_back(l);
-  contents.lines = std::move(lines);
   stats.lines = contents.lines.size();
   const uint32_t entry = Dword(data + pe + 24 + 16);
   if (entry) {

@@ -14,6 +14,7 @@ def map_name(name):
     """A demangled C++ name in the map's form (an independent rendering of
     the rule: parameters, clone suffixes, anonymous namespaces and a template
     function's return type dropped; top-level '::' shown as '.')."""
+    name = re.sub(r"@\d+$", "", name)  # stdcall decoration
     name = re.sub(r" \[clone [^\]]*\]", "", name)
     name = name.replace("(anonymous namespace)::", "")
     changed = True
