@@ -1,9 +1,13 @@
-# kestrix_embed(<target> SETTINGS <file>)
+# kestrix_embed(<target> SETTINGS <file> [STRIP_DEBUG ON|OFF])
 #
 # Build steps for a Windows program that links Kestrix::kestrix:
 # writes the settings record from the readable settings file <file> and
 # embeds it as the resource RCDATA "TKESTRIX", together with the library's
-# own resources (its pictures). The program's project must have the RC
+# own resources (its pictures); links the program twice to embed the
+# compact map of its own debug information as the resource KX "EXCEPT"
+# (the second link must not move code); with STRIP_DEBUG (default: ON for
+# Release and MinSizeRel builds) the DWARF is removed afterwards; the PE
+# checksum is the last step. The program's project must have the RC
 # language enabled. In a cross build the host tools are built from tools/
 # with the host compiler.
 include_guard(GLOBAL)
@@ -40,7 +44,7 @@ function(_kestrix_host_tool name var)
       CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${KESTRIX_HOST_CXX}
       INSTALL_COMMAND ""
       BUILD_ALWAYS ON
-      BUILD_BYPRODUCTS ${dir}/kxsettings ${dir}/kxpechecksum
+      BUILD_BYPRODUCTS ${dir}/kxsettings ${dir}/kxpechecksum ${dir}/kxdebugmap ${dir}/kxmap
       USES_TERMINAL_BUILD OFF)
   endif()
   set(${var} ${dir}/${name} PARENT_SCOPE)
@@ -48,7 +52,7 @@ function(_kestrix_host_tool name var)
 endfunction()
 
 function(kestrix_embed target)
-  cmake_parse_arguments(KX "" "SETTINGS" "" ${ARGN})
+  cmake_parse_arguments(KX "" "SETTINGS;STRIP_DEBUG" "" ${ARGN})
   if(NOT KX_SETTINGS)
     message(FATAL_ERROR "kestrix_embed(${target}): SETTINGS <file> is required")
   endif()
@@ -79,6 +83,32 @@ function(kestrix_embed target)
   set_source_files_properties(${dir}/kestrix.rc PROPERTIES
     OBJECT_DEPENDS "${record};${picture_files}")
   target_sources(${target} PRIVATE ${dir}/kestrix.rc)
+
+  # The debug-information map: the link runs through kxdebugmap, which
+  # links twice (the second time with the map as a resource) and checks
+  # that code did not move.
+  _kestrix_host_tool(kxdebugmap map_tool)
+  if(NOT DEFINED KX_STRIP_DEBUG)
+    if(CMAKE_BUILD_TYPE MATCHES "^(Release|MinSizeRel)$")
+      set(KX_STRIP_DEBUG ON)
+    else()
+      set(KX_STRIP_DEBUG OFF)
+    endif()
+  endif()
+  set(launcher ${map_tool} link --dir ${dir} --rc ${CMAKE_RC_COMPILER})
+  if(KX_STRIP_DEBUG)
+    if(NOT CMAKE_OBJCOPY)
+      message(FATAL_ERROR "kestrix_embed(${target}): STRIP_DEBUG needs objcopy (CMAKE_OBJCOPY)")
+    endif()
+    list(APPEND launcher --strip ${CMAKE_OBJCOPY})
+  endif()
+  list(APPEND launcher --)
+  set_target_properties(${target} PROPERTIES CXX_LINKER_LAUNCHER "${launcher}" C_LINKER_LAUNCHER "${launcher}")
+  foreach(dep IN LISTS map_tool_DEPENDS)
+    if(TARGET ${dep})
+      add_dependencies(${target} ${dep})
+    endif()
+  endforeach()
 
   # Last stage: the PE checksum, which the library tests at start-up when
   # CheckFileCrc is set.

@@ -5,6 +5,10 @@
 #   kestrix_embed(app SETTINGS app.kxsettings)
 include_guard(GLOBAL)
 get_filename_component(_kestrix_prefix ${CMAKE_CURRENT_LIST_DIR}/../../.. ABSOLUTE)
+# The compact map's payload is zlib data; the library links zlib statically.
+include(CMakeFindDependencyMacro)
+set(ZLIB_USE_STATIC_LIBS ON)
+find_dependency(ZLIB)
 include(${CMAKE_CURRENT_LIST_DIR}/KestrixTargets.cmake)
 
 # kestrix_embed's build steps come prebuilt with the package.

@@ -48,4 +48,6 @@ install(FILES ${CMAKE_BINARY_DIR}/kestrix-resources.txt DESTINATION ${CMAKE_INST
 # The build-step tools, built for the build host.
 _kestrix_host_tool(kxsettings settings_tool)
 _kestrix_host_tool(kxpechecksum checksum_tool)
-install(PROGRAMS ${settings_tool} ${checksum_tool} DESTINATION ${CMAKE_INSTALL_BINDIR})
+_kestrix_host_tool(kxdebugmap map_tool)
+_kestrix_host_tool(kxmap kxmap_tool)
+install(PROGRAMS ${settings_tool} ${checksum_tool} ${map_tool} ${kxmap_tool} DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -32,8 +32,12 @@ if(WIN32)
 endif()
 target_compile_features(kx_build_options INTERFACE cxx_std_20)
 
+# zlib (static in the Windows build) for the compact map's payload.
+set(ZLIB_USE_STATIC_LIBS ON)
+find_package(ZLIB REQUIRED)
+
 foreach(dir crash/base crash/settings crash/exception crash/threads crash/sysinfo crash/report
-            crash/handling report_ui/progress crash/startup)
+            debuginfo/map debuginfo/readers crash/handling report_ui/progress crash/startup)
   add_subdirectory(${KESTRIX_SOURCE_ROOT}/${dir} ${CMAKE_BINARY_DIR}/kestrix/${dir})
 endforeach()
 

@@ -70,7 +70,7 @@ std::vector<TCoffFunction> ReadCoffFunctions(const uint8_t* data, size_t size) {
           name = Text(s, end, 8);
         }
         const uint32_t virtualAddress = Dword(sections + (section - 1) * kSectionHeaderSize + 12);
-        out.push_back({virtualAddress + Dword(s + 8), DisplaySymbolName(name), unit});
+        out.push_back({virtualAddress + Dword(s + 8), DisplaySymbolName(name), unit, name});
       }
     }
     i += auxCount;

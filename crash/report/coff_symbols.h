@@ -14,6 +14,7 @@ struct TCoffFunction {
   uint32_t rva;          // relative to the image base
   std::string name;      // as reports show it (DisplaySymbolName)
   std::string unit;      // source file name without folder and extension
+  std::string symbol;    // the symbol as the table has it
 };
 
 // The functions of a PE file's bytes, in table order. Reads nothing outside

@@ -112,6 +112,26 @@ class CrashLabTest(unittest.TestCase):
                 view = "".join(chr(b) if 33 <= b <= 126 else "." for b in raw)
                 self.assertEqual(full.group(3), view)
 
+    def check_lines_against_addr2line(self, lines):
+        """Frames of the lab carry unit, line and function; each line is the one
+        addr2line gives (the fault's address at the top, a return address one
+        byte back below it; outermost inlined frame)."""
+        frames = []
+        for i, line in enumerate(lines):
+            f = line.split()
+            if len(f) >= 7 and f[2] == "crashlab.exe":
+                self.assertRegex(f[4], r"^[1-9]\d*$", line)
+                addr = int(f[0], 16)
+                frames.append((addr if i == 0 else addr - 1, int(f[4]), line))
+        self.assertTrue(frames)
+        out = subprocess.run(["i686-w64-mingw32-addr2line", "-f", "-i", "-a", "-e", LAB],
+                             input="\n".join("%x" % a for a, _, _ in frames), capture_output=True, text=True,
+                             check=True).stdout
+        groups = re.split(r"^0x[0-9a-f]+\n", out, flags=re.M)[1:]
+        for (addr, line, text), group in zip(frames, groups):
+            outermost = group.strip().split("\n")[-1]
+            self.assertEqual(int(outermost.rpartition(":")[2].split()[0]), line, (text, group))
+
     def test_access_violations_read_and_write(self):
         for scenario, kind, target in (("av-read", "Read", "$10"), ("av-write", "Write", "$24")):
             with self.subTest(scenario):
@@ -130,6 +150,7 @@ class CrashLabTest(unittest.TestCase):
                 self.assertEqual(int(top[:8], 16), int(m.group(1), 16), "the top line is the fault's address")
                 self.assertIn("ReadViolation" if kind == "Read" else "WriteViolation", top)
                 self.assertTrue(any("LabWindowProc" in l for l in sections[0][1]))
+                self.check_lines_against_addr2line(sections[0][1])
                 self.check_cpu_sections(sections, int(m.group(1), 16))
 
     def test_division_by_zero_unhandled_ends_the_program(self):
@@ -372,7 +393,9 @@ class CrashLabTest(unittest.TestCase):
         self.assertTrue(any(t.startswith("HandleExceptionThread ($") for t in titles), titles)
         self.assertTrue(any(t.startswith("- ($") for t in titles), "the tracing thread itself")
         main_block = text.split("\r\n\r\n")[1]
-        self.assertRegex(main_block, r"crashlab\.exe +crashlab +main\r\n", "the main thread waits in main")
+        # Unit, line (absolute, then relative to the function's first line) and function.
+        self.assertRegex(main_block, r"crashlab\.exe +crashlab +[1-9]\d* +\+\d+ main\r\n",
+                         "the main thread waits in main")
 
     def test_modified_copy_shows_bit_fault_and_exits_zero(self):
         copy = os.path.join(self.tmp.name, "broken.exe")

@@ -349,12 +349,15 @@ std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32
   for (int i = 0; i < count; ++i) {
     if (abort_) break;
     TCallStackEntry e;
-    const TCodeLocation loc = DescribeCodeAddress(frames[i]);
+    // Below the top, a frame is a return address: its call is one byte back.
+    const TCodeLocation loc = DescribeCodeAddress(i == 0 ? frames[i] : frames[i] - 1);
     e.finalAddr = frames[i];
     e.module = loc.module;
     e.unit = loc.unit;
     e.function = loc.function;
     e.functionEntry = loc.entry;
+    e.absLine = loc.line;
+    e.line = loc.line > 0 && loc.entryLine > 0 && ShowRelLines() ? loc.line - loc.entryLine : loc.line;
     e.isTop = i == 0;
     programCode |= IsProgramCode(frames[i]);
     entries.push_back(e);

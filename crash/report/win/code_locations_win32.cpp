@@ -90,7 +90,11 @@ std::shared_ptr<TModuleSymbols> SymbolsOf(HMODULE module) {
   return symbols;
 }
 
+TNameLineProvider g_provider = nullptr;
+
 }  // namespace
+
+void SetNameLineProvider(TNameLineProvider provider) { g_provider = provider; }
 
 bool SafeRead(const void* source, void* dest, size_t count) {
   SIZE_T got = 0;
@@ -107,9 +111,23 @@ TCodeLocation DescribeCodeAddress(uint32_t address) {
   if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                           reinterpret_cast<LPCSTR>(address), &module))
     return loc;
+  loc.inModule = true;
+  if (g_provider) {
+    TCodeLocation mapped = loc;
+    bool known = false;
+    try {
+      known = g_provider(address, mapped);
+    } catch (...) {
+    }
+    if (known && !mapped.function.empty()) {
+      char path[MAX_PATH];
+      const DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+      if (n > 0 && n < MAX_PATH) mapped.module = BaseName(path);
+      return mapped;
+    }
+  }
   std::shared_ptr<TModuleSymbols> symbols = SymbolsOf(module);
   loc.module = symbols->file;
-  loc.inModule = true;
   auto it = std::upper_bound(symbols->symbols.begin(), symbols->symbols.end(), address,
                              [](uint32_t a, const TSymbol& s) { return a < s.address; });
   if (it != symbols->symbols.begin()) {

@@ -18,8 +18,20 @@ struct TCodeLocation {
   std::string function;  // "a.b" for a::b
   uint32_t entry = 0;    // function's start address; 0 unknown
   bool inModule = false;
+  int32_t line = 0;       // source line; 0 unknown
+  int32_t entryLine = 0;  // source line of the function's start; 0 unknown
 };
 
+// A provider of names and lines from the module's debug information: fills
+// unit, function, entry and lines and returns true when the module carries
+// usable debug information. Registered by the start-up; without one (or
+// when it finds no function) the module's symbol tables name the address.
+using TNameLineProvider = bool (*)(uint32_t address, TCodeLocation& location);
+void SetNameLineProvider(TNameLineProvider provider);
+
+// `address` is an exact code address (a fault, a thread's instruction
+// pointer); a return address is looked up one byte back by the caller, so
+// that a call at the end of a function does not name the next one.
 TCodeLocation DescribeCodeAddress(uint32_t address);
 
 // Reads memory of the own process; false instead of a fault.

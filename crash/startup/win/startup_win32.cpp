@@ -12,7 +12,9 @@
 #include "crash/settings/win/settings_object.h"
 #include "crash/startup/win/calibration_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
+#include "crash/report/win/code_locations_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
+#include "debuginfo/readers/win/module_maps_win32.h"
 #include "kestrix/kestrix.h"
 #include "report_ui/progress/progress_alert.h"
 
@@ -186,8 +188,27 @@ bool IsConsoleProgram() {
 
 void KestrixShutdown();
 
+// Names and lines from the module's debug-information map.
+bool DescribeFromMap(uint32_t address, TCodeLocation& location) {
+  std::string module, unit, name;
+  int32_t line = 0;
+  uint32_t entry = 0;
+  if (!DescribeAddress(address, module, unit, line, entry, name)) return false;
+  location.unit = unit;
+  location.function = name;
+  location.entry = entry;
+  location.line = line;
+  location.entryLine = 0;
+  if (entry) {
+    uint32_t start = 0, end = 0;
+    CachedLineNumber(entry, location.entryLine, start, end);
+  }
+  return true;
+}
+
 // The layers above the report, made known to it.
 void WireLayers() {
+  SetNameLineProvider(DescribeFromMap);
   TReportHooks hooks;
   hooks.completed = ReportCompleted;
   hooks.show = ShowException;
@@ -258,6 +279,8 @@ void KestrixShutdown() {
     SetRaiseHook(nullptr);
     ReleaseEmergencyMemory();
     DestroyLibraryWindow();
+    SetNameLineProvider(nullptr);
+    ClearMapCache();
   }
   // Threads still paused go on; the main settings go, and with them the
   // executable's entry in the settings list (unless a program's object
