@@ -15,7 +15,7 @@
 
 #include "crash/report/coff_symbols.h"
 #include "debuginfo/map/map_file.h"
-#include "debuginfo/map/symbol_names.h"
+#include "crash/base/symbol_names.h"
 
 namespace kestrix {
 

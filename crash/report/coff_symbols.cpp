@@ -1,10 +1,9 @@
 #include "crash/report/coff_symbols.h"
 
-#include <cxxabi.h>
+#include "crash/base/symbol_names.h"
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace kestrix {
 namespace {
@@ -70,56 +69,12 @@ std::vector<TCoffFunction> ReadCoffFunctions(const uint8_t* data, size_t size) {
           name = Text(s, end, 8);
         }
         const uint32_t virtualAddress = Dword(sections + (section - 1) * kSectionHeaderSize + 12);
-        out.push_back({virtualAddress + Dword(s + 8), DisplaySymbolName(name), unit, name});
+        out.push_back({virtualAddress + Dword(s + 8), MapSymbolName(name, true), unit, name});
       }
     }
     i += auxCount;
   }
   return out;
-}
-
-std::string DisplaySymbolName(const std::string& raw) {
-  std::string name = raw;
-  if (!name.empty() && name[0] == '_') name.erase(0, 1);  // the i386 C prefix
-  const size_t at = name.rfind('@');                      // stdcall decoration
-  if (at != std::string::npos && at > 0 && at + 1 < name.size() &&
-      name.find_first_not_of("0123456789", at + 1) == std::string::npos)
-    name.erase(at);
-  if (name.compare(0, 2, "_Z") == 0) {
-    int status = 0;
-    std::unique_ptr<char, void (*)(void*)> text(abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status),
-                                                std::free);
-    if (status == 0 && text) return DisplayFunctionName(text.get());
-  }
-  return name;
-}
-
-std::string DisplayFunctionName(const std::string& full) {
-  std::string demangled = full;
-  for (size_t at; (at = demangled.find("(anonymous namespace)::")) != std::string::npos;) demangled.erase(at, 23);
-  std::string name;
-  int angle = 0;
-  for (size_t i = 0; i < demangled.size(); ++i) {
-    const char c = demangled[i];
-    if (c == '<') ++angle;
-    if (c == '>') --angle;
-    if (c == '(' && angle == 0 && !(name.size() >= 8 && name.compare(name.size() - 8, 8, "operator") == 0)) break;
-    if (c == ':' && i + 1 < demangled.size() && demangled[i + 1] == ':' && angle == 0) {
-      name += '.';
-      ++i;
-      continue;
-    }
-    name += c;
-  }
-  // A template function's name starts with its return type ("bool a.f<int>").
-  size_t start = 0;
-  angle = 0;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (name[i] == '<') ++angle;
-    if (name[i] == '>') --angle;
-    if (name[i] == ' ' && angle == 0 && !(i >= 8 && name.compare(i - 8, 8, "operator") == 0)) start = i + 1;
-  }
-  return name.substr(start);
 }
 
 std::string UnitNameOfFile(const std::string& path) {

@@ -12,7 +12,7 @@ namespace kestrix {
 
 struct TCoffFunction {
   uint32_t rva;          // relative to the image base
-  std::string name;      // as reports show it (DisplaySymbolName)
+  std::string name;      // in the C++ name form (MapSymbolName)
   std::string unit;      // source file name without folder and extension
   std::string symbol;    // the symbol as the table has it
 };
@@ -20,14 +20,6 @@ struct TCoffFunction {
 // The functions of a PE file's bytes, in table order. Reads nothing outside
 // [data, data + size); a damaged or missing table gives what could be read.
 std::vector<TCoffFunction> ReadCoffFunctions(const uint8_t* data, size_t size);
-
-// "_Z..." demangled, the i386 "_" prefix and a stdcall "@n" suffix removed,
-// then shown as DisplayFunctionName does.
-std::string DisplaySymbolName(const std::string& raw);
-
-// "a::b::c(int)" as "a.b.c": parameters dropped, "(anonymous namespace)::"
-// left out, template arguments kept.
-std::string DisplayFunctionName(const std::string& demangled);
 
 // "C:\src\unit.cpp" gives "unit".
 std::string UnitNameOfFile(const std::string& path);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "debuginfo/map/symbol_names.h"
+#include "crash/base/symbol_names.h"
 
 namespace kestrix {
 

@@ -8,7 +8,7 @@
 #include "debuginfo/map/compact_map.h"
 #include "debuginfo/map/map_cipher.h"
 #include "debuginfo/map/map_file.h"
-#include "debuginfo/map/symbol_names.h"
+#include "crash/base/symbol_names.h"
 
 namespace kestrix {
 namespace {

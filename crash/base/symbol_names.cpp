@@ -1,4 +1,4 @@
-#include "debuginfo/map/symbol_names.h"
+#include "crash/base/symbol_names.h"
 
 #include <cxxabi.h>
 
