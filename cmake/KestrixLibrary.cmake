@@ -37,9 +37,11 @@ endforeach()
 
 if(WIN32)
   # What a program links: every layer through the composition root, the
-  # start-up always linked in, every C++ throw leaving its raise record.
+  # start-up always linked in, every C++ throw leaving its raise record and
+  # counted until caught.
   add_library(kestrix INTERFACE)
   target_link_libraries(kestrix INTERFACE kx_startup kx_options)
-  target_link_options(kestrix INTERFACE -Wl,-u,_kestrix_startup_anchor -Wl,--wrap=__cxa_throw)
+  target_link_options(kestrix INTERFACE -Wl,-u,_kestrix_startup_anchor -Wl,--wrap=__cxa_throw
+    -Wl,--wrap=__cxa_rethrow -Wl,--wrap=__cxa_begin_catch)
   add_library(Kestrix::kestrix ALIAS kestrix)
 endif()

@@ -90,16 +90,26 @@ void UnpatchExitImport() {
       ExitThread(0);
     }
   }
-  TerminateProcess(GetCurrentProcess(), 1);
+  TerminateProcess(GetCurrentProcess(), kRuntimeErrorExitCode);
   for (;;) Sleep(INFINITE);
 }
 
 // Operating-system exceptions nobody handled (faults outside the program's
-// own code, stack overflow): source 14.
+// own code, or that cannot be unwound): source 14, from a fresh stack.
 LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* info) {
   if (info->ExceptionRecord->ExceptionCode == 0x406D1388) return EXCEPTION_CONTINUE_EXECUTION;
-  MapSystemException(*info->ExceptionRecord, info->ContextRecord);
-  return EXCEPTION_EXECUTE_HANDLER;
+  return HandleUnhandledFault(info);
+}
+
+bool IsLibraryThreadOtherThanMain(DWORD id) { return id != MainThreadId() && IsLibraryThread(id); }
+
+// Where faults that cannot be unwound are reported.
+void WireFaultSinks() {
+  TFaultSinks sinks;
+  sinks.report = MapSystemException;
+  sinks.libraryFault = EndAfterLibraryFault;
+  sinks.isLibraryThread = IsLibraryThreadOtherThanMain;
+  SetFaultSinks(sinks);
 }
 
 void RecordThreadName(DWORD id, const char* name) { AssignThreadName(id, name); }
@@ -204,9 +214,11 @@ __attribute__((constructor(101))) void KestrixStartup() {
   WireLayers();
   SetThreadNameSink(RecordThreadName);
   SetRaiseHook(HandleRaisedException);
+  WireFaultSinks();
   InstallFaultConversion();
   g_previousTerminate = std::set_terminate(OnTerminate);
   SetUnhandledExceptionFilter(UnhandledFilter);
+  KeepUnhandledFilter(UnhandledFilter);
   PatchExitImport();
   StartHandlingThread();
   CreateLibraryWindow();
