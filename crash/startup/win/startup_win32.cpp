@@ -9,6 +9,7 @@
 #include "crash/base/pe_checksum.h"
 #include "crash/exception/win/fault_conversion_win32.h"
 #include "crash/handling/win/handling_win32.h"
+#include "crash/startup/win/runtime_catch_points_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "kestrix/kestrix.h"
@@ -82,9 +83,10 @@ void UnpatchExitImport() {
     inside = true;
     const bool exiting = g_exiting;
     const bool mainThread = GetCurrentThreadId() == MainThreadId();
-    std::exception_ptr error = std::current_exception();
-    if (!error) error = std::make_exception_ptr(KxException("Runtime error"));
-    HandleCppException(error, exiting ? esAtExit : esUnhandled, !exiting && !mainThread);
+    if (std::exception_ptr error = std::current_exception())
+      HandleCppException(error, exiting ? esAtExit : esUnhandled, !exiting && !mainThread);
+    else
+      ReportTerminateCall(exiting ? esAtExit : esUnhandled, !exiting && !mainThread);
     if (!exiting && !mainThread) {
       UnregisterThread(GetCurrentThreadId());
       ExitThread(0);
@@ -223,6 +225,7 @@ __attribute__((constructor(101))) void KestrixStartup() {
   StartHandlingThread();
   CreateLibraryWindow();
   ReserveEmergencyMemory();
+  InstallRuntimeCatchPoints();
   g_active = true;
 }
 
@@ -234,6 +237,7 @@ void KestrixShutdown() {
   SetShuttingDown(true);
   if (g_active) {
     g_active = false;
+    RemoveRuntimeCatchPoints();
     StopHandlingThread();
     UnpatchExitImport();
     SetUnhandledExceptionFilter(nullptr);
