@@ -91,6 +91,8 @@ SCENARIOS = [
              msg=r"Invalid parameter passed to a C runtime function.*\.", top="InvalidParameter", goes_on=True,
              off_exit=0),
     Scenario("new-fails", cls="bad_alloc", msg=r"Out of memory\.", off_exit=RUNTIME_ERROR),
+    # A fast fail ends the process at once by design: no handler runs.
+    Scenario("fast-fail", exit=0xC0000409, off_exit=0xC0000409),
     Scenario("breakpoint", exit=0x80000003, cls="EBreakpoint", msg=r"Breakpoint\.", top="Breakpoint", context=True,
              off_exit=0x80000003),
     Scenario("illegal-instruction", exit=0xC000001D, cls="EIllegalInstruction", msg=r"Illegal instruction\.",
