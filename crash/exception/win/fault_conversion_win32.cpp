@@ -119,8 +119,6 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* info) {
   const bool keepsFirst = f.firstPending || f.inHandler || f.inRescue;
   if (!keepsFirst) KeepFault(*block, *rec, *ctx);
   fault_state::Write(state | fault_state::kInHandler);
-  const TFaultSinks& sinks = FaultSinks();
-  f.libraryThread = sinks.isLibraryThread && sinks.isLibraryThread(GetCurrentThreadId());
   // A fault in the stack probe is decided as one in the function that
   // called it.
   CONTEXT probeCaller;
@@ -132,7 +130,13 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* info) {
   f.stackRoom = f.stackUsable ? at.Esp - bounds.end : 0;
   if (f.owner == TCodeOwner::kProgram && !f.inHandler && !f.throwInFlight)
     f.unwindInfo = HasUnwindInfo(inProbe ? at.Eip - 1 : at.Eip);
-  const TFaultAction action = DecideFault(f);
+  TFaultAction action = DecideFault(f);
+  // Whether this is a thread of the library matters only for a report.
+  if (action != TFaultAction::kPass && action != TFaultAction::kConvert) {
+    const TFaultSinks& sinks = FaultSinks();
+    f.libraryThread = sinks.isLibraryThread && sinks.isLibraryThread(GetCurrentThreadId());
+    action = DecideFault(f);
+  }
   switch (action) {
     case TFaultAction::kPass:
       fault_state::Write(state);
