@@ -121,6 +121,11 @@ SCENARIOS = [
     # is saved with that section marked, the process ends.
     Scenario("plugin-null-call", ["--click"], cls="ELabError", msg=r"Lab error raised on purpose\.",
              top="ThrowLabError", sections={"labplugin:": [">> not computed: the library's thread failed at it"]}),
+    # A handler run in the main thread calling nowhere, while the main thread
+    # is busy with the library's handling: no second round, the first's
+    # report is saved.
+    Scenario("main-handler-null-call", ["--thread"], cls="ELabError", msg=r"Lab error raised on purpose\.",
+             top="ThrowLabError", thread="thread"),
     # A handler that recurses without end overflows the handling thread's
     # stack; that is thrown on and swallowed like any failing handler.
     Scenario("handler-recursion", ["--click"], exit=0, cls="ELabError", msg=r"Lab error raised on purpose\.",

@@ -282,6 +282,7 @@ int RecursingHandlerDepth(int depth) {
   return RecursingHandlerDepth(depth + 1) + pad[0];
 }
 void RecursingHandler(kestrix::IKXException*, uint8_t, bool&) { RecursingHandlerDepth(0); }
+void NullCallingHandler(kestrix::IKXException*, uint8_t, bool&) { NullCall(); }
 
 struct TScenario {
   const char* name;
@@ -369,6 +370,11 @@ const TScenario kScenarios[] = {
     {"plugin-null-call",
      [] {
        kestrix::RegisterReportPlugin("labplugin", "calls nowhere", NullCallPlugin, true);
+       ThrowLabError();
+     }},
+    {"main-handler-null-call",
+     [] {
+       kestrix::RegisterExceptionHandler(kestrix::ekException, NullCallingHandler, kestrix::tmMainThread, false);
        ThrowLabError();
      }},
     {"handler-recursion",

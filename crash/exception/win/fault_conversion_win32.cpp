@@ -134,7 +134,8 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* info) {
   // Whether this is a thread of the library matters only for a report.
   if (action != TFaultAction::kPass && action != TFaultAction::kConvert) {
     const TFaultSinks& sinks = FaultSinks();
-    f.libraryThread = sinks.isLibraryThread && sinks.isLibraryThread(GetCurrentThreadId());
+    f.libraryThread = (state & fault_state::kHandlingMask) ||
+                      (sinks.isLibraryThread && sinks.isLibraryThread(GetCurrentThreadId()));
     action = DecideFault(f);
   }
   switch (action) {
@@ -260,6 +261,19 @@ void RemoveFaultConversion() {
 }
 
 void KeepUnhandledFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) { g_keptFilter = filter; }
+
+TThreadHandlingMark::TThreadHandlingMark() {
+  const uint32_t state = fault_state::Read();
+  if ((state & fault_state::kHandlingMask) != fault_state::kHandlingMask)
+    fault_state::Write(state + fault_state::kHandlingUnit);
+}
+
+TThreadHandlingMark::~TThreadHandlingMark() {
+  const uint32_t state = fault_state::Read();
+  if (state & fault_state::kHandlingMask) fault_state::Write(state - fault_state::kHandlingUnit);
+}
+
+bool ThreadInHandling() { return fault_state::Read() & fault_state::kHandlingMask; }
 
 uint32_t StackRoom() {
   const uint32_t sp = reinterpret_cast<uint32_t>(__builtin_frame_address(0));

@@ -266,6 +266,7 @@ void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t 
   if (self == g_handlingThreadId) return;
   if (IsLibraryThread(self) && self != MainThreadId()) return;
   if (self == MainThreadId() && MainThreadRunsHandlers()) return;
+  const TThreadHandlingMark handling;
   ReleaseEmergencyMemory();
   // Normalise: a missing address comes from the thread's raise record.
   if (object && !address) {
