@@ -274,6 +274,9 @@ TThreadHandlingMark::~TThreadHandlingMark() {
 }
 
 bool ThreadInHandling() { return fault_state::Read() & fault_state::kHandlingMask; }
+int ThreadHandlingDepth() {
+  return static_cast<int>((fault_state::Read() & fault_state::kHandlingMask) / fault_state::kHandlingUnit);
+}
 
 uint32_t StackRoom() {
   const uint32_t sp = reinterpret_cast<uint32_t>(__builtin_frame_address(0));

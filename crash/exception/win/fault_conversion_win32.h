@@ -112,6 +112,8 @@ class TThreadHandlingMark {
   TThreadHandlingMark& operator=(const TThreadHandlingMark&) = delete;
 };
 bool ThreadInHandling();
+// How many handlings the calling thread is inside (marks nested).
+int ThreadHandlingDepth();
 
 // The thread's last C++ throw: object, type, throw site and call chain.
 struct TRaiseRecord {

@@ -223,9 +223,10 @@ DWORD WINAPI EndAfterDeadline(void* exitCode) {
 // Waits for the request's event; the main thread keeps its messages going.
 void WaitForHandling(HANDLE event) {
   // Messages run the program's window procedures, which a thread whose stack
-  // an overflow used up cannot afford.
+  // an overflow used up cannot afford; and a window procedure failing again
+  // while an exception of its own is handled must not nest without end.
   constexpr uint32_t kRoomToPump = 256 * 1024;
-  if (GetCurrentThreadId() != MainThreadId() || StackRoom() < kRoomToPump) {
+  if (GetCurrentThreadId() != MainThreadId() || StackRoom() < kRoomToPump || ThreadHandlingDepth() > 1) {
     WaitForSingleObject(event, INFINITE);
     return;
   }
