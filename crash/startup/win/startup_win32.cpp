@@ -10,6 +10,7 @@
 #include "crash/exception/win/fault_conversion_win32.h"
 #include "crash/handling/win/handling_win32.h"
 #include "crash/startup/win/runtime_catch_points_win32.h"
+#include "crash/startup/win/startup_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "kestrix/kestrix.h"
@@ -184,7 +185,18 @@ HMODULE OwnModule() {
   return module;
 }
 
+LARGE_INTEGER g_startupBegin{}, g_startupEnd{};
+
+// The start-up proper (KestrixStartup times it).
+void StartUp();
+
 __attribute__((constructor(101))) void KestrixStartup() {
+  QueryPerformanceCounter(&g_startupBegin);
+  StartUp();
+  QueryPerformanceCounter(&g_startupEnd);
+}
+
+void StartUp() {
   NoteProgramStart();
   SetMainThreadId(GetCurrentThreadId());
   const HMODULE exe = GetModuleHandleA(nullptr);
@@ -255,6 +267,12 @@ void KestrixShutdown() {
 }  // namespace
 
 bool KestrixActive() { return g_active; }
+
+double StartupMilliseconds() {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return (g_startupEnd.QuadPart - g_startupBegin.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
 
 bool HandleException(std::exception_ptr error, bool canContinue) {
   if (!g_active) return false;
