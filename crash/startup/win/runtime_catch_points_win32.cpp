@@ -2,18 +2,14 @@
 
 #include <windows.h>
 
-#include <unwind.h>
-
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <new>
 #include <string>
-#include <typeinfo>
 
 #include "crash/exception/win/fault_conversion_win32.h"
 #include "crash/handling/win/handling_win32.h"
+#include "crash/startup/win/caller_chain_win32.h"
+#include "crash/startup/win/foreign_exception_win32.h"
 #include "crash/threads/win/library_threads.h"
 
 // The runtime's own std::terminate and __cxa_pure_virtual (the library's
@@ -50,125 +46,6 @@ TRuntimeHandler g_msvcrtHandler, g_ucrtHandler;
 
 thread_local uint32_t t_terminateReturn = 0, t_terminateFrame = 0;
 
-constexpr uint64_t kGnuCxxExceptionClass = 0x474E5543432B2B00ull;  // "GNUCC++\0"
-
-// --- memory and modules ------------------------------------------------------------
-
-bool Readable(uint32_t address, uint32_t size) {
-  while (size > 0) {
-    MEMORY_BASIC_INFORMATION info;
-    if (address < 0x10000 || !VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof info) ||
-        info.State != MEM_COMMIT || (info.Protect & (PAGE_GUARD | PAGE_NOACCESS)) || info.Protect == 0)
-      return false;
-    const uint32_t end = reinterpret_cast<uint32_t>(info.BaseAddress) + info.RegionSize;
-    if (end - address >= size) return true;
-    size -= end - address;
-    address = end;
-  }
-  return true;
-}
-
-HMODULE ModuleOf(uint32_t address) {
-  MEMORY_BASIC_INFORMATION info;
-  if (address < 0x10000 || !VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof info) ||
-      info.State != MEM_COMMIT || info.Type != MEM_IMAGE)
-    return nullptr;
-  return static_cast<HMODULE>(info.AllocationBase);
-}
-
-std::string ModulePath(HMODULE module) {
-  char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
-  return n > 0 && n < MAX_PATH ? std::string(path, n) : std::string();
-}
-
-std::string ModuleFileName(HMODULE module) {
-  const std::string path = ModulePath(module);
-  return path.substr(path.find_last_of("\\/") + 1);
-}
-
-// A module of the system (in the Windows directory), such as the C runtime.
-bool InSystemModule(HMODULE module) {
-  static const std::string windows = [] {
-    char dir[MAX_PATH];
-    const UINT n = GetWindowsDirectoryA(dir, MAX_PATH);
-    return CharLowerA(dir), std::string(dir, n < MAX_PATH ? n : 0);
-  }();
-  std::string path = ModulePath(module);
-  CharLowerA(path.data());
-  return !windows.empty() && path.compare(0, windows.size(), windows) == 0;
-}
-
-// --- call sites --------------------------------------------------------------------
-
-uint32_t CallSite(uint32_t ret) {
-  const uint32_t call = CallInstructionBefore(ret);
-  return call ? call : ret - 1;
-}
-
-// The chain of a call: the call instruction before `ret`, then the
-// frame-pointer chain from `frame` of the frames that lie above `slot` (the
-// stack address that holds `ret`).
-void ChainFromCall(uint32_t ret, uint32_t slot, uint32_t frame, TCapturedStack& out) {
-  out = TCapturedStack();
-  out.eip = CallSite(ret);
-  out.esp = slot + 4;
-  out.ebp = frame;
-  out.frames[out.frameCount++] = out.eip;
-  const NT_TIB* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
-  const uint32_t low = reinterpret_cast<uint32_t>(tib->StackLimit), high = reinterpret_cast<uint32_t>(tib->StackBase);
-  while (out.frameCount < TCapturedStack::kMaxFrames) {
-    if (frame < low || frame + 8 > high || (frame & 3)) break;
-    const auto* p = reinterpret_cast<const uint32_t*>(frame);
-    if (frame > slot) {
-      if (!p[1]) {
-        out.complete = true;
-        break;
-      }
-      out.frames[out.frameCount++] = p[1];
-    }
-    if (p[0] <= frame) {
-      out.complete = p[0] == 0;
-      break;
-    }
-    frame = p[0];
-  }
-}
-
-bool IsProgramReturnAddress(uint32_t value) {
-  const HMODULE module = ModuleOf(value);
-  return module && !InSystemModule(module) && CallInstructionBefore(value);
-}
-
-// Where the program called into the runtime: the first return address into
-// a module other than the system's, and after a call, above `ownFrame` -
-// along the frame chain when the runtime keeps one, else by looking at
-// every word of the stack. 0 when there is none.
-uint32_t FindProgramReturnSlot(uint32_t ownFrame) {
-  const NT_TIB* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
-  const uint32_t low = reinterpret_cast<uint32_t>(tib->StackLimit), high = reinterpret_cast<uint32_t>(tib->StackBase);
-  for (uint32_t frame = ownFrame; frame >= low && frame + 8 <= high && !(frame & 3);) {
-    const auto* p = reinterpret_cast<const uint32_t*>(frame);
-    if (IsProgramReturnAddress(p[1])) return frame + 4;
-    if (p[0] <= frame) break;
-    frame = p[0];
-  }
-  for (uint32_t p = ownFrame + 4; p + 4 <= high && p < ownFrame + 64 * 1024; p += 4)
-    if (IsProgramReturnAddress(*reinterpret_cast<const uint32_t*>(p))) return p;
-  return 0;
-}
-
-// The caller's chain for a catch point that the program reaches through
-// the system's C runtime.
-void ChainFromRuntimeCall(uint32_t ownFrame, TCapturedStack& out) {
-  if (const uint32_t slot = FindProgramReturnSlot(ownFrame)) {
-    ChainFromCall(*reinterpret_cast<const uint32_t*>(slot), slot, ownFrame, out);
-  } else {
-    const auto* frame = reinterpret_cast<const uint32_t*>(ownFrame);
-    ChainFromCall(frame[1], ownFrame + 4, frame[0], out);
-  }
-}
-
 // --- reporting ---------------------------------------------------------------------
 
 // Reports a run-time error whose chain starts at the program's call site.
@@ -190,71 +67,6 @@ void ReportRuntimeError(const std::string& message, const TCapturedStack& stack,
 [[noreturn]] void EndAsRuntimeError() {
   TerminateProcess(GetCurrentProcess(), kRuntimeErrorExitCode);
   for (;;) Sleep(INFINITE);
-}
-
-// --- a C++ exception that left a module with its own runtime ------------------------
-
-// The header the GNU C++ runtime puts before every thrown object (the same
-// layout in every copy of the runtime of this compiler).
-struct TThrownException {
-  const std::type_info* type;
-  void (*destructor)(void*);
-  void* unexpectedHandler;
-  void* terminateHandler;
-  void* next;
-  int handlerCount;
-  int handlerSwitchValue;
-  const unsigned char* actionRecord;
-  const unsigned char* languageSpecificData;
-  _Unwind_Ptr catchTemp;
-  void* adjustedPtr;
-  _Unwind_Exception unwindHeader;
-};
-struct TThrownHeader {
-  int referenceCount;
-  TThrownException exception;
-};
-
-// Another copy of the C++ runtime, in a library module, cannot pass its
-// exception through the program's frames: its throw ends in its own
-// terminate and abort, with the throw's object and type still on the stack
-// as the arguments of its throw routine, right above the throw site.
-bool FindForeignException(uint32_t from, TExceptionObjectInfo& info, TCapturedStack& stack) {
-  const NT_TIB* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
-  const uint32_t high = reinterpret_cast<uint32_t>(tib->StackBase);
-  const HMODULE own = ModuleOf(reinterpret_cast<uint32_t>(&FindForeignException));
-  for (uint32_t p = (from & ~3u) + 4; p + 8 <= high && p < from + 64 * 1024; p += 4) {
-    const auto* args = reinterpret_cast<const uint32_t*>(p);
-    const uint32_t object = args[0], type = args[1];
-    if (object < 0x10000 + sizeof(TThrownHeader) || type < 0x10000) continue;
-    if (!Readable(object - sizeof(TThrownHeader), sizeof(TThrownHeader))) continue;
-    const auto* header = reinterpret_cast<const TThrownHeader*>(object) - 1;
-    if (header->exception.unwindHeader.exception_class != kGnuCxxExceptionClass ||
-        reinterpret_cast<uint32_t>(header->exception.type) != type || header->referenceCount <= 0 ||
-        header->exception.handlerCount == 0)
-      continue;
-    const HMODULE module = ModuleOf(type);
-    if (!module || module == own || !Readable(type, sizeof(std::type_info))) continue;
-    const auto* t = reinterpret_cast<const std::type_info*>(type);
-    if (!Readable(reinterpret_cast<uint32_t>(t->name()), 2)) continue;
-    info = TExceptionObjectInfo();
-    info.address = reinterpret_cast<const void*>(object);
-    info.type = t;
-    info.ancestry = TypeAncestry(*t);
-    info.className = info.ancestry.empty() ? std::string("Unknown") : info.ancestry.front();
-    std::string what;
-    void* adjusted = reinterpret_cast<void*>(object);
-    if (typeid(std::exception).__do_catch(t, &adjusted, 1)) what = static_cast<const std::exception*>(adjusted)->what();
-    info.message = "C++ exception " + info.className + " left module '" + ModuleFileName(module) +
-                   "', which has a C++ runtime of its own" + (what.empty() ? std::string() : ": " + what);
-    const uint32_t throwSite = *reinterpret_cast<const uint32_t*>(p - 4);
-    if (ModuleOf(throwSite))
-      ChainFromCall(throwSite, p - 4, reinterpret_cast<uint32_t>(__builtin_frame_address(0)), stack);
-    else
-      ChainFromRuntimeCall(from, stack);
-    return true;
-  }
-  return false;
 }
 
 // --- the catch points ---------------------------------------------------------------
