@@ -26,9 +26,13 @@ def winpath(path):
 
 
 def run(*args, timeout=120):
+    """Runs the crash lab through exit_code.exe: (whole exit code, stdout)."""
     env = dict(os.environ, WINEDEBUG="-all")
-    proc = subprocess.run(["wine", LAB, *args], env=env, capture_output=True, timeout=timeout)
-    return proc.returncode, proc.stdout.replace(b"\r\n", b"\n").decode("latin-1")
+    launcher = os.path.join(os.path.dirname(LAB), "exit_code.exe")
+    proc = subprocess.run(["wine", launcher, LAB, *args], env=env, capture_output=True, timeout=timeout)
+    code = re.search(rb"exit code 0x([0-9a-f]{8})", proc.stderr)
+    assert code, proc.stderr
+    return int(code.group(1), 16), proc.stdout.replace(b"\r\n", b"\n").decode("latin-1")
 
 
 def reports(path):
@@ -155,7 +159,7 @@ class CrashLabTest(unittest.TestCase):
 
     def test_division_by_zero_unhandled_ends_the_program(self):
         rc, out = self.crash("div-zero")
-        self.assertEqual(rc, 1, "an exception that cannot continue closes the program")
+        self.assertEqual(rc, 0xC0000094, "an exception that cannot continue closes the program with its code")
         self.assertNotIn("continued", out)
         header, names, sections, raw = self.only_report()
         self.check_layout(header, names, sections, raw)
@@ -184,17 +188,18 @@ class CrashLabTest(unittest.TestCase):
 
     def test_system_exceptions_without_objects(self):
         rc, out = self.crash("sys-av")
-        self.assertEqual(rc, 1)
+        self.assertEqual(rc, 0xC0000005)
         header, names, sections, raw = self.only_report()
         self.check_layout(header, names, sections, raw)
-        self.assertEqual(header["exception class"], "KxException")
+        self.assertEqual(header["exception class"], "EAccessViolation", "the same class as in the program's code")
         self.assertRegex(header["exception message"],
                          r"^Access violation at address \$[0-9a-f]+ in module 'msvcrt\.dll'\. Read of address \$30\.$")
         self.assertIn("cpu registers:", [t for t, _ in sections])
         os.remove(self.file)
         rc, out = self.crash("sys-code")
-        self.assertEqual(rc, 1)
+        self.assertEqual(rc, 0xE0001234)
         header, names, sections, raw = self.only_report()
+        self.assertEqual(header["exception class"], "EExternalException")
         self.assertEqual(header["exception message"], "External exception e0001234.")
 
     def test_cpp_exception_in_click_handler(self):
@@ -297,7 +302,7 @@ class CrashLabTest(unittest.TestCase):
     def test_error_at_exit(self):
         rc, out = self.crash("at-exit")
         self.assertIn("leaving main", out)
-        self.assertEqual(rc, 1)
+        self.assertEqual(rc, 3, "a C++ exception ends the program as the C runtime's abnormal termination")
         header, names, sections, raw = self.only_report()
         self.assertEqual(header["exception class"], "ELabError")
         self.assertEqual(header["exception message"], "Error at exit.")
@@ -305,14 +310,14 @@ class CrashLabTest(unittest.TestCase):
     def test_late_errors_at_exit_reach_handlers_and_the_report(self):
         # Destructors that run after the library's own static objects: its
         # lists and settings must still be there.
-        for scenario, cls in (("at-exit-late", "ELabError"), ("at-exit-fault", "EAccessViolation")):
+        for scenario, cls, code in (("at-exit-late", "ELabError", 3), ("at-exit-fault", "EAccessViolation", 0xC0000005)):
             with self.subTest(scenario):
                 if os.path.exists(self.file):
                     os.remove(self.file)
                 rc, out = self.crash(scenario)
                 self.assertIn("leaving main", out)
                 self.assertIn("exit handler ran: " + cls, out)
-                self.assertEqual(rc, 1)
+                self.assertEqual(rc, code, "the crash's own exit code")
                 header, names, sections, raw = self.only_report()
                 self.check_layout(header, names, sections, raw)
                 self.assertEqual(header["exception class"], cls)

@@ -83,7 +83,7 @@ class PackageTest(unittest.TestCase):
 
     def test_unhandled_null_read_is_reported(self):
         code, out, text = run(self.exe, "crash")
-        self.assertEqual(code, 1, out)
+        self.assertEqual(code, 0xC0000005 & 0xFF, "the access violation's code, as without the library")
         self.assertIsNotNone(text)
         self.assertEqual(header(text, "exception class"), "EAccessViolation")
         self.assertRegex(header(text, "exception message"), r"^Access violation at address .* Read of address \$0\.$")
@@ -93,7 +93,7 @@ class PackageTest(unittest.TestCase):
 
     def test_unhandled_cpp_exception_is_reported(self):
         code, out, text = run(self.exe, "throw")
-        self.assertEqual(code, 1, out)
+        self.assertEqual(code, 3, "an unhandled C++ exception ends as abort() would")
         self.assertEqual(header(text, "exception class"), "runtime_error")
         self.assertEqual(header(text, "exception message"), "nobody catches this.")
 
@@ -112,7 +112,7 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(code, 0, out)
         self.assertIn("caught: Access violation", out)
         code, out, text = run(exe, "crash")
-        self.assertEqual(code, 1, out)
+        self.assertEqual(code, 0xC0000005 & 0xFF, out)
         self.assertEqual(header(text, "exception class"), "EAccessViolation")
 
 

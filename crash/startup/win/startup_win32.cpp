@@ -11,6 +11,8 @@
 #include "crash/handling/win/handling_win32.h"
 #include "crash/settings/win/settings_object.h"
 #include "crash/startup/win/calibration_win32.h"
+#include "crash/startup/win/runtime_catch_points_win32.h"
+#include "crash/startup/win/startup_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
 #include "crash/report/win/code_locations_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
@@ -86,24 +88,35 @@ void UnpatchExitImport() {
     inside = true;
     const bool exiting = g_exiting;
     const bool mainThread = GetCurrentThreadId() == MainThreadId();
-    std::exception_ptr error = std::current_exception();
-    if (!error) error = std::make_exception_ptr(KxException("Runtime error"));
-    HandleCppException(error, exiting ? esAtExit : esUnhandled, !exiting && !mainThread);
+    if (std::exception_ptr error = std::current_exception())
+      HandleCppException(error, exiting ? esAtExit : esUnhandled, !exiting && !mainThread);
+    else
+      ReportTerminateCall(exiting ? esAtExit : esUnhandled, !exiting && !mainThread);
     if (!exiting && !mainThread) {
       UnregisterThread(GetCurrentThreadId());
       ExitThread(0);
     }
   }
-  TerminateProcess(GetCurrentProcess(), 1);
+  TerminateProcess(GetCurrentProcess(), kRuntimeErrorExitCode);
   for (;;) Sleep(INFINITE);
 }
 
 // Operating-system exceptions nobody handled (faults outside the program's
-// own code, stack overflow): source 14.
+// own code, or that cannot be unwound): source 14, from a fresh stack.
 LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* info) {
   if (info->ExceptionRecord->ExceptionCode == 0x406D1388) return EXCEPTION_CONTINUE_EXECUTION;
-  MapSystemException(*info->ExceptionRecord, info->ContextRecord);
-  return EXCEPTION_EXECUTE_HANDLER;
+  return HandleUnhandledFault(info);
+}
+
+bool IsLibraryThreadOtherThanMain(DWORD id) { return id != MainThreadId() && IsLibraryThread(id); }
+
+// Where faults that cannot be unwound are reported.
+void WireFaultSinks() {
+  TFaultSinks sinks;
+  sinks.report = MapSystemException;
+  sinks.libraryFault = EndAfterLibraryFault;
+  sinks.isLibraryThread = IsLibraryThreadOtherThanMain;
+  SetFaultSinks(sinks);
 }
 
 void RecordThreadName(DWORD id, const char* name) { AssignThreadName(id, name); }
@@ -223,7 +236,18 @@ HMODULE OwnModule() {
   return module;
 }
 
+LARGE_INTEGER g_startupBegin{}, g_startupEnd{};
+
+// The start-up proper (KestrixStartup times it).
+void StartUp();
+
 __attribute__((constructor(101))) void KestrixStartup() {
+  QueryPerformanceCounter(&g_startupBegin);
+  StartUp();
+  QueryPerformanceCounter(&g_startupEnd);
+}
+
+void StartUp() {
   NoteProgramStart();
   SetMainThreadId(GetCurrentThreadId());
   const HMODULE exe = GetModuleHandleA(nullptr);
@@ -252,13 +276,16 @@ __attribute__((constructor(101))) void KestrixStartup() {
   WireLayers();
   SetThreadNameSink(RecordThreadName);
   SetRaiseHook(HandleRaisedException);
+  WireFaultSinks();
   InstallFaultConversion();
   g_previousTerminate = std::set_terminate(OnTerminate);
   SetUnhandledExceptionFilter(UnhandledFilter);
+  KeepUnhandledFilter(UnhandledFilter);
   PatchExitImport();
   StartHandlingThread();
   CreateLibraryWindow();
   ReserveEmergencyMemory();
+  InstallRuntimeCatchPoints();
   g_active = true;
 }
 
@@ -270,8 +297,10 @@ void KestrixShutdown() {
   SetShuttingDown(true);
   if (g_active) {
     g_active = false;
+    RemoveRuntimeCatchPoints();
     StopHandlingThread();
     UnpatchExitImport();
+    KeepUnhandledFilter(nullptr);
     SetUnhandledExceptionFilter(nullptr);
     std::set_terminate(g_previousTerminate);
     RemoveFaultConversion();
@@ -293,6 +322,12 @@ void KestrixShutdown() {
 }  // namespace
 
 bool KestrixActive() { return g_active; }
+
+double StartupMilliseconds() {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return (g_startupEnd.QuadPart - g_startupBegin.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
 
 bool HandleException(std::exception_ptr error, bool canContinue) {
   if (!g_active) return false;

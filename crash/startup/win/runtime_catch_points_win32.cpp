@@ -1,0 +1,255 @@
+#include "crash/startup/win/runtime_catch_points_win32.h"
+
+#include <windows.h>
+
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include "crash/exception/win/fault_conversion_win32.h"
+#include "crash/handling/win/handling_win32.h"
+#include "crash/startup/win/caller_chain_win32.h"
+#include "crash/startup/win/foreign_exception_win32.h"
+#include "crash/threads/win/library_threads.h"
+
+// The runtime's own std::terminate and __cxa_pure_virtual (the library's
+// link options wrap both).
+extern "C" [[noreturn]] void __real__ZSt9terminatev();
+extern "C" [[noreturn]] void __real___cxa_pure_virtual();
+
+namespace kestrix {
+namespace {
+
+using TInvalidParameterHandler = void(__cdecl*)(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t);
+using TSetInvalidParameterHandler = TInvalidParameterHandler(__cdecl*)(TInvalidParameterHandler);
+using TSignalHandler = void(__cdecl*)(int);
+
+// What was changed, to be put back at shutdown.
+struct TImportPatch {
+  void** slot = nullptr;
+  void* original = nullptr;
+};
+struct TCodePatch {
+  uint8_t* at = nullptr;
+  uint8_t saved[5] = {};
+};
+struct TRuntimeHandler {
+  TSetInvalidParameterHandler set = nullptr;
+  TInvalidParameterHandler previous = nullptr;
+};
+
+volatile bool g_installed = false;
+TImportPatch g_abortImport;
+TSignalHandler g_previousAbortSignal = SIG_DFL;
+TCodePatch g_invalidParameterPatch;
+TRuntimeHandler g_msvcrtHandler, g_ucrtHandler;
+
+thread_local uint32_t t_terminateReturn = 0, t_terminateFrame = 0;
+
+// --- reporting ---------------------------------------------------------------------
+
+// Reports a run-time error whose chain starts at the program's call site.
+// A thread of the library, or one busy with its handling, that meets one
+// ends the process with the report being made saved.
+void ReportRuntimeError(TExceptionObjectInfo& info, const TCapturedStack& stack, bool canContinue, uint8_t source) {
+  const DWORD self = GetCurrentThreadId();
+  if (ThreadInHandling() || (self != MainThreadId() && IsLibraryThread(self))) EndAfterLibraryError();
+  HandleException(etException, &info, stack.frames[0], nullptr, nullptr, nullptr, source, nullptr, 0, 0, canContinue,
+                  &stack);
+}
+
+void ReportRuntimeError(const std::string& message, const TCapturedStack& stack, bool canContinue,
+                        uint8_t source = esUnhandled) {
+  TExceptionObjectInfo info = DescribeException(std::make_exception_ptr(KxException(message)));
+  ReportRuntimeError(info, stack, canContinue, source);
+}
+
+[[noreturn]] void EndAsRuntimeError() {
+  TerminateProcess(GetCurrentProcess(), kRuntimeErrorExitCode);
+  for (;;) Sleep(INFINITE);
+}
+
+// --- the catch points ---------------------------------------------------------------
+
+// abort() called by the executable (its import of the C runtime's abort).
+[[noreturn]] void __cdecl AbortHook() {
+  const auto* frame = static_cast<const uint32_t*>(__builtin_frame_address(0));
+  TCapturedStack stack;
+  ChainFromCall(frame[1], reinterpret_cast<uint32_t>(frame + 1), frame[0], stack);
+  ReportRuntimeError("Abnormal program termination: abort() was called", stack, false);
+  EndAsRuntimeError();
+}
+
+// SIGABRT: abort() called by another module, or raise(SIGABRT).
+void __cdecl OnAbortSignal(int) {
+  const uint32_t ownFrame = reinterpret_cast<uint32_t>(__builtin_frame_address(0));
+  TCapturedStack stack;
+  bool reported = false;
+  try {
+    TExceptionObjectInfo info;
+    if (FindForeignException(ownFrame, info, stack)) {
+      ReportRuntimeError(info, stack, false, esUnhandled);
+      reported = true;
+    }
+  } catch (...) {
+  }
+  if (!reported) {
+    ChainFromRuntimeCall(ownFrame, stack);
+    ReportRuntimeError("Abnormal program termination: abort() was called (SIGABRT)", stack, false);
+  }
+  EndAsRuntimeError();
+}
+
+void __cdecl OnInvalidParameter(const wchar_t* expression, const wchar_t* function, const wchar_t* file,
+                                unsigned line, uintptr_t) {
+  auto narrow = [](const wchar_t* w) {
+    std::string s;
+    for (; w && *w; ++w) s += *w < 128 ? static_cast<char>(*w) : '?';
+    return s;
+  };
+  std::string message = "Invalid parameter passed to a C runtime function";
+  if (function) message += " " + narrow(function);
+  if (expression) message += ": " + narrow(expression);
+  if (file) message += " (" + narrow(file) + ", line " + std::to_string(line) + ")";
+  TCapturedStack stack;
+  ChainFromRuntimeCall(reinterpret_cast<uint32_t>(__builtin_frame_address(0)), stack);
+  // The C runtime lets the call fail with EINVAL; the settings decide
+  // whether the program goes on.
+  ReportRuntimeError(message, stack, true);
+}
+
+// --- patching ----------------------------------------------------------------------
+
+// Points the executable's import of `name` at `hook`.
+void PatchImport(const char* name, void* hook, TImportPatch& patch) {
+  auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(nullptr));
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (!dir.VirtualAddress) return;
+  for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+    if (!d->OriginalFirstThunk) continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+      if (names->u1.Ordinal & IMAGE_ORDINAL_FLAG32) continue;
+      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
+      DWORD old;
+      if (!VirtualProtect(&slots->u1.Function, 4, PAGE_READWRITE, &old)) return;
+      patch.slot = reinterpret_cast<void**>(&slots->u1.Function);
+      patch.original = reinterpret_cast<void*>(slots->u1.Function);
+      slots->u1.Function = reinterpret_cast<DWORD>(hook);
+      VirtualProtect(&slots->u1.Function, 4, old, &old);
+      return;
+    }
+  }
+}
+
+void UnpatchImport(TImportPatch& patch) {
+  DWORD old;
+  if (patch.slot && VirtualProtect(patch.slot, 4, PAGE_READWRITE, &old)) {
+    *patch.slot = patch.original;
+    VirtualProtect(patch.slot, 4, old, &old);
+  }
+  patch = TImportPatch();
+}
+
+// Makes the function at `at` jump to `target` (the C runtime's own calls
+// of it included).
+void PatchJump(void* at, void* target, TCodePatch& patch) {
+  auto* code = static_cast<uint8_t*>(at);
+  DWORD old;
+  if (!code || !VirtualProtect(code, 5, PAGE_EXECUTE_READWRITE, &old)) return;
+  std::memcpy(patch.saved, code, 5);
+  code[0] = 0xE9;
+  const int32_t offset = static_cast<int32_t>(reinterpret_cast<uintptr_t>(target) - reinterpret_cast<uintptr_t>(code + 5));
+  std::memcpy(code + 1, &offset, 4);
+  VirtualProtect(code, 5, old, &old);
+  FlushInstructionCache(GetCurrentProcess(), code, 5);
+  patch.at = code;
+}
+
+void UnpatchJump(TCodePatch& patch) {
+  DWORD old;
+  if (patch.at && VirtualProtect(patch.at, 5, PAGE_EXECUTE_READWRITE, &old)) {
+    std::memcpy(patch.at, patch.saved, 5);
+    VirtualProtect(patch.at, 5, old, &old);
+    FlushInstructionCache(GetCurrentProcess(), patch.at, 5);
+  }
+  patch = TCodePatch();
+}
+
+// The invalid-parameter handler of a C runtime: through its own setter when
+// it has one, else (the system's msvcrt) by making its _invalid_parameter,
+// which every checking function calls, jump to the library.
+void CatchInvalidParameters(const char* runtime, TRuntimeHandler& handler, TCodePatch* patch) {
+  HMODULE module = GetModuleHandleA(runtime);
+  if (!module) return;
+  if (auto set = reinterpret_cast<TSetInvalidParameterHandler>(
+          reinterpret_cast<void*>(GetProcAddress(module, "_set_invalid_parameter_handler")))) {
+    handler.set = set;
+    handler.previous = set(OnInvalidParameter);
+  } else if (patch) {
+    PatchJump(reinterpret_cast<void*>(GetProcAddress(module, "_invalid_parameter")),
+              reinterpret_cast<void*>(&OnInvalidParameter), *patch);
+  }
+}
+
+void ReleaseInvalidParameters(TRuntimeHandler& handler) {
+  if (handler.set) handler.set(handler.previous);
+  handler = TRuntimeHandler();
+}
+
+}  // namespace
+
+void InstallRuntimeCatchPoints() {
+  if (g_installed) return;
+  PatchImport("abort", reinterpret_cast<void*>(&AbortHook), g_abortImport);
+  g_previousAbortSignal = std::signal(SIGABRT, OnAbortSignal);
+  CatchInvalidParameters("msvcrt.dll", g_msvcrtHandler, &g_invalidParameterPatch);
+  CatchInvalidParameters("ucrtbase.dll", g_ucrtHandler, nullptr);
+  g_installed = true;
+}
+
+void RemoveRuntimeCatchPoints() {
+  if (!g_installed) return;
+  g_installed = false;
+  ReleaseInvalidParameters(g_ucrtHandler);
+  ReleaseInvalidParameters(g_msvcrtHandler);
+  UnpatchJump(g_invalidParameterPatch);
+  std::signal(SIGABRT, g_previousAbortSignal == SIG_ERR ? SIG_DFL : g_previousAbortSignal);
+  UnpatchImport(g_abortImport);
+}
+
+void ReportTerminateCall(uint8_t source, bool canContinue) {
+  TCapturedStack stack;
+  if (t_terminateReturn) {
+    ChainFromCall(t_terminateReturn, 0, t_terminateFrame, stack);
+    t_terminateReturn = 0;
+  } else {
+    const auto* frame = static_cast<const uint32_t*>(__builtin_frame_address(0));
+    ChainFromCall(frame[1], reinterpret_cast<uint32_t>(frame + 1), frame[0], stack);
+  }
+  ReportRuntimeError("Abnormal program termination: std::terminate() was called without an active exception", stack,
+                     canContinue, source);
+}
+
+}  // namespace kestrix
+
+// A direct call of std::terminate: its caller is kept for the report.
+extern "C" [[noreturn]] void __wrap__ZSt9terminatev() {
+  const auto* frame = static_cast<const uint32_t*>(__builtin_frame_address(0));
+  kestrix::t_terminateReturn = frame[1];
+  kestrix::t_terminateFrame = frame[0];
+  __real__ZSt9terminatev();
+}
+
+// The pure virtual function's place in a vtable.
+extern "C" void __wrap___cxa_pure_virtual() {
+  if (!kestrix::g_installed) __real___cxa_pure_virtual();
+  const auto* frame = static_cast<const uint32_t*>(__builtin_frame_address(0));
+  kestrix::TCapturedStack stack;
+  kestrix::ChainFromCall(frame[1], reinterpret_cast<uint32_t>(frame + 1), frame[0], stack);
+  kestrix::ReportRuntimeError("Pure virtual function call", stack, false);
+  kestrix::EndAsRuntimeError();
+}

@@ -1,0 +1,10 @@
+// What the start-up tells about itself.
+#pragma once
+
+namespace kestrix {
+
+// Milliseconds the library's start-up took in this process (0 before it
+// ran).
+double StartupMilliseconds();
+
+}  // namespace kestrix
