@@ -1,0 +1,359 @@
+#!/usr/bin/env python3
+"""The crash corpus: an outside program, built from the installed Kestrix
+package, ends in one named way per scenario. With the library every
+scenario must end (a time-out is a failure) with the documented exit code
+and exactly one report naming the right class, a message that says what
+happened and the crashing function; the same scenario without the library
+must end too, with the exit code the table records.
+
+Exit codes are as the parent sees them under Wine: the low byte of the
+Windows exit status (0xC0000005 gives 5)."""
+import argparse
+import collections
+import concurrent.futures
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+ARGS = None
+
+# Windows exit statuses of processes that end through an unhandled
+# exception, low byte.
+AV = 0x05           # access violation, 0xC0000005
+DIV0 = 0x94         # integer division by zero, 0xC0000094
+ILLEGAL = 0x1D      # illegal instruction, 0xC000001D
+PRIVILEGED = 0x96   # privileged instruction, 0xC0000096
+BREAKPOINT = 0x03   # breakpoint, 0x80000003
+FAST_FAIL = 0x09    # fast fail, 0xC0000409
+ABORT = 3           # abort(), also std::terminate's default
+# Wine ends a process whose main thread's stack overflowed with 1, and
+# when another thread's stack overflowed it ends only that thread (Windows
+# ends the process with 0xC00000FD either way).
+STACK_OVERFLOW_WINE = 1
+STACK_OVERFLOW_THREAD_WINE = 0
+
+ACTIVE_AV = r"^Access violation at address \$[0-9a-f]+ in module '%s'\. %s of address \$%s\.$"
+
+
+def av(kind="Read", module="kxcorpus.exe", address="0"):
+    return ACTIVE_AV % (re.escape(module), kind, address)
+
+
+Scenario = collections.namedtuple(
+    "Scenario", "args cls message function rc plain_rc output known_fault",
+    defaults=(None, None))
+S = Scenario
+
+# args: the corpus's command line. cls: the report's exception class (a
+# regular expression matched whole), None when no report may be made.
+# message: searched in the report's exception message. function: named in
+# the first thread section's call stack. rc / plain_rc: exit code with and
+# without the library. output: searched in the program's output.
+# A program that goes on prints "went on" and exits 0; one that ends does not.
+SCENARIOS = [
+    # --- in main -----------------------------------------------------------
+    S(["null-read"], "EAccessViolation", av(), "CorpusNullRead", 1, AV),
+    S(["null-write"], "EAccessViolation", av("Write"), "CorpusNullWrite", 1, AV),
+    S(["null-call"], "EAccessViolation", r"^Access violation", "CorpusNullCall", 1, AV),
+    S(["div-zero"], "EDivByZero", r"^Division by zero\.$", "CorpusDivideByZero", 1, DIV0),
+    # The heap refuses the second free (HeapFree fails): nothing to report,
+    # the program goes on, with the library as without it.
+    S(["double-free"], None, None, None, 0, 0),
+    S(["stack-overflow"], "EStackOverflow", r"^Stack overflow\.$", "CorpusRecurse", 1, STACK_OVERFLOW_WINE),
+    # The toolchain leaves __cxa_pure_virtual unresolved (a weak reference):
+    # without the library the call goes to address 0.
+    S(["pure-virtual"], "KxException", r"(?i)pure virtual", "DescribeShape", 1, AV),
+    S(["abort"], "KxException", r"(?i)abort", "CorpusAbort", 1, ABORT),
+    S(["terminate"], "KxException", r"(?i)terminate", "CorpusTerminate", 1, ABORT),
+    S(["noexcept-throw"], "ECorpusError", r"^thrown in a noexcept function\.$", "CorpusThrowInNoexcept", 1, ABORT),
+    # Wine's msvcrt.dll without a handler of the program's own only logs the
+    # invalid parameter: strcpy_s returns EINVAL and the program goes on.
+    S(["invalid-parameter"], "KxException", r"(?i)invalid parameter", "CorpusInvalidParameter", 1, 0),
+    S(["new-fails"], "bad_alloc", r"^std::bad_alloc\.$", "CorpusNewFails", 1, ABORT),
+    S(["breakpoint"], "EExternalException", r"^External exception 80000003\.$", "CorpusBreakpoint", 1, BREAKPOINT),
+    S(["illegal-instruction"], "EExternalException", r"^External exception c000001d\.$", "CorpusIllegalInstruction",
+      1, ILLEGAL),
+    S(["privileged-instruction"], "EPrivilege", r"^Privileged instruction\.$", "CorpusPrivilegedInstruction", 1,
+      PRIVILEGED),
+    S(["cpp-throw"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", 1, ABORT),
+    S(["raise-exception"], "EExternalException", r"^External exception e0c0ffee\.$", "CorpusRaiseException", 1, 0xEE),
+    # The fault's C++ exception cannot pass user32's frames.
+    S(["callback"], "EAccessViolation", av(), "CorpusEnumCallback", 1, AV),
+    S(["caught-null-read"], None, None, None, 0, AV,
+      output=r"caught: Access violation at address \$[0-9a-f]+ in module 'kxcorpus\.exe'\. Read of address \$0"),
+    # The program's own filter replaced the library's after start-up.
+    S(["filter-overwritten"], "EExternalException", r"^External exception e0f117e2\.$", "CorpusFilterOverwritten",
+      1, 0xE2),
+    # Ends the process by design: no handler runs, no report.
+    S(["fast-fail"], None, None, None, FAST_FAIL, FAST_FAIL),
+    # --- in the DLL with a C++ runtime of its own --------------------------
+    S(["dll-null-read"], "EAccessViolation", av(module="corpus_dll.dll"), "CorpusDllNullRead", 1, AV),
+    S(["dll-div-zero"], "EDivByZero", r"^Division by zero\.$", "CorpusDllDivide", 1, DIV0),
+    # The DLL's runtime cannot unwind into the program's frames: its own
+    # std::terminate aborts.
+    S(["dll-throw"], "KxException", r"(?i)abort|terminate", "CorpusDllThrow", 1, ABORT),
+    # --- in a std::thread: the thread ends, the program goes on ------------
+    S(["null-read", "thread"], "EAccessViolation", av(), "CorpusNullRead", 0, AV),
+    S(["null-write", "thread"], "EAccessViolation", av("Write"), "CorpusNullWrite", 0, AV),
+    S(["null-call", "thread"], "EAccessViolation", r"^Access violation", "CorpusNullCall", 0, AV),
+    S(["div-zero", "thread"], "EDivByZero", r"^Division by zero\.$", "CorpusDivideByZero", 0, DIV0),
+    S(["stack-overflow", "thread"], "EStackOverflow", r"^Stack overflow\.$", "CorpusRecurse", 0,
+      STACK_OVERFLOW_THREAD_WINE),
+    S(["cpp-throw", "thread"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", 0, ABORT),
+    S(["new-fails", "thread"], "bad_alloc", r"^std::bad_alloc\.$", "CorpusNewFails", 0, ABORT),
+    S(["raise-exception", "thread"], "EExternalException", r"^External exception e0c0ffee\.$",
+      "CorpusRaiseException", 0, 0xEE),
+    S(["breakpoint", "thread"], "EExternalException", r"^External exception 80000003\.$", "CorpusBreakpoint", 0,
+      BREAKPOINT),
+    S(["illegal-instruction", "thread"], "EExternalException", r"^External exception c000001d\.$",
+      "CorpusIllegalInstruction", 0, ILLEGAL),
+    S(["privileged-instruction", "thread"], "EPrivilege", r"^Privileged instruction\.$",
+      "CorpusPrivilegedInstruction", 0, PRIVILEGED),
+    S(["dll-null-read", "thread"], "EAccessViolation", av(module="corpus_dll.dll"), "CorpusDllNullRead", 0, AV),
+    # abort() ends the process from any thread.
+    S(["abort", "thread"], "KxException", r"(?i)abort", "CorpusAbort", 1, ABORT),
+    # --- in a thread started by CreateThread --------------------------------
+    S(["null-read", "raw-thread"], "EAccessViolation", av(), "CorpusNullRead", 0, AV),
+    S(["div-zero", "raw-thread"], "EDivByZero", r"^Division by zero\.$", "CorpusDivideByZero", 0, DIV0),
+    S(["stack-overflow", "raw-thread"], "EStackOverflow", r"^Stack overflow\.$", "CorpusRecurse", 0,
+      STACK_OVERFLOW_THREAD_WINE),
+    S(["cpp-throw", "raw-thread"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", 0,
+      ABORT),
+    S(["privileged-instruction", "raw-thread"], "EPrivilege", r"^Privileged instruction\.$",
+      "CorpusPrivilegedInstruction", 0, PRIVILEGED),
+    S(["raise-exception", "raw-thread"], "EExternalException", r"^External exception e0c0ffee\.$",
+      "CorpusRaiseException", 0, 0xEE),
+    # --- in a window procedure behind a GUI framework's event boundary: the
+    # library reports, the program goes on; without it the boundary shows
+    # C++ exceptions itself and faults end the program.
+    S(["null-read", "window"], "EAccessViolation", av(), "CorpusNullRead", 0, AV),
+    S(["null-write", "window"], "EAccessViolation", av("Write"), "CorpusNullWrite", 0, AV),
+    S(["div-zero", "window"], "EDivByZero", r"^Division by zero\.$", "CorpusDivideByZero", 0, DIV0),
+    S(["illegal-instruction", "window"], "EExternalException", r"^External exception c000001d\.$",
+      "CorpusIllegalInstruction", 0, ILLEGAL),
+    S(["privileged-instruction", "window"], "EPrivilege", r"^Privileged instruction\.$",
+      "CorpusPrivilegedInstruction", 0, PRIVILEGED),
+    S(["cpp-throw", "window"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", 0, 0),
+    S(["new-fails", "window"], "bad_alloc", r"^std::bad_alloc\.$", "CorpusNewFails", 0, 0),
+    # std::terminate ends the program wherever it is called.
+    S(["noexcept-throw", "window"], "ECorpusError", r"^thrown in a noexcept function\.$", "CorpusThrowInNoexcept",
+      1, ABORT),
+    # --- during static initialisation and at exit ---------------------------
+    S(["null-read", "static-init"], "EAccessViolation", av(), "CorpusNullRead", 1, AV,
+      output="static initialisation"),
+    S(["div-zero", "static-init"], "EDivByZero", r"^Division by zero\.$", "CorpusDivideByZero", 1, DIV0,
+      output="static initialisation"),
+    S(["cpp-throw", "static-init"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", 1,
+      ABORT, output="static initialisation"),
+    S(["null-read", "at-exit"], "EAccessViolation", av(), "CorpusNullRead", 1, AV, output="leaving main"),
+    S(["cpp-throw", "at-exit"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", 1, ABORT,
+      output="leaving main"),
+]
+
+# Many threads faulting at ten sites (site k reads address 0x100 + 4k).
+MANY = {
+    # 100 threads fault together, nobody catches: each thread ends.
+    "many-threads": AV,
+    # 10 threads fault 10 times each; the program catches every fault and
+    # hands it to HandleException.
+    "many-handled": AV,
+}
+
+RUN_TIMEOUT = 30    # seconds for one scenario
+MANY_TIMEOUT = 150  # seconds for a many-threads scenario
+
+Run = collections.namedtuple("Run", "rc out err reports seconds hung")
+RESULTS = {}  # (exe, name) -> Run
+
+
+def scenario_name(args):
+    return " ".join(args)
+
+
+def sh(*cmd, **kw):
+    subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kw)
+
+
+def reports(path):
+    """The reports of a bug report file: [(header dict, [(title, lines)])]."""
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        text = f.read().decode("latin-1")
+    out = []
+    for chunk in re.split(r"\r\n\r\n(?=date/time)", text.rstrip("\r\n")):
+        if not chunk:
+            continue
+        blocks = chunk.split("\r\n\r\n")
+        header = {}
+        for line in blocks[0].split("\r\n"):
+            name, _, value = line.partition(": ")
+            header[name.rstrip()] = value
+        out.append((header, [(b.split("\r\n")[0], b.split("\r\n")[1:]) for b in blocks[1:]]))
+    return out
+
+
+def run_scenario(build, exe, args, timeout):
+    """Runs one scenario in a folder of its own (the report goes beside the exe)."""
+    folder = os.path.join(ARGS.work, "runs", exe[:-4], scenario_name(args).replace(" ", "@"))
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for name in (exe, "corpus_dll.dll"):
+        os.link(os.path.join(build, name), os.path.join(folder, name))
+    # No crash debugger: a process ends with its unhandled exception's code,
+    # as on Windows without a debugger (Wine's winedbg sometimes leaves 0).
+    env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="winedbg.exe=d")
+    start = time.monotonic()
+    try:
+        proc = subprocess.run(["wine", os.path.join(folder, exe), *args], cwd=folder, env=env,
+                              capture_output=True, timeout=timeout)
+        rc, out, err, hung = proc.returncode, proc.stdout, proc.stderr, False
+    except subprocess.TimeoutExpired as e:
+        rc, out, err, hung = None, e.stdout or b"", e.stderr or b"", True
+    seconds = time.monotonic() - start
+    found = reports(os.path.join(folder, exe[:-4] + "-bugreport.txt"))
+    decode = lambda b: b.replace(b"\r\n", b"\n").decode("latin-1")
+    return Run(rc, decode(out), decode(err), found, seconds, hung)
+
+
+def build_and_run_all():
+    work = ARGS.work
+    shutil.rmtree(work, ignore_errors=True)
+    prefix = os.path.join(work, "prefix")
+    sh("cmake", "--install", ARGS.build_dir, "--prefix", prefix)
+    build = os.path.join(work, "build")
+    toolchain = os.path.join(prefix, "share", "kestrix", "mingw-i686.cmake")
+    sh("cmake", "-S", ARGS.source_dir, "-B", build, "-G", "Ninja", "-DCMAKE_TOOLCHAIN_FILE=" + toolchain)
+    sh("cmake", "--build", build)
+    jobs = [(exe, [name], MANY_TIMEOUT) for name in MANY for exe in ("kxcorpus.exe", "kxcorpus_plain.exe")]
+    jobs += [(exe, s.args, RUN_TIMEOUT) for s in SCENARIOS for exe in ("kxcorpus.exe", "kxcorpus_plain.exe")]
+    start = time.monotonic()
+    with concurrent.futures.ThreadPoolExecutor(ARGS.jobs) as pool:
+        futures = {pool.submit(run_scenario, build, exe, args, timeout): (exe, scenario_name(args))
+                   for exe, args, timeout in jobs}
+        for future in concurrent.futures.as_completed(futures):
+            RESULTS[futures[future]] = future.result()
+    print("%d runs in %.1f s" % (len(jobs), time.monotonic() - start), file=sys.stderr)
+
+
+def first_section_names(lines, function):
+    return any(re.search(r"(?:^|[ .])%s$" % re.escape(function), line) for line in lines)
+
+
+class CorpusTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        build_and_run_all()
+
+    def ended(self, run, problems, what):
+        if run.hung:
+            problems.append("%s: no end within the time limit (hang)" % what)
+            return False
+        return True
+
+    def check_plain(self, name, plain_rc, problems):
+        run = RESULTS[("kxcorpus_plain.exe", name)]
+        if not self.ended(run, problems, "without the library"):
+            return
+        before = len(problems)
+        if run.rc != plain_rc:
+            problems.append("without the library: exit code %s, expected %s" % (run.rc, plain_rc))
+        if ("went on" in run.out) != (plain_rc == 0):
+            problems.append("without the library: 'went on' %s" % ("printed" if "went on" in run.out else "missing"))
+        if len(problems) > before:
+            problems.append("--- output without the library:\n" + run.out + run.err[-1000:])
+
+    def check_scenario(self, s):
+        name = scenario_name(s.args)
+        run = RESULTS[("kxcorpus.exe", name)]
+        problems = []
+        if self.ended(run, problems, "with the library"):
+            if "library: active" not in run.out:
+                problems.append("the library is not active: %r" % run.out)
+            if run.rc != s.rc:
+                problems.append("exit code %s, expected %s" % (run.rc, s.rc))
+            if ("went on" in run.out) != (s.rc == 0):
+                problems.append("'went on' %s" % ("printed" if "went on" in run.out else "missing"))
+            if s.output and not re.search(s.output, run.out):
+                problems.append("output lacks %r: %r" % (s.output, run.out))
+        if s.cls is None:
+            if run.reports:
+                problems.append("a report was made: %s" % run.reports[0][0].get("exception message"))
+        elif len(run.reports) != 1:
+            problems.append("%d reports, expected 1" % len(run.reports))
+        else:
+            header, sections = run.reports[0]
+            if "count" in header:
+                problems.append("count %s in a single crash's report" % header["count"])
+            cls, message = header.get("exception class", ""), header.get("exception message", "")
+            if not re.fullmatch(s.cls, cls):
+                problems.append("class %r, expected %r" % (cls, s.cls))
+            if not re.search(s.message, message):
+                problems.append("message %r, expected %r" % (message, s.message))
+            place = s.args[1] if len(s.args) > 1 else "main"
+            title, lines = sections[0] if sections else ("", [])
+            expected_title = r"^thread \$[0-9a-f]+:" if place in ("thread", "raw-thread") else r"^main thread \(\$"
+            if not re.match(expected_title, title):
+                problems.append("first section %r, expected %r" % (title, expected_title))
+            elif s.function and not first_section_names(lines, s.function):
+                problems.append("%s not in the first thread section:\n  %s" % (s.function, "\n  ".join(lines)))
+        self.check_plain(name, s.plain_rc, problems)
+        if problems:
+            self.fail("\n".join(problems) + "\n--- output:\n" + run.out + run.err[-2000:])
+
+    def check_many(self, name):
+        run = RESULTS[("kxcorpus.exe", name)]
+        problems = []
+        if self.ended(run, problems, "with the library"):
+            if run.rc != 0 or "all threads ended" not in run.out or "went on" not in run.out:
+                problems.append("exit code %s, output %r: the program does not go on" % (run.rc, run.out))
+        # Ten sites, each faulted ten times: ten reports, each counted ten times.
+        seen = {}
+        for header, sections in run.reports:
+            message = header.get("exception message", "")
+            m = re.fullmatch(av(address=r"(1[0-2][0-9a-f])"), message)
+            if not m or header.get("exception class") != "EAccessViolation":
+                problems.append("unexpected report %r %r" % (header.get("exception class"), message))
+                continue
+            site = (int(m.group(1), 16) - 0x100) // 4
+            if site in seen:
+                problems.append("site %d reported twice" % site)
+            seen[site] = header.get("count")
+            title, lines = sections[0]
+            if not re.match(r"^thread \$[0-9a-f]+:", title) or not first_section_names(lines, "CorpusSite%d" % site):
+                problems.append("site %d: first section %r lacks CorpusSite%d" % (site, title, site))
+        if sorted(seen) != list(range(10)):
+            problems.append("sites reported: %s, expected 0..9" % sorted(seen))
+        if any(count != "10" for count in seen.values()):
+            problems.append("counts %s, expected 10 each" % seen)
+        self.check_plain(name, MANY[name], problems)
+        if problems:
+            self.fail("\n".join(problems) + "\n--- output:\n" + run.out + run.err[-2000:])
+
+
+def add_tests():
+    for s in SCENARIOS:
+        name = "test_" + re.sub(r"\W", "_", "_in_".join(s.args))
+        test = (lambda s: lambda self: self.check_scenario(s))(s)
+        if s.known_fault:
+            test = unittest.expectedFailure(test)
+        test.__doc__ = scenario_name(s.args) + (" -- known library fault: " + s.known_fault if s.known_fault else "")
+        setattr(CorpusTest, name, test)
+    for name in MANY:
+        setattr(CorpusTest, "test_" + name.replace("-", "_"), (lambda n: lambda self: self.check_many(n))(name))
+
+
+add_tests()
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build-dir", required=True)
+    parser.add_argument("--source-dir", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--jobs", type=int, default=4)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], "-v"] + rest)
