@@ -246,6 +246,15 @@ def build_and_run_all():
         for future in concurrent.futures.as_completed(futures):
             RESULTS[futures[future]] = future.result()
     print("%d runs in %.1f s" % (len(jobs), time.monotonic() - start), file=sys.stderr)
+    # What happened, for people reading the log: exit codes, report classes, time.
+    for exe, args, _ in jobs[::2]:
+        name = scenario_name(args)
+        run, plain = RESULTS[(exe, name)], RESULTS[("kxcorpus_plain.exe", name)]
+        classes = ",".join(h.get("exception class", "?") + ("*" + h["count"] if "count" in h else "")
+                           for h, _ in run.reports) or "-"
+        print("%-34s rc %-4s plain %-4s %5.1f s  %s" % (name, "hang" if run.hung else run.rc,
+                                                         "hang" if plain.hung else plain.rc, run.seconds, classes),
+              file=sys.stderr)
 
 
 def first_section_names(lines, function):
