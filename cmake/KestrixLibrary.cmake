@@ -39,9 +39,13 @@ endforeach()
 
 if(WIN32)
   # What a program links: every layer through the composition root, the
-  # start-up always linked in, every C++ throw leaving its raise record.
+  # start-up always linked in, every C++ throw leaving its raise record and
+  # counted until caught, the runtime's pure virtual call and terminate
+  # reported with their callers.
   add_library(kestrix INTERFACE)
   target_link_libraries(kestrix INTERFACE kx_startup kx_options)
-  target_link_options(kestrix INTERFACE -Wl,-u,_kestrix_startup_anchor -Wl,--wrap=__cxa_throw)
+  target_link_options(kestrix INTERFACE -Wl,-u,_kestrix_startup_anchor -Wl,--wrap=__cxa_throw
+    -Wl,--wrap=__cxa_rethrow -Wl,--wrap=__cxa_begin_catch -Wl,--wrap=__cxa_pure_virtual
+    -Wl,--wrap=_ZSt9terminatev)
   add_library(Kestrix::kestrix ALIAS kestrix)
 endif()

@@ -2,6 +2,8 @@
 
 #include <cxxabi.h>
 
+#include <new>
+
 #include <cstdlib>
 #include <memory>
 
@@ -77,6 +79,8 @@ TExceptionObjectInfo DescribeException(std::exception_ptr error) {
     info.type = &typeid(e);
     info.message = e.what();
     info.ancestry = TypeAncestry(typeid(e));
+    // The runtime's own text for a failed allocation names only the class.
+    if (dynamic_cast<const std::bad_alloc*>(&e) && info.message == "std::bad_alloc") info.message = "Out of memory";
   } catch (...) {
     if (const std::type_info* t = abi::__cxa_current_exception_type()) {
       info.type = t;

@@ -1,16 +1,16 @@
 // The crash lab: crashes in named ways under the crash-report library, for
 // the scenario tests and the benchmark.
 //
-//   crashlab <scenario> [--set NAME=VALUE]... [--click] [--thread] [--report <file>] [--limit <bytes>]
+//   crashlab <scenario> [--set NAME=VALUE]... [--click] [--clicks <n>] [--thread] [--raw-thread]
+//            [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
 //            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
 //            [--plwait] [--gui]
 //
-// Scenarios: av-read, av-write, div-zero, cpp, abort, filtered, nested,
-// hidden, sys-av, sys-code, name-thread, at-exit, threads, wait, none. --click raises inside a window's click
-// handler (the program goes on), --thread in a thread of its own (--raw-thread:
-// one started by CreateThread); without
-// either the exception leaves the main program.
+// Scenarios: the table kScenarios below, and at-exit, threads, wait, none.
+// --click raises inside a window's click handler (the program goes on),
+// --thread in a thread of its own (--raw-thread: one started by
+// CreateThread); without either the exception leaves the main program.
 #include <windows.h>
 #include <pthread.h>
 
@@ -88,49 +88,276 @@ void HiddenHandler(kestrix::IKXException* e, uint8_t, bool& handled) {
   if (e->ExceptionMessageText() == "report me.") handled = false;
 }
 
-__attribute__((noinline)) void Raise(const std::string& s) {
-  if (s == "av-read") {
-    std::printf("%d\n", ReadViolation());
-  } else if (s == "av-write") {
-    WriteViolation();
-  } else if (s == "div-zero") {
-    std::printf("%d\n", DivideByZero());
-  } else if (s == "cpp") {
-    ThrowLabError();
-  } else if (s == "abort") {
-    throw kestrix::EAbort();
-  } else if (s == "filtered") {
-    throw ELabFiltered("Filtered lab error");
-  } else if (s == "nested") {
-    kestrix::RegisterExceptionHandler(kestrix::ekException, FailingHandler, kestrix::tmAnyThread, false);
-    kestrix::RegisterReportPlugin("labplugin", "faults", FaultingPlugin, true);
-    kestrix::RegisterReportPlugin("labitem", "a header item", HeaderPlugin, false);
-    ThrowLabError();
-  } else if (s == "hidden") {
-    kestrix::RegisterExceptionHandler(kestrix::ekHidden, HiddenHandler, kestrix::tmAnyThread, false);
-    for (const char* message : {"quiet", "report me"}) try {
-        throw ELabError(message);
-      } catch (const ELabError&) {
-        // The program deals with it itself.
-      }
-  } else if (s == "sys-av") {
-    // A fault in a system library: no C++ exception, the unhandled-exception
-    // filter reports it.
-    using Copy = void* (*)(void*, const void*, size_t);
-    auto copy = reinterpret_cast<Copy>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "memcpy")));
-    char buffer[16];
-    MarkRaise();
-    copy(buffer, reinterpret_cast<const void*>(0x30), sizeof buffer);
-  } else if (s == "sys-code") {
-    MarkRaise();
-    RaiseException(0xE0001234, 0, 0, nullptr);
-  } else if (s == "name-thread") {
-    // The thread-naming request as debuggers know it.
-    const char* name = "lab worker";
-    ULONG_PTR info[4] = {0x1000, reinterpret_cast<ULONG_PTR>(name), static_cast<ULONG_PTR>(-1), 0};
-    RaiseException(0x406D1388, 0, 4, info);
-    ThrowLabError();
+// --- ways to crash ---------------------------------------------------------
+
+using TLabFunction = int (*)(int);
+
+__attribute__((noinline)) int NullCall() {
+  volatile TLabFunction function = nullptr;
+  MarkRaise();
+  return function(3);
+}
+
+__attribute__((noinline)) void DoubleFree() {
+  char* volatile block = static_cast<char*>(std::malloc(64));
+  MarkRaise();
+  std::free(block);
+  std::free(block);
+}
+
+__attribute__((noinline)) int Recurse(int depth) {
+  volatile char pad[512];
+  pad[depth % 512] = static_cast<char>(depth);
+  return Recurse(depth + 1) + pad[0];
+}
+
+// A recursion without unwind information: a fault in it cannot be unwound.
+extern "C" void LabRecurseRaw();
+asm(".text\n"
+    "_LabRecurseRaw:\n"
+    "  pushl %ebp\n"
+    "  movl %esp, %ebp\n"
+    "  subl $1024, %esp\n"
+    "  movl %esp, (%esp)\n"
+    "  call _LabRecurseRaw\n"
+    "  leave\n"
+    "  ret\n");
+
+}  // namespace
+
+// A base class whose constructor reaches its pure virtual function (outside
+// the unnamed namespace, so that the compiler cannot know every override).
+namespace lab {
+
+struct LabShape {
+  LabShape();
+  virtual ~LabShape() = default;
+  virtual int Area() const = 0;
+  void Describe() const;
+};
+struct LabSquare : LabShape {
+  int Area() const override { return 4; }
+};
+struct LabCircle : LabShape {
+  int Area() const override { return 3; }
+};
+
+__attribute__((noinline)) LabShape::LabShape() { Describe(); }
+__attribute__((noinline)) void LabShape::Describe() const {
+  MarkRaise();
+  std::printf("area %d\n", Area());  // the object is still a LabShape here
+}
+
+}  // namespace lab
+
+namespace {
+
+__attribute__((noinline)) void InvalidParameter() {
+  // A C runtime function of the system's C runtime, given a zero-sized buffer.
+  using Copy = int(__cdecl*)(char*, size_t, const char*);
+  auto copy = reinterpret_cast<Copy>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "strcpy_s")));
+  char buffer[4];
+  MarkRaise();
+  std::printf("strcpy_s gave %d\n", copy(buffer, 0, "text"));
+}
+
+__attribute__((noinline)) void Breakpoint() {
+  MarkRaise();
+  asm volatile("int3");
+}
+
+__attribute__((noinline)) void IllegalInstruction() {
+  MarkRaise();
+  asm volatile("ud2");
+}
+
+__attribute__((noinline)) void PrivilegedInstruction() {
+  MarkRaise();
+  asm volatile("hlt");
+}
+
+HMODULE LabDll() {
+  HMODULE dll = LoadLibraryA("crashlab_dll.dll");
+  if (!dll) {
+    std::puts("crashlab_dll.dll not found");
+    std::exit(9);
   }
+  return dll;
+}
+
+__attribute__((noinline)) void DllFault() {
+  auto fault = reinterpret_cast<int (*)(volatile int*)>(reinterpret_cast<void*>(GetProcAddress(LabDll(), "LabDllFault")));
+  MarkRaise();
+  std::printf("%d\n", fault(reinterpret_cast<int*>(0x44)));
+}
+
+__attribute__((noinline)) void DllThrow() {
+  auto raise = reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(LabDll(), "LabDllThrow")));
+  MarkRaise();
+  try {
+    raise();
+  } catch (...) {
+    std::puts("caught the library module's exception");
+  }
+}
+
+__attribute__((noinline)) void CallAbort() {
+  MarkRaise();
+  std::abort();
+}
+
+__attribute__((noinline)) void CallTerminate() {
+  MarkRaise();
+  std::terminate();
+}
+
+__attribute__((noinline)) void TerminateWhileHandling() {
+  try {
+    ThrowLabError();
+  } catch (...) {
+    std::terminate();
+  }
+}
+
+__attribute__((noinline)) void AllocateTooMuch() {
+  MarkRaise();
+  volatile size_t size = 0x7FFF0000;
+  char* block = new char[size];
+  std::printf("%p\n", static_cast<void*>(block));
+}
+
+LONG WINAPI LabFilter(EXCEPTION_POINTERS*) {
+  std::puts("the program's own filter ran");
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+__attribute__((noinline)) void FilterOverwritten() {
+  SetUnhandledExceptionFilter(LabFilter);
+  MarkRaise();
+  RaiseException(0xE0004321, 0, 0, nullptr);
+}
+
+struct FaultsWhenUnwound {
+  ~FaultsWhenUnwound() {
+    if (std::uncaught_exceptions()) *reinterpret_cast<volatile int*>(0x38) = 1;
+  }
+};
+
+__attribute__((noinline)) void FaultInUnwinding() {
+  FaultsWhenUnwound guard;
+  std::printf("%d\n", ReadViolation());
+}
+
+__attribute__((noinline)) void BreakFrameLinkAndFault() {
+  // The caller's saved frame link now points nowhere: unwinding the fault
+  // faults in the unwinder when it reaches the caller.
+  *static_cast<void* volatile*>(__builtin_frame_address(0)) = reinterpret_cast<void*>(0x10);
+  std::printf("%d\n", ReadViolation());
+}
+
+__attribute__((noinline)) void BrokenFrameChain() {
+  BreakFrameLinkAndFault();
+  std::puts("not reached");
+}
+
+std::string NullCallPlugin(kestrix::IKXException*) { return std::to_string(NullCall()); }
+
+int RecursingHandlerDepth(int depth) {
+  volatile char pad[512];
+  pad[depth % 512] = 1;
+  return RecursingHandlerDepth(depth + 1) + pad[0];
+}
+void RecursingHandler(kestrix::IKXException*, uint8_t, bool&) { RecursingHandlerDepth(0); }
+
+struct TScenario {
+  const char* name;
+  void (*raise)();
+};
+
+const TScenario kScenarios[] = {
+    {"av-read", [] { std::printf("%d\n", ReadViolation()); }},
+    {"av-write", [] { WriteViolation(); }},
+    {"div-zero", [] { std::printf("%d\n", DivideByZero()); }},
+    {"cpp", [] { ThrowLabError(); }},
+    {"abort", [] { throw kestrix::EAbort(); }},
+    {"filtered", [] { throw ELabFiltered("Filtered lab error"); }},
+    {"nested",
+     [] {
+       kestrix::RegisterExceptionHandler(kestrix::ekException, FailingHandler, kestrix::tmAnyThread, false);
+       kestrix::RegisterReportPlugin("labplugin", "faults", FaultingPlugin, true);
+       kestrix::RegisterReportPlugin("labitem", "a header item", HeaderPlugin, false);
+       ThrowLabError();
+     }},
+    {"hidden",
+     [] {
+       kestrix::RegisterExceptionHandler(kestrix::ekHidden, HiddenHandler, kestrix::tmAnyThread, false);
+       for (const char* message : {"quiet", "report me"}) try {
+           throw ELabError(message);
+         } catch (const ELabError&) {
+           // The program deals with it itself.
+         }
+     }},
+    {"sys-av",
+     [] {
+       // A fault in a system library: no C++ exception, the unhandled-exception
+       // filter reports it.
+       using Copy = void* (*)(void*, const void*, size_t);
+       auto copy =
+           reinterpret_cast<Copy>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "memcpy")));
+       char buffer[16];
+       MarkRaise();
+       copy(buffer, reinterpret_cast<const void*>(0x30), sizeof buffer);
+     }},
+    {"sys-code",
+     [] {
+       MarkRaise();
+       RaiseException(0xE0001234, 0, 0, nullptr);
+     }},
+    {"name-thread",
+     [] {
+       // The thread-naming request as debuggers know it.
+       const char* name = "lab worker";
+       ULONG_PTR info[4] = {0x1000, reinterpret_cast<ULONG_PTR>(name), static_cast<ULONG_PTR>(-1), 0};
+       RaiseException(0x406D1388, 0, 4, info);
+       ThrowLabError();
+     }},
+    {"null-call", [] { std::printf("%d\n", NullCall()); }},
+    {"double-free", [] { DoubleFree(); }},
+    {"stack-overflow", [] { std::printf("%d\n", Recurse(0)); }},
+    {"stack-overflow-raw", [] { LabRecurseRaw(); }},
+    {"pure-virtual",
+     [] {
+       lab::LabSquare square;
+       lab::LabCircle circle;
+     }},
+    {"crt-abort", [] { CallAbort(); }},
+    {"terminate", [] { CallTerminate(); }},
+    {"terminate-active", [] { TerminateWhileHandling(); }},
+    {"invalid-parameter", [] { InvalidParameter(); }},
+    {"new-fails", [] { AllocateTooMuch(); }},
+    {"breakpoint", [] { Breakpoint(); }},
+    {"illegal-instruction", [] { IllegalInstruction(); }},
+    {"privileged-instruction", [] { PrivilegedInstruction(); }},
+    {"dll-fault", [] { DllFault(); }},
+    {"dll-throw", [] { DllThrow(); }},
+    {"filter-overwritten", [] { FilterOverwritten(); }},
+    {"fault-in-unwinding", [] { FaultInUnwinding(); }},
+    {"broken-frames", [] { BrokenFrameChain(); }},
+    {"plugin-null-call",
+     [] {
+       kestrix::RegisterReportPlugin("labplugin", "calls nowhere", NullCallPlugin, true);
+       ThrowLabError();
+     }},
+    {"handler-recursion",
+     [] {
+       kestrix::RegisterExceptionHandler(kestrix::ekException, RecursingHandler, kestrix::tmAnyThread, false);
+       ThrowLabError();
+     }},
+};
+
+__attribute__((noinline)) void Raise(const std::string& s) {
+  for (const TScenario& scenario : kScenarios)
+    if (s == scenario.name) return scenario.raise();
 }
 
 // The window's event boundary, as a GUI framework has it.
@@ -146,7 +373,7 @@ LRESULT CALLBACK LabWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
-void ClickScenario() {
+void ClickScenario(int clicks) {
   WNDCLASSA wc{};
   wc.lpfnWndProc = LabWindowProc;
   wc.hInstance = GetModuleHandleA(nullptr);
@@ -156,7 +383,8 @@ void ClickScenario() {
                               nullptr, wc.hInstance, nullptr);
   HWND button = CreateWindowExA(0, "BUTTON", "crash", WS_CHILD | WS_VISIBLE, 0, 0, 80, 24, form,
                                 reinterpret_cast<HMENU>(1), wc.hInstance, nullptr);
-  SendMessageA(form, WM_COMMAND, MAKEWPARAM(1, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  for (int i = 0; i < clicks; ++i)
+    SendMessageA(form, WM_COMMAND, MAKEWPARAM(1, BN_CLICKED), reinterpret_cast<LPARAM>(button));
   DestroyWindow(form);
 }
 
@@ -195,6 +423,7 @@ int main(int argc, char** argv) {
   g_scenario = argv[1];
   g_mainThread = GetCurrentThreadId();
   bool click = false, inThread = false, rawThread = false, times = false;
+  int clicks = 1;
   std::string restartMark = "restarted.txt";
   int threads = 0;
   kestrix::KXPtr<kestrix::IKXSettings> settings = kestrix::MainSettings();
@@ -208,6 +437,7 @@ int main(int argc, char** argv) {
         return 2;
       }
     } else if (a == "--click") click = true;
+    else if (a == "--clicks" && more) click = true, clicks = std::atoi(argv[++i]);
     else if (a == "--thread") inThread = true;
     else if (a == "--raw-thread") rawThread = true;
     else if (a == "--times") times = true;
@@ -259,7 +489,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (click) {
-    ClickScenario();
+    ClickScenario(clicks);
   } else if (rawThread) {
     // A thread function of the system's own kind, with no C++ frame around it.
     HANDLE h = CreateThread(nullptr, 0, RawThread, nullptr, 0, nullptr);

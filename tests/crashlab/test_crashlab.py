@@ -26,9 +26,13 @@ def winpath(path):
 
 
 def run(*args, timeout=120):
+    """Runs the crash lab through exit_code.exe: (whole exit code, stdout)."""
     env = dict(os.environ, WINEDEBUG="-all")
-    proc = subprocess.run(["wine", LAB, *args], env=env, capture_output=True, timeout=timeout)
-    return proc.returncode, proc.stdout.replace(b"\r\n", b"\n").decode("latin-1")
+    launcher = os.path.join(os.path.dirname(LAB), "exit_code.exe")
+    proc = subprocess.run(["wine", launcher, LAB, *args], env=env, capture_output=True, timeout=timeout)
+    code = re.search(rb"exit code 0x([0-9a-f]{8})", proc.stderr)
+    assert code, proc.stderr
+    return int(code.group(1), 16), proc.stdout.replace(b"\r\n", b"\n").decode("latin-1")
 
 
 def reports(path):
@@ -134,7 +138,7 @@ class CrashLabTest(unittest.TestCase):
 
     def test_division_by_zero_unhandled_ends_the_program(self):
         rc, out = self.crash("div-zero")
-        self.assertEqual(rc, 1, "an exception that cannot continue closes the program")
+        self.assertEqual(rc, 0xC0000094, "an exception that cannot continue closes the program with its code")
         self.assertNotIn("continued", out)
         header, names, sections, raw = self.only_report()
         self.check_layout(header, names, sections, raw)
@@ -163,17 +167,18 @@ class CrashLabTest(unittest.TestCase):
 
     def test_system_exceptions_without_objects(self):
         rc, out = self.crash("sys-av")
-        self.assertEqual(rc, 1)
+        self.assertEqual(rc, 0xC0000005)
         header, names, sections, raw = self.only_report()
         self.check_layout(header, names, sections, raw)
-        self.assertEqual(header["exception class"], "KxException")
+        self.assertEqual(header["exception class"], "EAccessViolation", "the same class as in the program's code")
         self.assertRegex(header["exception message"],
                          r"^Access violation at address \$[0-9a-f]+ in module 'msvcrt\.dll'\. Read of address \$30\.$")
         self.assertIn("cpu registers:", [t for t, _ in sections])
         os.remove(self.file)
         rc, out = self.crash("sys-code")
-        self.assertEqual(rc, 1)
+        self.assertEqual(rc, 0xE0001234)
         header, names, sections, raw = self.only_report()
+        self.assertEqual(header["exception class"], "EExternalException")
         self.assertEqual(header["exception message"], "External exception e0001234.")
 
     def test_cpp_exception_in_click_handler(self):
@@ -276,7 +281,7 @@ class CrashLabTest(unittest.TestCase):
     def test_error_at_exit(self):
         rc, out = self.crash("at-exit")
         self.assertIn("leaving main", out)
-        self.assertEqual(rc, 1)
+        self.assertEqual(rc, 3, "a C++ exception ends the program as the C runtime's abnormal termination")
         header, names, sections, raw = self.only_report()
         self.assertEqual(header["exception class"], "ELabError")
         self.assertEqual(header["exception message"], "Error at exit.")

@@ -7,23 +7,29 @@
 #include <mutex>
 #include <vector>
 
+#include "crash/exception/fault_policy.h"
 #include "crash/exception/system_exceptions.h"
+#include "crash/exception/win/fault_rescue_win32.h"
+#include "crash/exception/win/thread_fault_state_win32.h"
+
+// The program's DWARF unwinder (libgcc): the frame description of a code
+// address, or null when the unwinder does not know the address.
+extern "C" const void* _Unwind_Find_FDE(void* pc, void* bases);
 
 namespace kestrix {
 namespace {
 
 constexpr DWORD kThreadNameCode = 0x406D1388;
+constexpr DWORD kStackOverflow = 0xC00000FD;
 
 PVOID g_handler = nullptr;
 std::atomic<TThreadNameSink> g_nameSink{nullptr};
 std::atomic<TRaiseHook> g_raiseHook{nullptr};
+std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> g_keptFilter{nullptr};
 std::mutex g_modulesMutex;
 std::vector<HMODULE> g_modules;
 
 thread_local TRaiseRecord t_raise;
-thread_local EXCEPTION_RECORD t_faultRecord;
-thread_local CONTEXT t_faultContext;
-thread_local TCapturedStack t_faultStack;
 
 struct StackLimits {
   uint32_t low, high;
@@ -34,86 +40,141 @@ StackLimits CurrentStackLimits() {
   return {reinterpret_cast<uint32_t>(tib->StackLimit), reinterpret_cast<uint32_t>(tib->StackBase)};
 }
 
-bool InConvertingModule(uint32_t address) {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCSTR>(address), &module))
-    return false;
-  if (module == GetModuleHandleA(nullptr)) return true;
+TCodeOwner CodeOwner(uint32_t address) {
+  MEMORY_BASIC_INFORMATION info;
+  if (address < 0x10000 || !VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof info) ||
+      info.State != MEM_COMMIT || info.Type != MEM_IMAGE)
+    return TCodeOwner::kNone;
+  const auto module = static_cast<HMODULE>(info.AllocationBase);
+  if (module == GetModuleHandleA(nullptr)) return TCodeOwner::kProgram;
   std::lock_guard<std::mutex> lock(g_modulesMutex);
   for (HMODULE m : g_modules)
-    if (m == module) return true;
-  return false;
+    if (m == module) return TCodeOwner::kProgram;
+  return TCodeOwner::kOther;
 }
 
-bool IsConvertedCode(DWORD code) {
-  switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION:
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
-    case EXCEPTION_FLT_DENORMAL_OPERAND:
-    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
-    case EXCEPTION_FLT_INEXACT_RESULT:
-    case EXCEPTION_FLT_INVALID_OPERATION:
-    case EXCEPTION_FLT_OVERFLOW:
-    case EXCEPTION_FLT_STACK_CHECK:
-    case EXCEPTION_FLT_UNDERFLOW:
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-    case EXCEPTION_INT_OVERFLOW:
-    case EXCEPTION_PRIV_INSTRUCTION:
-    case EXCEPTION_ILLEGAL_INSTRUCTION:
-      return true;
-    default:
-      return false;  // stack overflow and the rest go to the unhandled-exception filter
-  }
+bool HasUnwindInfo(uint32_t address) {
+  void* bases[3] = {};
+  return _Unwind_Find_FDE(reinterpret_cast<void*>(address), bases) != nullptr;
+}
+
+void ReassertFilter() {
+  if (LPTOP_LEVEL_EXCEPTION_FILTER filter = g_keptFilter.load()) SetUnhandledExceptionFilter(filter);
 }
 
 [[noreturn]] __attribute__((noinline)) void ThrowFault() {
-  throw EExternal(t_faultRecord, t_faultContext, t_faultStack);
+  const TFaultBlock* fault = fault_state::Block();
+  throw EExternal(fault->record, fault->context, fault->stack);
+}
+
+bool IsThreadNameRequest(const EXCEPTION_RECORD& rec) {
+  return rec.ExceptionCode == kThreadNameCode && rec.NumberParameters >= 3 && rec.ExceptionInformation[0] == 0x1000 &&
+         (rec.NumberParameters < 4 || rec.ExceptionInformation[3] == 0);
+}
+
+void RecordThreadName(const EXCEPTION_RECORD& rec) {
+  TThreadNameSink sink = g_nameSink.load();
+  if (!sink) return;
+  DWORD id = static_cast<DWORD>(rec.ExceptionInformation[2]);
+  if (id == static_cast<DWORD>(-1)) id = GetCurrentThreadId();
+  char name[256] = {};
+  SIZE_T got = 0;
+  ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<LPCVOID>(rec.ExceptionInformation[1]), name,
+                    sizeof name - 1, &got);
+  // Read up to the end of the readable part.
+  if (got == 0) {
+    for (size_t i = 0; i < sizeof name - 1; ++i)
+      if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const char*>(rec.ExceptionInformation[1]) + i,
+                             name + i, 1, nullptr) ||
+          name[i] == 0)
+        break;
+  }
+  name[sizeof name - 1] = 0;
+  sink(id, name);
 }
 
 LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* info) {
   EXCEPTION_RECORD* rec = info->ExceptionRecord;
   CONTEXT* ctx = info->ContextRecord;
-  if (rec->ExceptionCode == kThreadNameCode && rec->NumberParameters >= 3 &&
-      rec->ExceptionInformation[0] == 0x1000 &&
-      (rec->NumberParameters < 4 || rec->ExceptionInformation[3] == 0)) {
-    if (TThreadNameSink sink = g_nameSink.load()) {
-      DWORD id = static_cast<DWORD>(rec->ExceptionInformation[2]);
-      if (id == static_cast<DWORD>(-1)) id = GetCurrentThreadId();
-      char name[256] = {};
-      SIZE_T got = 0;
-      ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<LPCVOID>(rec->ExceptionInformation[1]), name,
-                        sizeof name - 1, &got);
-      // Read up to the end of the readable part.
-      if (got == 0) {
-        for (size_t i = 0; i < sizeof name - 1; ++i)
-          if (!ReadProcessMemory(GetCurrentProcess(),
-                                 reinterpret_cast<const char*>(rec->ExceptionInformation[1]) + i, name + i, 1,
-                                 nullptr) ||
-              name[i] == 0)
-            break;
-      }
-      name[sizeof name - 1] = 0;
-      sink(id, name);
-    }
+  if (IsThreadNameRequest(*rec)) {
+    RecordThreadName(*rec);
     return EXCEPTION_CONTINUE_EXECUTION;
   }
-  if (!IsConvertedCode(rec->ExceptionCode) || (rec->ExceptionFlags & EXCEPTION_NONCONTINUABLE) ||
-      !InConvertingModule(ctx->Eip))
+  if (!IsProcessorFault(rec->ExceptionCode)) {
+    ReassertFilter();
     return EXCEPTION_CONTINUE_SEARCH;
-  t_faultRecord = *rec;
-  t_faultContext = *ctx;
-  CaptureStack(ctx->Eip, ctx->Esp, ctx->Ebp, t_faultStack, true);
-  // Continue in ThrowFault as if the faulting instruction had called it:
-  // the unwinder then finds the faulting function through the return
-  // address (one byte into the instruction).
-  ctx->Esp -= 4;
-  *reinterpret_cast<DWORD*>(ctx->Esp) = ctx->Eip + 1;
-  ctx->Eip = reinterpret_cast<DWORD>(&ThrowFault);
-  return EXCEPTION_CONTINUE_EXECUTION;
+  }
+  const uint32_t state = fault_state::Read();
+  TFaultBlock* block = fault_state::Block();
+  if (!block) return EXCEPTION_CONTINUE_SEARCH;
+  TFaultFacts f;
+  f.code = rec->ExceptionCode;
+  f.noncontinuable = rec->ExceptionFlags & EXCEPTION_NONCONTINUABLE;
+  f.inHandler = state & fault_state::kInHandler;
+  f.inRescue = state & fault_state::kInRescue;
+  f.throwInFlight = (state & fault_state::kDepthMask) || (state & fault_state::kConverting);
+  f.firstPending = state & fault_state::kFirstPending;
+  // The record comes first, so that a fault in the rest of this handler
+  // reports this one.
+  const bool keepsFirst = f.firstPending || f.inHandler || f.inRescue;
+  if (!keepsFirst) KeepFault(*block, *rec, *ctx);
+  fault_state::Write(state | fault_state::kInHandler);
+  const TFaultSinks& sinks = FaultSinks();
+  f.libraryThread = sinks.isLibraryThread && sinks.isLibraryThread(GetCurrentThreadId());
+  // A fault in the stack probe is decided as one in the function that
+  // called it.
+  CONTEXT probeCaller;
+  const bool inProbe = StepOutOfStackProbe(*ctx, probeCaller);
+  const CONTEXT& at = inProbe ? probeCaller : *ctx;
+  f.owner = CodeOwner(at.Eip);
+  const fault_state::TStackBounds bounds = fault_state::StackBounds();
+  f.stackUsable = at.Esp >= bounds.end + 4 && at.Esp <= bounds.top;
+  f.stackRoom = f.stackUsable ? at.Esp - bounds.end : 0;
+  if (f.owner == TCodeOwner::kProgram && !f.inHandler && !f.throwInFlight)
+    f.unwindInfo = HasUnwindInfo(inProbe ? at.Eip - 1 : at.Eip);
+  const TFaultAction action = DecideFault(f);
+  switch (action) {
+    case TFaultAction::kPass:
+      fault_state::Write(state);
+      ReassertFilter();
+      return EXCEPTION_CONTINUE_SEARCH;
+    case TFaultAction::kConvert: {
+      CaptureFaultStack(*block);
+      uint32_t next = state | fault_state::kConverting | fault_state::kFirstPending;
+      if (f.code == kStackOverflow) next |= fault_state::kGuardSpent;
+      fault_state::Write(next);
+      // Continue in ThrowFault as if the faulting instruction had called it:
+      // the unwinder then finds the faulting function through the return
+      // address (one byte into the instruction; for the stack probe, the
+      // return address into its caller).
+      const DWORD returnAddress = inProbe ? at.Eip : ctx->Eip + 1;
+      if (inProbe) *ctx = probeCaller;
+      ctx->Esp -= 4;
+      *reinterpret_cast<DWORD*>(ctx->Esp) = returnAddress;
+      ctx->Eip = reinterpret_cast<DWORD>(&ThrowFault);
+      return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    default:
+      return RescueFault(*ctx, *block, action, !f.noncontinuable);
+  }
 }
 
 }  // namespace
+
+uint32_t CallInstructionBefore(uint32_t ret) {
+  MEMORY_BASIC_INFORMATION info;
+  if (ret < 0x10000 + 7 || !VirtualQuery(reinterpret_cast<void*>(ret - 7), &info, sizeof info) ||
+      info.State != MEM_COMMIT || info.Type != MEM_IMAGE ||
+      reinterpret_cast<uint32_t>(info.BaseAddress) + info.RegionSize < ret)
+    return 0;
+  const auto* c = reinterpret_cast<const uint8_t*>(ret);
+  if (c[-5] == 0xE8) return ret - 5;                                              // call rel32
+  if (c[-6] == 0xFF && (c[-5] == 0x15 || (c[-5] & 0xF8) == 0x90)) return ret - 6;  // call [abs32], [reg+disp32]
+  if (c[-3] == 0xFF && (c[-2] & 0xF8) == 0x50) return ret - 3;                    // call [reg+disp8]
+  if (c[-2] == 0xFF && ((c[-1] & 0xF8) == 0xD0 || ((c[-1] & 0xF8) == 0x10 && (c[-1] & 7) != 4 && (c[-1] & 7) != 5)))
+    return ret - 2;  // call reg, call [reg]
+  return 0;
+}
 
 void CaptureStack(uint32_t eip, uint32_t esp, uint32_t ebp, TCapturedStack& out, bool withBytes) {
   out = TCapturedStack();
@@ -156,26 +217,6 @@ EExternal::EExternal(const EXCEPTION_RECORD& record, const CONTEXT& context, con
 
 std::string EExternal::ClassName() const { return SystemExceptionClassName(record_.ExceptionCode); }
 
-const char* SystemExceptionClassName(uint32_t code) {
-  switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION: return "EAccessViolation";
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED: return "ERangeError";
-    case EXCEPTION_FLT_DENORMAL_OPERAND:
-    case EXCEPTION_FLT_UNDERFLOW: return "EUnderflow";
-    case EXCEPTION_FLT_DIVIDE_BY_ZERO: return "EZeroDivide";
-    case EXCEPTION_FLT_INEXACT_RESULT:
-    case EXCEPTION_FLT_INVALID_OPERATION:
-    case EXCEPTION_FLT_STACK_CHECK: return "EInvalidOp";
-    case EXCEPTION_FLT_OVERFLOW: return "EOverflow";
-    case EXCEPTION_INT_DIVIDE_BY_ZERO: return "EDivByZero";
-    case EXCEPTION_INT_OVERFLOW: return "EIntOverflow";
-    case EXCEPTION_PRIV_INSTRUCTION: return "EPrivilege";
-    case EXCEPTION_STACK_OVERFLOW: return "EStackOverflow";
-    case 0xC000013A: return "EControlC";
-    default: return "EExternalException";
-  }
-}
-
 std::string FormatAccessViolation(const EXCEPTION_RECORD& record) {
   const uint32_t codeAddress = reinterpret_cast<uint32_t>(record.ExceptionAddress);
   std::string moduleName;
@@ -201,12 +242,25 @@ std::string SystemExceptionText(const EXCEPTION_RECORD& record) {
 }
 
 void InstallFaultConversion() {
+  fault_state::Initialize();
+  fault_state::ArmStackGuard();
+  fault_state::SetArmNewThreads(true);
   if (!g_handler) g_handler = AddVectoredExceptionHandler(1, VectoredHandler);
 }
 
 void RemoveFaultConversion() {
+  fault_state::SetArmNewThreads(false);
+  g_keptFilter = nullptr;
   if (g_handler) RemoveVectoredExceptionHandler(g_handler);
   g_handler = nullptr;
+}
+
+void KeepUnhandledFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) { g_keptFilter = filter; }
+
+uint32_t StackRoom() {
+  const uint32_t sp = reinterpret_cast<uint32_t>(__builtin_frame_address(0));
+  const fault_state::TStackBounds bounds = fault_state::StackBounds();
+  return sp > bounds.end ? sp - bounds.end : 0;
 }
 
 void AddFaultConvertingModule(HMODULE module) {
@@ -227,16 +281,55 @@ void ClearRaiseRecord() { t_raise.object = nullptr; }
 
 }  // namespace kestrix
 
-// Every C++ throw passes here (the library's link options wrap __cxa_throw).
+// Every C++ throw passes here (the library's link options wrap __cxa_throw,
+// __cxa_rethrow and __cxa_begin_catch): the thread counts its throws in
+// flight, so that a fault while one is unwound is never thrown on again.
 extern "C" [[noreturn]] void __real___cxa_throw(void* object, std::type_info* type, void (*destroy)(void*));
+extern "C" [[noreturn]] void __real___cxa_rethrow();
+extern "C" void* __real___cxa_begin_catch(void* header);
+
+namespace {
+
+void CountThrow() {
+  namespace fs = kestrix::fault_state;
+  const uint32_t state = fs::Read();
+  const uint32_t depth = (state & fs::kDepthMask) + 1;
+  fs::Write((state & ~(fs::kDepthMask | fs::kConverting)) | (depth & fs::kDepthMask));
+}
+
+}  // namespace
+
 extern "C" [[noreturn]] __attribute__((noinline)) void __wrap___cxa_throw(void* object, std::type_info* type,
                                                                           void (*destroy)(void*)) {
+  CountThrow();
   kestrix::TRaiseRecord& r = kestrix::t_raise;
   r.object = object;
   r.type = type;
   auto* frame = static_cast<uint32_t*>(__builtin_frame_address(0));
-  kestrix::CaptureStack(reinterpret_cast<uint32_t>(__builtin_return_address(0)), reinterpret_cast<uint32_t>(frame + 2),
-                        frame[0], r.stack, false);
+  // The throw site is the call itself: after a call that never returns the
+  // return address may already lie in the next function.
+  const uint32_t ret = reinterpret_cast<uint32_t>(__builtin_return_address(0));
+  const uint32_t call = kestrix::CallInstructionBefore(ret);
+  kestrix::CaptureStack(call ? call : ret - 1, reinterpret_cast<uint32_t>(frame + 2), frame[0], r.stack, false);
   if (kestrix::TRaiseHook hook = kestrix::g_raiseHook.load()) hook(object, type, r.stack);
   __real___cxa_throw(object, type, destroy);
+}
+
+extern "C" [[noreturn]] void __wrap___cxa_rethrow() {
+  CountThrow();
+  __real___cxa_rethrow();
+}
+
+extern "C" void* __wrap___cxa_begin_catch(void* header) {
+  namespace fs = kestrix::fault_state;
+  uint32_t state = fs::Read();
+  uint32_t depth = state & fs::kDepthMask;
+  if (depth) --depth;
+  state = (state & ~fs::kDepthMask) | depth;
+  if (!depth) state &= ~(fs::kFirstPending | fs::kConverting);
+  fs::Write(state);
+  // Caught: the thread goes on from here, so a stack guard spent by an
+  // overflow is put back.
+  if (state & fs::kGuardSpent) fs::RestoreStackGuard();
+  return __real___cxa_begin_catch(header);
 }

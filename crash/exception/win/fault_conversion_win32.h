@@ -1,8 +1,10 @@
 // Processor faults as C++ exceptions: a vectored handler turns a fault in
-// code of the program's own module into an EExternal thrown at the faulting
-// instruction (the code is built with -fnon-call-exceptions, so destructors
-// run and handlers catch it). Every C++ throw also leaves a raise record
-// with the throw site's call chain in thread-local storage.
+// code that the program's unwinder knows into an EExternal thrown at the
+// faulting instruction (the code is built with -fnon-call-exceptions, so
+// destructors run and handlers catch it). A fault that cannot be unwound is
+// reported from a fresh stack instead and the process ends (fault_policy.h
+// has the rules). Every C++ throw also leaves a raise record with the throw
+// site's call chain in thread-local storage.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "crash/exception/system_exceptions.h"
 #include "kestrix/exceptions.h"
 
 namespace kestrix {
@@ -26,6 +29,11 @@ struct TCapturedStack {
   int byteCount = 0;
   bool complete = false;  // the chain ended at the stack's base or a null frame
 };
+
+// The address of the call instruction that returns to `returnAddress` (the
+// usual encodings: call rel32, call [mem], call reg); 0 when none of them
+// ends there.
+uint32_t CallInstructionBefore(uint32_t returnAddress);
 
 // Walks the frame-pointer chain from (eip, ebp) within the current thread's
 // stack, and copies the stack bytes at esp.
@@ -46,10 +54,6 @@ class EExternal : public KxException {
   TCapturedStack stack_;
 };
 
-// Class name of the C++ exception an exception code becomes
-// ("EAccessViolation", "EDivByZero", ... "EExternalException").
-const char* SystemExceptionClassName(uint32_t code);
-
 // The access-violation text for a record (module and address when the code
 // address lies in a module with a file name).
 std::string FormatAccessViolation(const EXCEPTION_RECORD& record);
@@ -58,8 +62,43 @@ std::string SystemExceptionText(const EXCEPTION_RECORD& record);
 
 void InstallFaultConversion();
 void RemoveFaultConversion();
-// Faults in code of this module are converted (the executable always is).
+// Faults in code of this module are converted (the executable always is)
+// when the program's unwinder knows the code.
 void AddFaultConvertingModule(HMODULE module);
+
+// A fault that cannot be unwound, as kept by the thread that had it.
+struct TFaultBlock {
+  EXCEPTION_RECORD record;
+  CONTEXT context;
+  TCapturedStack stack;  // from the faulting instruction on
+  uint8_t action;        // TFaultAction
+  uint32_t outermostSeh;  // the thread's outermost exception registration
+};
+
+// Where faults that cannot be unwound go. Both run in the faulting thread,
+// on a fresh stack, and need not return; when they do, the process ends
+// with the fault's exit code.
+struct TFaultSinks {
+  // Reports the fault from the handling thread; the process ends.
+  void (*report)(const TFaultBlock& fault) = nullptr;
+  // A fault in a thread of the library: the report being made is saved,
+  // the process ends.
+  void (*libraryFault)(const TFaultBlock& fault) = nullptr;
+  bool (*isLibraryThread)(DWORD threadId) = nullptr;
+};
+void SetFaultSinks(const TFaultSinks& sinks);
+
+// The unhandled-exception filter's part: every exception that reaches it is
+// reported as a fault that cannot be unwound (or as the thread's first
+// fault, or as a fault of the library's own threads).
+LONG HandleUnhandledFault(EXCEPTION_POINTERS* info);
+
+// The filter is set again whenever an exception passes the vectored
+// handler, so that a filter set later by other code does not hide crashes.
+void KeepUnhandledFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
+
+// Bytes of stack left below the caller's frame.
+uint32_t StackRoom();
 
 // The thread's last C++ throw: object, type, throw site and call chain.
 struct TRaiseRecord {

@@ -3,6 +3,7 @@
 // emergency reserve, presentation and ending or restarting the program.
 #include <cstdio>
 #include <mutex>
+#include <new>
 
 #include "crash/handling/win/handling_win32.h"
 #include "crash/settings/settings_lists.h"
@@ -261,14 +262,34 @@ bool AutoActionDue(int32_t n) {
 
 // --- emergency reserve --------------------------------------------------------
 
+namespace {
+
+// While the reserve is held and the program has no new handler of its own,
+// a failing allocation first releases the reserve and tries again; then it
+// fails as usual (std::bad_alloc from operator new).
+void ReleaseReserveOnNewFailure() {
+  std::set_new_handler(nullptr);
+  ReleaseEmergencyMemory();
+}
+
+}  // namespace
+
 void ReserveEmergencyMemory() {
+  if (!std::get_new_handler()) std::set_new_handler(ReleaseReserveOnNewFailure);
   for (int i = 0; i < 8; ++i)
     if (!g_reserve[i])
       g_reserve[i] = i < 4 ? VirtualAlloc(nullptr, 4 << 20, MEM_RESERVE, PAGE_NOACCESS)
                            : VirtualAlloc(nullptr, 512 << 10, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
 }
 
+bool EmergencyMemoryReserved() {
+  for (void* block : g_reserve)
+    if (block) return true;
+  return false;
+}
+
 void ReleaseEmergencyMemory() {
+  if (std::get_new_handler() == ReleaseReserveOnNewFailure) std::set_new_handler(nullptr);
   for (void*& block : g_reserve)
     if (block) {
       VirtualFree(block, 0, MEM_RELEASE);
@@ -339,7 +360,15 @@ bool TakePresentationLeft(DWORD threadId) {
 
 // --- ending ----------------------------------------------------------------------
 
-void EndProgram() { TerminateProcess(GetCurrentProcess(), 1); for (;;) Sleep(INFINITE); }
+void EndProgram(uint32_t exitCode) {
+  TerminateProcess(GetCurrentProcess(), exitCode);
+  for (;;) Sleep(INFINITE);
+}
+
+uint32_t ExitCodeOf(TIKXException* e) {
+  const TExceptionObjectInfo* object = e ? e->ExceptionObject() : nullptr;
+  return CrashExitCode(object ? object->systemCode : 0);
+}
 
 void RestartProgram() {
   STARTUPINFOA si{};

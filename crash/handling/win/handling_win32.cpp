@@ -15,6 +15,9 @@ HANDLE g_handlingThread = nullptr;
 DWORD g_handlingThreadId = 0;
 HANDLE g_pipeRead = nullptr, g_pipeWrite = nullptr;
 bool g_consoleMode = false;
+// The exception ProcessException is handling, for a fault of the library's
+// own threads meanwhile.
+std::atomic<TIKXException*> g_current{nullptr};
 
 TFreezeWatchControl g_freezeWatch;
 
@@ -116,6 +119,10 @@ void ProcessException(const TExceptionRequest& r) {
   c.preparedStack = reinterpret_cast<const TCapturedStack*>(r.preparedStack);
   KXPtr<TIKXException> e(new TIKXException(settings ? settings->Module() : GetModuleHandleA(nullptr), c));
   e->SetHandlingPhase(1);
+  g_current = e.get();
+  struct TUnpublish {
+    ~TUnpublish() { g_current = nullptr; }
+  } unpublish;
 
   bool handled;
   if (c.type == etHidden) {
@@ -170,7 +177,7 @@ void ProcessException(const TExceptionRequest& r) {
     if (closeDue || (!e->ContinueAllowed() && !restartDue)) {
       FireExceptionHandlers(nullptr, ekAction, acClose, h, e.get());
       FinishAutomaticActions(e.get(), true);
-      EndProgram();
+      EndProgram(ExitCodeOf(e.get()));
     } else if (restartDue) {
       FireExceptionHandlers(nullptr, ekAction, acRestart, h, e.get());
       FinishAutomaticActions(e.get(), true);
@@ -207,9 +214,18 @@ DWORD WINAPI HandlingThreadProc(void*) {
   return 0;
 }
 
+DWORD WINAPI EndAfterDeadline(void* exitCode) {
+  Sleep(10000);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(reinterpret_cast<uintptr_t>(exitCode)));
+  return 0;
+}
+
 // Waits for the request's event; the main thread keeps its messages going.
 void WaitForHandling(HANDLE event) {
-  if (GetCurrentThreadId() != MainThreadId()) {
+  // Messages run the program's window procedures, which a thread whose stack
+  // an overflow used up cannot afford.
+  constexpr uint32_t kRoomToPump = 256 * 1024;
+  if (GetCurrentThreadId() != MainThreadId() || StackRoom() < kRoomToPump) {
     WaitForSingleObject(event, INFINITE);
     return;
   }
@@ -260,7 +276,7 @@ void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t 
   }
   if (object && object->isAbort) {
     ClearRaiseRecord();
-    if (!canContinue) EndProgram();
+    if (!canContinue) EndProgram(kRuntimeErrorExitCode);
     ReserveEmergencyMemory();
     return;
   }
@@ -318,6 +334,7 @@ void HandleCppException(std::exception_ptr error, uint8_t source, bool canContin
         context = &fault.Context();
         prepared = &fault.Stack();
         address = reinterpret_cast<uint32_t>(fault.Record().ExceptionAddress);
+        info.systemCode = fault.Record().ExceptionCode;
       } catch (...) {
       }
     HandleException(etException, &info, address, nullptr, nullptr, related, source, context, 0, 0, canContinue,
@@ -326,14 +343,59 @@ void HandleCppException(std::exception_ptr error, uint8_t source, bool canContin
   }
 }
 
-void MapSystemException(const EXCEPTION_RECORD& record, const CONTEXT* context) {
+void MapSystemException(const TFaultBlock& fault) {
   try {
-    TExceptionObjectInfo info = DescribeException(std::make_exception_ptr(KxException(SystemExceptionText(record))));
-    HandleException(etException, &info, reinterpret_cast<uint32_t>(record.ExceptionAddress), nullptr, nullptr,
-                    nullptr, esSystem, context, 0, 0, false);
+    HandleCppException(std::make_exception_ptr(EExternal(fault.record, fault.context, fault.stack)), esSystem, false);
   } catch (...) {
   }
 }
+
+namespace {
+
+// Saves the report being made (or reports the fault when none is) and ends
+// the process: a thread of the library failed.
+[[noreturn]] void SaveHandledReportAndEnd(const TFaultBlock* fault) {
+  TIKXException* e = g_current.load();
+  const uint32_t code = e ? ExitCodeOf(e) : CrashExitCode(fault ? fault->record.ExceptionCode : 0);
+  // Saving may wait for a lock the failed thread held: it gets ten seconds.
+  DWORD deadlineId = 0;
+  if (HANDLE deadline = CreateThread(nullptr, 64 * 1024, EndAfterDeadline,
+                                     reinterpret_cast<void*>(static_cast<uintptr_t>(code)),
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION | CREATE_SUSPENDED, &deadlineId)) {
+    RegisterLibraryThread(deadlineId, "-");
+    ResumeThread(deadline);
+    CloseHandle(deadline);
+  }
+  try {
+    if (e) {
+      e->MarkUnfinishedSections(">> not computed: the library's thread failed at it");
+      if (!e->Saved()) SaveBugReport(e, nullptr, std::string(), true);
+    } else if (fault) {
+      // No handling going on: the fault itself is reported, right here.
+      TExceptionObjectInfo info =
+          DescribeException(std::make_exception_ptr(EExternal(fault->record, fault->context, fault->stack)));
+      info.systemCode = fault->record.ExceptionCode;
+      TExceptionRequest r{};
+      r.threadId = GetCurrentThreadId();
+      r.type = etException;
+      r.object = reinterpret_cast<uint32_t>(&info);
+      r.address = reinterpret_cast<uint32_t>(fault->record.ExceptionAddress);
+      r.stackPointer = fault->context.Esp;
+      r.framePointer = fault->context.Ebp;
+      r.context = reinterpret_cast<uint32_t>(&fault->context);
+      r.source = esSystem;
+      r.preparedStack = reinterpret_cast<uint32_t>(&fault->stack);
+      ProcessException(r);
+    }
+  } catch (...) {
+  }
+  EndProgram(code);
+}
+
+}  // namespace
+
+void EndAfterLibraryFault(const TFaultBlock& fault) { SaveHandledReportAndEnd(&fault); }
+void EndAfterLibraryError() { SaveHandledReportAndEnd(nullptr); }
 
 void HandleRaisedException(const void* object, const std::type_info* type, const TCapturedStack& stack) {
   static thread_local bool inside = false;

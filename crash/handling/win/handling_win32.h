@@ -34,9 +34,19 @@ void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t 
 // fault context found, and handed to HandleException.
 void HandleCppException(std::exception_ptr error, uint8_t source, bool canContinue, const void* related = nullptr);
 
-// An operating-system exception without a C++ object: reported as a
-// KxException with the mapped message (source 14, cannot continue).
-void MapSystemException(const EXCEPTION_RECORD& record, const CONTEXT* context);
+// An operating-system exception without a C++ object (a fault that could
+// not be unwound, or one nothing else handled): reported as the EExternal of
+// its code, with the class and message the same code has wherever it is
+// caught (source 14, cannot continue). Called in the faulting thread.
+void MapSystemException(const TFaultBlock& fault);
+
+// A fault in one of the library's own threads while an exception is
+// handled: the report as far as it is made is saved and the process ends
+// with the handled exception's exit code (never a second round).
+[[noreturn]] void EndAfterLibraryFault(const TFaultBlock& fault);
+// The same for a run-time error (abort, terminate, pure virtual call) in a
+// thread of the library.
+[[noreturn]] void EndAfterLibraryError();
 
 // The raise hook: a raised exception with a message reaches the hidden-
 // exception handlers (type 2, source 15) when any are registered.
@@ -87,8 +97,10 @@ bool TakePresentationLeft(DWORD threadId);
 TExceptionTimeRing ExceptionTimes();
 void SetExceptionTimes(const TExceptionTimeRing& ring);
 bool AutoActionDue(int32_t n);
-// Saving and ending the program (the dialog's buttons and the automatic actions).
-[[noreturn]] void EndProgram();
+// Ending the program (the dialog's buttons and the automatic actions) with
+// the exit code of a crash: the operating-system exception's code, else 3.
+[[noreturn]] void EndProgram(uint32_t exitCode);
+uint32_t ExitCodeOf(TIKXException* exception);
 // Starts the program again with the restart block and ends this process.
 [[noreturn]] void RestartProgram();
 // A handler that needs the complete report is registered.
@@ -97,6 +109,7 @@ bool CompleteHandlerExists();
 // Emergency memory, released while an exception is handled.
 void ReserveEmergencyMemory();
 void ReleaseEmergencyMemory();
+bool EmergencyMemoryReserved();
 
 // The hidden message window of the main thread (answers 777).
 bool CreateLibraryWindow();

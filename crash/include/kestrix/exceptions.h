@@ -50,6 +50,7 @@ struct TExceptionObjectInfo {
   std::string message;                   // raw, not yet normalised
   bool isAbort = false;                  // EAbort or a descendant
   bool isKxException = false;
+  uint32_t systemCode = 0;               // the operating-system exception it stands for, if any
 };
 
 // Describes an exception object: the runtime's exception class

@@ -271,6 +271,15 @@ void TIKXException::PrepareSections() {
   if (GetCurrentThreadId() == HandlingThreadId() && !IsProcessBlocked(250)) StartCompletion();
 }
 
+void TIKXException::MarkUnfinishedSections(const std::string& note) {
+  std::vector<std::string> waiting;
+  sections_->Lock();
+  for (int i = 0; i < sections_->ItemCount(); ++i)
+    if (sections_->ContentAt(i).find(kCalculatedSoon) != std::string::npos) waiting.push_back(sections_->Name(i));
+  sections_->Unlock();
+  for (const std::string& name : waiting) SetSection(name, note);
+}
+
 void TIKXException::SetSection(const std::string& title, const std::string& content) {
   const std::string value = TrimReportValue(content);
   // The outer bracket makes the callbacks run after the list's lock is

@@ -115,6 +115,8 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   const TFilterResult& Filter() const { return filter_; }
   // Switches the please-wait box off for this exception.
   void SetPlWaitBoxOff() { SetBoolSetting("PlWaitBox", false); }
+  // Gives every section still waiting for its content the note instead (a report saved while its computation failed).
+  void MarkUnfinishedSections(const std::string& note);
 
  protected:
   ~TIKXException() override;

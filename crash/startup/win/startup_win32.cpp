@@ -9,6 +9,7 @@
 #include "crash/base/pe_checksum.h"
 #include "crash/exception/win/fault_conversion_win32.h"
 #include "crash/handling/win/handling_win32.h"
+#include "crash/startup/win/runtime_catch_points_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "kestrix/kestrix.h"
@@ -82,24 +83,35 @@ void UnpatchExitImport() {
     inside = true;
     const bool exiting = g_exiting;
     const bool mainThread = GetCurrentThreadId() == MainThreadId();
-    std::exception_ptr error = std::current_exception();
-    if (!error) error = std::make_exception_ptr(KxException("Runtime error"));
-    HandleCppException(error, exiting ? esAtExit : esUnhandled, !exiting && !mainThread);
+    if (std::exception_ptr error = std::current_exception())
+      HandleCppException(error, exiting ? esAtExit : esUnhandled, !exiting && !mainThread);
+    else
+      ReportTerminateCall(exiting ? esAtExit : esUnhandled, !exiting && !mainThread);
     if (!exiting && !mainThread) {
       UnregisterThread(GetCurrentThreadId());
       ExitThread(0);
     }
   }
-  TerminateProcess(GetCurrentProcess(), 1);
+  TerminateProcess(GetCurrentProcess(), kRuntimeErrorExitCode);
   for (;;) Sleep(INFINITE);
 }
 
 // Operating-system exceptions nobody handled (faults outside the program's
-// own code, stack overflow): source 14.
+// own code, or that cannot be unwound): source 14, from a fresh stack.
 LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* info) {
   if (info->ExceptionRecord->ExceptionCode == 0x406D1388) return EXCEPTION_CONTINUE_EXECUTION;
-  MapSystemException(*info->ExceptionRecord, info->ContextRecord);
-  return EXCEPTION_EXECUTE_HANDLER;
+  return HandleUnhandledFault(info);
+}
+
+bool IsLibraryThreadOtherThanMain(DWORD id) { return id != MainThreadId() && IsLibraryThread(id); }
+
+// Where faults that cannot be unwound are reported.
+void WireFaultSinks() {
+  TFaultSinks sinks;
+  sinks.report = MapSystemException;
+  sinks.libraryFault = EndAfterLibraryFault;
+  sinks.isLibraryThread = IsLibraryThreadOtherThanMain;
+  SetFaultSinks(sinks);
 }
 
 void RecordThreadName(DWORD id, const char* name) { AssignThreadName(id, name); }
@@ -204,13 +216,16 @@ __attribute__((constructor(101))) void KestrixStartup() {
   WireLayers();
   SetThreadNameSink(RecordThreadName);
   SetRaiseHook(HandleRaisedException);
+  WireFaultSinks();
   InstallFaultConversion();
   g_previousTerminate = std::set_terminate(OnTerminate);
   SetUnhandledExceptionFilter(UnhandledFilter);
+  KeepUnhandledFilter(UnhandledFilter);
   PatchExitImport();
   StartHandlingThread();
   CreateLibraryWindow();
   ReserveEmergencyMemory();
+  InstallRuntimeCatchPoints();
   g_active = true;
 }
 
@@ -222,6 +237,7 @@ void KestrixShutdown() {
   SetShuttingDown(true);
   if (g_active) {
     g_active = false;
+    RemoveRuntimeCatchPoints();
     StopHandlingThread();
     UnpatchExitImport();
     SetUnhandledExceptionFilter(nullptr);
