@@ -160,10 +160,10 @@ CORPUS_FAULT void CorpusDllException() {
   }
 }
 
-#define CORPUS_SITE(K)                                     \
-  CORPUS_FAULT int CorpusSite##K() {                       \
-    volatile int* volatile p = reinterpret_cast<int*>(0x100 + 4 * K); \
-    return *p;                                             \
+#define CORPUS_SITE(K)                                                  \
+  CORPUS_FAULT int CorpusSite##K() {                                    \
+    volatile int* volatile p = reinterpret_cast<int*>(0x100 + 4 * (K)); \
+    return *p;                                                          \
   }
 CORPUS_SITE(0)
 CORPUS_SITE(1)
