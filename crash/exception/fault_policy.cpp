@@ -58,6 +58,9 @@ TFaultAction DecideFault(const TFaultFacts& f) {
     return unwindable && f.stackRoom >= kMinStackRoomToConvert ? TFaultAction::kConvert : Reported(f);
   }
   if (unwindable) return TFaultAction::kConvert;
+  // A call to nowhere: no frame could handle it, and the system's handlers
+  // around callbacks would swallow it.
+  if (f.owner == TCodeOwner::kNone) return Reported(f);
   return TFaultAction::kPass;
 }
 

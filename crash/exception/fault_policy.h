@@ -21,7 +21,7 @@ enum class TFaultAction : uint8_t {
 
 // Where the faulting instruction lies.
 enum class TCodeOwner : uint8_t {
-  kNone,     // in no module (address 0, freed or generated code)
+  kNone,     // in no module (address 0, freed code)
   kProgram,  // in a module built for fault conversion (the executable)
   kOther,    // in another module: system libraries, foreign library modules
 };
@@ -33,7 +33,7 @@ struct TFaultFacts {
   bool unwindInfo = false;   // the program's unwinder knows the faulting instruction
   bool stackUsable = false;  // the stack pointer lies in the thread's stack, below its top
   uint32_t stackRoom = 0;    // bytes between the stack pointer and the stack's end
-  bool libraryThread = false;
+  bool libraryThread = false;  // a thread of the library, or one busy with its handling
   bool inHandler = false;      // the fault arose inside the library's fault handler
   bool throwInFlight = false;  // an exception of this thread is being thrown or unwound
   bool firstPending = false;   // ... and it is a converted fault not yet caught

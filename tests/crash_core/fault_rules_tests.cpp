@@ -37,13 +37,16 @@ TEST(FaultRules, ThrownOnOnlyWhereUnwindingCanWork) {
   f = Convertible();
   f.noncontinuable = true;
   EXPECT_EQ(DecideFault(f), TFaultAction::kPass);
-  // System code may handle its own faults; a call to nowhere has no frame
-  // that could: both go on to the system's search.
+  // System code may handle its own faults: the system's search goes on.
   f = Convertible();
   f.owner = TCodeOwner::kOther;
   EXPECT_EQ(DecideFault(f), TFaultAction::kPass);
+  // A call to nowhere has no frame that could, and the system's handler
+  // around a window procedure called back would swallow it: reported.
   f.owner = TCodeOwner::kNone;
-  EXPECT_EQ(DecideFault(f), TFaultAction::kPass);
+  EXPECT_EQ(DecideFault(f), TFaultAction::kReport);
+  f.libraryThread = true;
+  EXPECT_EQ(DecideFault(f), TFaultAction::kLibraryFault);
 }
 
 TEST(FaultRules, OtherExceptionCodesAlwaysPass) {

@@ -58,5 +58,27 @@ TEST(PeChecksum, HeaderFieldAndSum) {
   EXPECT_EQ(PeChecksumOffset(notPe.data(), notPe.size()), 0u);
 }
 
+TEST(PeChecksum, WordSumAtAnyLengthAndFieldPosition) {
+  // Against the sum word by word, for every length and field position
+  // modulo four, with sums that carry often (0xFF bytes) and all-zero data.
+  auto reference = [](const std::vector<uint8_t>& d, size_t offset) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < d.size(); i += 2) {
+      if (i >= offset && i < offset + 4) continue;
+      sum += d[i] | (i + 1 < d.size() ? d[i + 1] << 8 : 0);
+      sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return sum + static_cast<uint32_t>(d.size());
+  };
+  for (size_t size = 96; size < 104; ++size)
+    for (size_t offset = 88; offset < 92; ++offset)
+      for (int fill : {0, 1, 2}) {
+        std::vector<uint8_t> d(size);
+        for (size_t i = 0; i < size; ++i)
+          d[i] = fill == 0 ? 0 : fill == 1 ? 0xFF : static_cast<uint8_t>(i * 37 + 11);
+        EXPECT_EQ(PeChecksum(d.data(), d.size(), offset), reference(d, offset)) << size << " " << offset << " " << fill;
+      }
+}
+
 }  // namespace
 }  // namespace kestrix

@@ -91,6 +91,8 @@ SCENARIOS = [
              msg=r"Invalid parameter passed to a C runtime function.*\.", top="InvalidParameter", goes_on=True,
              off_exit=0),
     Scenario("new-fails", cls="bad_alloc", msg=r"Out of memory\.", off_exit=RUNTIME_ERROR),
+    # A fast fail ends the process at once by design: no handler runs.
+    Scenario("fast-fail", exit=0xC0000409, off_exit=0xC0000409),
     Scenario("breakpoint", exit=0x80000003, cls="EBreakpoint", msg=r"Breakpoint\.", top="Breakpoint", context=True,
              off_exit=0x80000003),
     Scenario("illegal-instruction", exit=0xC000001D, cls="EIllegalInstruction", msg=r"Illegal instruction\.",
@@ -119,6 +121,11 @@ SCENARIOS = [
     # is saved with that section marked, the process ends.
     Scenario("plugin-null-call", ["--click"], cls="ELabError", msg=r"Lab error raised on purpose\.",
              top="ThrowLabError", sections={"labplugin:": [">> not computed: the library's thread failed at it"]}),
+    # A handler run in the main thread calling nowhere, while the main thread
+    # is busy with the library's handling: no second round, the first's
+    # report is saved.
+    Scenario("main-handler-null-call", ["--thread"], cls="ELabError", msg=r"Lab error raised on purpose\.",
+             top="ThrowLabError", thread="thread"),
     # A handler that recurses without end overflows the handling thread's
     # stack; that is thrown on and swallowed like any failing handler.
     Scenario("handler-recursion", ["--click"], exit=0, cls="ELabError", msg=r"Lab error raised on purpose\.",

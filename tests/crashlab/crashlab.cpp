@@ -41,8 +41,18 @@ class ELabFiltered : public ELabError {
 
 std::string g_scenario;
 LARGE_INTEGER g_raisedAt{};
+bool g_printRaise = false;  // --times: the moment of the crash goes out first
 
-void MarkRaise() { QueryPerformanceCounter(&g_raisedAt); }
+void MarkRaise() {
+  QueryPerformanceCounter(&g_raisedAt);
+  if (g_printRaise) {
+    LARGE_INTEGER freq;
+    QueryPerformanceFrequency(&freq);
+    std::printf("raised at %lld per %lld\n", g_raisedAt.QuadPart, freq.QuadPart);
+    std::fflush(stdout);
+    QueryPerformanceCounter(&g_raisedAt);
+  }
+}
 
 __attribute__((noinline)) int ReadViolation() {
   volatile int* p = reinterpret_cast<int*>(0x10);
@@ -201,6 +211,11 @@ __attribute__((noinline)) void DllThrow() {
   }
 }
 
+__attribute__((noinline)) void FastFail() {
+  MarkRaise();
+  asm volatile("movl $7, %%ecx\n\tint $0x29" ::: "ecx");  // __fastfail(FAST_FAIL_FATAL_APP_EXIT)
+}
+
 __attribute__((noinline)) void CallAbort() {
   MarkRaise();
   std::abort();
@@ -268,6 +283,7 @@ int RecursingHandlerDepth(int depth) {
   return RecursingHandlerDepth(depth + 1) + pad[0];
 }
 void RecursingHandler(kestrix::IKXException*, uint8_t, bool&) { RecursingHandlerDepth(0); }
+void NullCallingHandler(kestrix::IKXException*, uint8_t, bool&) { NullCall(); }
 
 struct TScenario {
   const char* name;
@@ -323,14 +339,23 @@ const TScenario kScenarios[] = {
      }},
     {"null-call", [] { std::printf("%d\n", NullCall()); }},
     {"double-free", [] { DoubleFree(); }},
-    {"stack-overflow", [] { std::printf("%d\n", Recurse(0)); }},
-    {"stack-overflow-raw", [] { LabRecurseRaw(); }},
+    {"stack-overflow",
+     [] {
+       MarkRaise();
+       std::printf("%d\n", Recurse(0));
+     }},
+    {"stack-overflow-raw",
+     [] {
+       MarkRaise();
+       LabRecurseRaw();
+     }},
     {"pure-virtual",
      [] {
        lab::LabSquare square;
        lab::LabCircle circle;
      }},
     {"crt-abort", [] { CallAbort(); }},
+    {"fast-fail", [] { FastFail(); }},
     {"terminate", [] { CallTerminate(); }},
     {"terminate-active", [] { TerminateWhileHandling(); }},
     {"invalid-parameter", [] { InvalidParameter(); }},
@@ -346,6 +371,11 @@ const TScenario kScenarios[] = {
     {"plugin-null-call",
      [] {
        kestrix::RegisterReportPlugin("labplugin", "calls nowhere", NullCallPlugin, true);
+       ThrowLabError();
+     }},
+    {"main-handler-null-call",
+     [] {
+       kestrix::RegisterExceptionHandler(kestrix::ekException, NullCallingHandler, kestrix::tmMainThread, false);
        ThrowLabError();
      }},
     {"handler-recursion",
@@ -421,6 +451,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   g_scenario = argv[1];
+  if (g_scenario == "startup") {
+    // The start-up benchmark's mark: the library's start-up is over here.
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    std::printf("main at %lld\n", now.QuadPart);
+    return 0;
+  }
   g_mainThread = GetCurrentThreadId();
   bool click = false, inThread = false, rawThread = false, times = false;
   int clicks = 1;
@@ -440,7 +477,7 @@ int main(int argc, char** argv) {
     else if (a == "--clicks" && more) click = true, clicks = std::atoi(argv[++i]);
     else if (a == "--thread") inThread = true;
     else if (a == "--raw-thread") rawThread = true;
-    else if (a == "--times") times = true;
+    else if (a == "--times") times = g_printRaise = true;
     else if (a == "--threads" && more) threads = std::atoi(argv[++i]);
     else if (a == "--report" && more && settings) settings->SetBugRepFile(argv[++i]);
     else if (a == "--limit" && more && settings) settings->SetBugRepFileSize(std::atoi(argv[++i]));

@@ -1,7 +1,8 @@
 // Runs a program and prints its whole 32-bit exit code to standard error
-// ("exit code 0xc0000005"): exit_code <program> [arguments...]. The
-// program's own output goes to the same handles. A Unix parent of a Wine
-// process sees only the code's low 8 bits.
+// ("exit code 0xc0000005"), and the high-resolution counter when it ended
+// ("ended at <ticks>"): exit_code <program> [arguments...]. The program's own
+// output goes to the same handles. A Unix parent of a Wine process sees only
+// the code's low 8 bits.
 #include <windows.h>
 
 #include <cstdio>
@@ -27,9 +28,11 @@ int main() {
     return 2;
   }
   WaitForSingleObject(pi.hProcess, INFINITE);
+  LARGE_INTEGER ended;
+  QueryPerformanceCounter(&ended);
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
-  std::fprintf(stderr, "exit code 0x%08lx\n", static_cast<unsigned long>(code));
+  std::fprintf(stderr, "exit code 0x%08lx\nended at %lld\n", static_cast<unsigned long>(code), ended.QuadPart);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return 0;

@@ -119,8 +119,6 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* info) {
   const bool keepsFirst = f.firstPending || f.inHandler || f.inRescue;
   if (!keepsFirst) KeepFault(*block, *rec, *ctx);
   fault_state::Write(state | fault_state::kInHandler);
-  const TFaultSinks& sinks = FaultSinks();
-  f.libraryThread = sinks.isLibraryThread && sinks.isLibraryThread(GetCurrentThreadId());
   // A fault in the stack probe is decided as one in the function that
   // called it.
   CONTEXT probeCaller;
@@ -132,7 +130,14 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* info) {
   f.stackRoom = f.stackUsable ? at.Esp - bounds.end : 0;
   if (f.owner == TCodeOwner::kProgram && !f.inHandler && !f.throwInFlight)
     f.unwindInfo = HasUnwindInfo(inProbe ? at.Eip - 1 : at.Eip);
-  const TFaultAction action = DecideFault(f);
+  TFaultAction action = DecideFault(f);
+  // Whether this is a thread of the library matters only for a report.
+  if (action != TFaultAction::kPass && action != TFaultAction::kConvert) {
+    const TFaultSinks& sinks = FaultSinks();
+    f.libraryThread = (state & fault_state::kHandlingMask) ||
+                      (sinks.isLibraryThread && sinks.isLibraryThread(GetCurrentThreadId()));
+    action = DecideFault(f);
+  }
   switch (action) {
     case TFaultAction::kPass:
       fault_state::Write(state);
@@ -256,6 +261,22 @@ void RemoveFaultConversion() {
 }
 
 void KeepUnhandledFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) { g_keptFilter = filter; }
+
+TThreadHandlingMark::TThreadHandlingMark() {
+  const uint32_t state = fault_state::Read();
+  if ((state & fault_state::kHandlingMask) != fault_state::kHandlingMask)
+    fault_state::Write(state + fault_state::kHandlingUnit);
+}
+
+TThreadHandlingMark::~TThreadHandlingMark() {
+  const uint32_t state = fault_state::Read();
+  if (state & fault_state::kHandlingMask) fault_state::Write(state - fault_state::kHandlingUnit);
+}
+
+bool ThreadInHandling() { return fault_state::Read() & fault_state::kHandlingMask; }
+int ThreadHandlingDepth() {
+  return static_cast<int>((fault_state::Read() & fault_state::kHandlingMask) / fault_state::kHandlingUnit);
+}
 
 uint32_t StackRoom() {
   const uint32_t sp = reinterpret_cast<uint32_t>(__builtin_frame_address(0));

@@ -100,6 +100,21 @@ void KeepUnhandledFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
 // Bytes of stack left below the caller's frame.
 uint32_t StackRoom();
 
+// Marks the calling thread as busy with the library's handling of an
+// exception while it lives (a catch point waiting for the report, the main
+// thread running handlers): a fault that cannot be unwound meanwhile saves
+// that report and ends the process instead of starting a second round.
+class TThreadHandlingMark {
+ public:
+  TThreadHandlingMark();
+  ~TThreadHandlingMark();
+  TThreadHandlingMark(const TThreadHandlingMark&) = delete;
+  TThreadHandlingMark& operator=(const TThreadHandlingMark&) = delete;
+};
+bool ThreadInHandling();
+// How many handlings the calling thread is inside (marks nested).
+int ThreadHandlingDepth();
+
 // The thread's last C++ throw: object, type, throw site and call chain.
 struct TRaiseRecord {
   const void* object = nullptr;

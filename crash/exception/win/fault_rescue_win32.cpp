@@ -152,7 +152,8 @@ LONG HandleUnhandledFault(EXCEPTION_POINTERS* info) {
   f.inRescue = state & fault_state::kInRescue;
   f.throwInFlight = (state & fault_state::kDepthMask) || (state & fault_state::kConverting);
   f.firstPending = state & fault_state::kFirstPending;
-  f.libraryThread = g_sinks.isLibraryThread && g_sinks.isLibraryThread(GetCurrentThreadId());
+  f.libraryThread = (state & fault_state::kHandlingMask) ||
+                    (g_sinks.isLibraryThread && g_sinks.isLibraryThread(GetCurrentThreadId()));
   TFaultBlock* block = fault_state::Block();
   if (!block) return EXCEPTION_CONTINUE_SEARCH;
   const TFaultAction action = DecideUnhandled(f);

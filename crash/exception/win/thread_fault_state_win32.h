@@ -18,6 +18,8 @@ constexpr uint32_t kFirstPending = 1u << 17;  // the throw in flight is a conver
 constexpr uint32_t kInHandler = 1u << 18;     // inside the vectored handler
 constexpr uint32_t kInRescue = 1u << 19;      // reporting a fault that could not be unwound
 constexpr uint32_t kGuardSpent = 1u << 20;    // a stack overflow used up the stack guard
+constexpr uint32_t kHandlingUnit = 1u << 21;  // nesting count of the library's handling
+constexpr uint32_t kHandlingMask = 7u << 21;  // in this thread (a catch point waiting, handlers)
 
 // Allocates the thread-local slots; until then the state reads as 0.
 void Initialize();

@@ -65,6 +65,7 @@ void RunHandlers(const std::vector<THandlerEntry>& list, bool (*modeFilter)(uint
                  bool& handled, TIKXException* e) {
   const bool main = GetCurrentThreadId() == MainThreadId();
   const bool decided = kind != ekHidden;
+  const TThreadHandlingMark handling;
   if (main) g_mainRunningHandlers = true;
   for (int pass = 0; pass < 2 && handled != decided; ++pass)
     for (const THandlerEntry& h : list) {

@@ -223,9 +223,10 @@ DWORD WINAPI EndAfterDeadline(void* exitCode) {
 // Waits for the request's event; the main thread keeps its messages going.
 void WaitForHandling(HANDLE event) {
   // Messages run the program's window procedures, which a thread whose stack
-  // an overflow used up cannot afford.
+  // an overflow used up cannot afford; and a window procedure failing again
+  // while an exception of its own is handled must not nest without end.
   constexpr uint32_t kRoomToPump = 256 * 1024;
-  if (GetCurrentThreadId() != MainThreadId() || StackRoom() < kRoomToPump) {
+  if (GetCurrentThreadId() != MainThreadId() || StackRoom() < kRoomToPump || ThreadHandlingDepth() > 1) {
     WaitForSingleObject(event, INFINITE);
     return;
   }
@@ -266,6 +267,7 @@ void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t 
   if (self == g_handlingThreadId) return;
   if (IsLibraryThread(self) && self != MainThreadId()) return;
   if (self == MainThreadId() && MainThreadRunsHandlers()) return;
+  const TThreadHandlingMark handling;
   ReleaseEmergencyMemory();
   // Normalise: a missing address comes from the thread's raise record.
   if (object && !address) {

@@ -172,11 +172,11 @@ void ChainFromRuntimeCall(uint32_t ownFrame, TCapturedStack& out) {
 // --- reporting ---------------------------------------------------------------------
 
 // Reports a run-time error whose chain starts at the program's call site.
-// A library thread that meets one ends the process with the report it is
-// making saved.
+// A thread of the library, or one busy with its handling, that meets one
+// ends the process with the report being made saved.
 void ReportRuntimeError(TExceptionObjectInfo& info, const TCapturedStack& stack, bool canContinue, uint8_t source) {
   const DWORD self = GetCurrentThreadId();
-  if (self != MainThreadId() && IsLibraryThread(self)) EndAfterLibraryError();
+  if (ThreadInHandling() || (self != MainThreadId() && IsLibraryThread(self))) EndAfterLibraryError();
   HandleException(etException, &info, stack.frames[0], nullptr, nullptr, nullptr, source, nullptr, 0, 0, canContinue,
                   &stack);
 }

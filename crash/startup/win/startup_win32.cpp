@@ -240,6 +240,7 @@ void KestrixShutdown() {
     RemoveRuntimeCatchPoints();
     StopHandlingThread();
     UnpatchExitImport();
+    KeepUnhandledFilter(nullptr);
     SetUnhandledExceptionFilter(nullptr);
     std::set_terminate(g_previousTerminate);
     RemoveFaultConversion();
