@@ -1,0 +1,413 @@
+#!/usr/bin/env python3
+"""The crash corpus: an outside program, built from the installed Kestrix
+package, ends in one named way per scenario. With the library every
+scenario must end (a time-out is a failure) with the documented exit code
+and exactly one report naming the right class, a message that says what
+happened and the crashing function; the same scenario without the library
+must end too, with the exit code the table records.
+
+Exit codes are as the parent sees them under Wine: the low byte of the
+Windows exit status (0xC0000005 gives 5)."""
+import argparse
+import collections
+import concurrent.futures
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+ARGS = None
+
+# Windows exit statuses of processes that end through an unhandled
+# exception, low byte.
+AV = 0x05           # access violation, 0xC0000005
+DIV0 = 0x94         # integer division by zero, 0xC0000094
+ILLEGAL = 0x1D      # illegal instruction, 0xC000001D
+PRIVILEGED = 0x96   # privileged instruction, 0xC0000096
+BREAKPOINT = 0x03   # breakpoint, 0x80000003
+FAST_FAIL = 0x09    # fast fail, 0xC0000409
+ABORT = 3           # abort(), also std::terminate's default
+# docs/kestrix.md, "Exit codes": a program that ends after a report.
+ENDS = 1
+# Wine ends a process whose main thread's stack overflowed with 1, and
+# when another thread's stack overflowed it ends only that thread (Windows
+# ends the process with 0xC00000FD either way).
+STACK_OVERFLOW_WINE = 1
+STACK_OVERFLOW_THREAD_WINE = 0
+
+ACTIVE_AV = r"^Access violation at address \$[0-9a-f]+ in module '%s'\. %s of address \$%s\.$"
+
+
+# Operating-system exceptions without a class of their own in the library's
+# table are EExternalException; a class naming the kind does as well. The
+# message must say what happened.
+BREAKPOINT_CLASS, BREAKPOINT_MESSAGE = "EBreakpoint|EExternalException", r"(?i)breakpoint"
+ILLEGAL_CLASS, ILLEGAL_MESSAGE = "EIllegalInstruction|EExternalException", r"(?i)illegal instruction"
+OUT_OF_MEMORY = r"^(?:std::bad_alloc|[Oo]ut of memory)\.$"
+
+
+def av(kind="Read", module="kxcorpus.exe", address="0"):
+    return ACTIVE_AV % (re.escape(module), kind, address)
+
+
+Scenario = collections.namedtuple(
+    "Scenario", "args cls message function rc plain_rc output known_fault",
+    defaults=(None, None))
+S = Scenario
+
+# Library faults the scenarios below show, one line each.
+THREAD_END_FAULT = ("an exception in a thread that cannot be unwound (a null call, a fault in a DLL, RaiseException) "
+                    "ends the process, not only the thread")
+NEW_STACK_FAULT = "bad_alloc from operator new: the call stack misses the caller and misnames the throwing function"
+
+# args: the corpus's command line. cls: the report's exception class (a
+# regular expression matched whole), None when no report may be made.
+# message: searched in the report's exception message. function: named in
+# the first thread section's call stack. rc / plain_rc: exit code with and
+# without the library (ENDS is checked for all such scenarios together by
+# test_exit_code_after_a_report; each scenario checks that its program
+# ended). output: searched in the program's output. known_fault: the
+# library's fault that makes the scenario fail, one line.
+# A program that goes on prints "went on" and exits 0; one that ends does not.
+SCENARIOS = [
+    # --- in main -----------------------------------------------------------
+    S(["null-read"], "EAccessViolation", av(), "CorpusNullRead", ENDS, AV),
+    S(["null-write"], "EAccessViolation", av("Write"), "CorpusNullWrite", ENDS, AV),
+    S(["null-call"], "EAccessViolation", r"(?i)^access violation", "CorpusNullCall", ENDS, AV),
+    S(["div-zero"], "EDivByZero", r"^Division by zero\.$", "CorpusDivideByZero", ENDS, DIV0),
+    # The heap refuses the second free (HeapFree fails): nothing to report,
+    # the program goes on, with the library as without it.
+    S(["double-free"], None, None, None, 0, 0),
+    S(["stack-overflow"], "EStackOverflow", r"^Stack overflow\.$", "CorpusRecurse", ENDS, STACK_OVERFLOW_WINE),
+    # The toolchain leaves __cxa_pure_virtual unresolved (a weak reference):
+    # without the library the call goes to address 0.
+    S(["pure-virtual"], "KxException", r"(?i)pure virtual", "DescribeShape", ENDS, AV),
+    S(["abort"], "KxException", r"(?i)abort", "CorpusAbort", ENDS, ABORT),
+    S(["terminate"], "KxException", r"(?i)terminate", "CorpusTerminate", ENDS, ABORT),
+    S(["noexcept-throw"], "ECorpusError", r"^thrown in a noexcept function\.$", "CorpusThrowInNoexcept", ENDS, ABORT),
+    # The C runtime's function returns EINVAL after its invalid-parameter
+    # handler: the program goes on (Wine's msvcrt.dll without a handler of
+    # the program's own only logs it).
+    S(["invalid-parameter"], "KxException", r"(?i)invalid parameter", "CorpusInvalidParameter", 0, 0),
+    S(["new-fails"], "bad_alloc", OUT_OF_MEMORY, "CorpusNewFails", ENDS, ABORT, known_fault=NEW_STACK_FAULT),
+    S(["breakpoint"], BREAKPOINT_CLASS, BREAKPOINT_MESSAGE, "CorpusBreakpoint", ENDS, BREAKPOINT),
+    S(["illegal-instruction"], ILLEGAL_CLASS, ILLEGAL_MESSAGE, "CorpusIllegalInstruction",
+      ENDS, ILLEGAL),
+    S(["privileged-instruction"], "EPrivilege", r"^Privileged instruction\.$", "CorpusPrivilegedInstruction", ENDS,
+      PRIVILEGED),
+    S(["cpp-throw"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", ENDS, ABORT),
+    S(["raise-exception"], "EExternalException", r"^External exception e0c0ffee\.$", "CorpusRaiseException", ENDS,
+      0xEE),
+    # The fault's C++ exception cannot pass user32's frames.
+    S(["callback"], "EAccessViolation", av(), "CorpusEnumCallback", ENDS, AV),
+    S(["caught-null-read"], None, None, None, 0, AV,
+      output=r"caught: Access violation at address \$[0-9a-f]+ in module 'kxcorpus\.exe'\. Read of address \$0"),
+    # The program's own filter replaced the library's after start-up.
+    S(["filter-overwritten"], "EExternalException", r"^External exception e0f117e2\.$", "CorpusFilterOverwritten",
+      ENDS, 0xE2),
+    # Ends the process by design: no handler runs, no report.
+    S(["fast-fail"], None, None, None, FAST_FAIL, FAST_FAIL),
+    # --- in the DLL with a C++ runtime of its own --------------------------
+    S(["dll-null-read"], "EAccessViolation", av(module="corpus_dll.dll"), "CorpusDllNullRead", ENDS, AV),
+    S(["dll-div-zero"], "EDivByZero", r"^Division by zero\.$", "CorpusDllDivide", ENDS, DIV0),
+    # The DLL's runtime cannot unwind into the program's frames: without the
+    # library its own std::terminate aborts.
+    S(["dll-throw"], "ECorpusDllError", r"corpus_dll\.dll.*corpus DLL error\.$", "CorpusDllThrow", ENDS, ABORT),
+    # --- in a std::thread: the thread ends, the program goes on ------------
+    S(["null-read", "thread"], "EAccessViolation", av(), "CorpusNullRead", 0, AV),
+    S(["null-write", "thread"], "EAccessViolation", av("Write"), "CorpusNullWrite", 0, AV),
+    S(["null-call", "thread"], "EAccessViolation", r"(?i)^access violation", "CorpusNullCall", 0, AV,
+      known_fault=THREAD_END_FAULT),
+    S(["div-zero", "thread"], "EDivByZero", r"^Division by zero\.$", "CorpusDivideByZero", 0, DIV0),
+    S(["stack-overflow", "thread"], "EStackOverflow", r"^Stack overflow\.$", "CorpusRecurse", 0,
+      STACK_OVERFLOW_THREAD_WINE),
+    S(["cpp-throw", "thread"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", 0, ABORT),
+    S(["new-fails", "thread"], "bad_alloc", OUT_OF_MEMORY, "CorpusNewFails", 0, ABORT, known_fault=NEW_STACK_FAULT),
+    S(["raise-exception", "thread"], "EExternalException", r"^External exception e0c0ffee\.$",
+      "CorpusRaiseException", 0, 0xEE,
+      known_fault=THREAD_END_FAULT),
+    S(["breakpoint", "thread"], BREAKPOINT_CLASS, BREAKPOINT_MESSAGE, "CorpusBreakpoint", 0,
+      BREAKPOINT),
+    S(["illegal-instruction", "thread"], ILLEGAL_CLASS, ILLEGAL_MESSAGE,
+      "CorpusIllegalInstruction", 0, ILLEGAL),
+    S(["privileged-instruction", "thread"], "EPrivilege", r"^Privileged instruction\.$",
+      "CorpusPrivilegedInstruction", 0, PRIVILEGED),
+    S(["dll-null-read", "thread"], "EAccessViolation", av(module="corpus_dll.dll"), "CorpusDllNullRead", 0, AV,
+      known_fault=THREAD_END_FAULT),
+    # abort() ends the process from any thread.
+    S(["abort", "thread"], "KxException", r"(?i)abort", "CorpusAbort", ENDS, ABORT),
+    # --- in a thread started by CreateThread --------------------------------
+    S(["null-read", "raw-thread"], "EAccessViolation", av(), "CorpusNullRead", 0, AV),
+    S(["div-zero", "raw-thread"], "EDivByZero", r"^Division by zero\.$", "CorpusDivideByZero", 0, DIV0),
+    S(["stack-overflow", "raw-thread"], "EStackOverflow", r"^Stack overflow\.$", "CorpusRecurse", 0,
+      STACK_OVERFLOW_THREAD_WINE),
+    S(["cpp-throw", "raw-thread"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", 0,
+      ABORT),
+    S(["privileged-instruction", "raw-thread"], "EPrivilege", r"^Privileged instruction\.$",
+      "CorpusPrivilegedInstruction", 0, PRIVILEGED),
+    S(["raise-exception", "raw-thread"], "EExternalException", r"^External exception e0c0ffee\.$",
+      "CorpusRaiseException", 0, 0xEE,
+      known_fault=THREAD_END_FAULT),
+    # --- in a window procedure behind a GUI framework's event boundary: the
+    # library reports, the program goes on; without it the boundary shows
+    # C++ exceptions itself and faults end the program.
+    S(["null-read", "window"], "EAccessViolation", av(), "CorpusNullRead", 0, AV),
+    S(["null-write", "window"], "EAccessViolation", av("Write"), "CorpusNullWrite", 0, AV),
+    S(["div-zero", "window"], "EDivByZero", r"^Division by zero\.$", "CorpusDivideByZero", 0, DIV0),
+    S(["illegal-instruction", "window"], ILLEGAL_CLASS, ILLEGAL_MESSAGE,
+      "CorpusIllegalInstruction", 0, ILLEGAL),
+    S(["privileged-instruction", "window"], "EPrivilege", r"^Privileged instruction\.$",
+      "CorpusPrivilegedInstruction", 0, PRIVILEGED),
+    S(["cpp-throw", "window"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", 0, 0),
+    S(["new-fails", "window"], "bad_alloc", OUT_OF_MEMORY, "CorpusNewFails", 0, 0, known_fault=NEW_STACK_FAULT),
+    # std::terminate ends the program wherever it is called.
+    S(["noexcept-throw", "window"], "ECorpusError", r"^thrown in a noexcept function\.$", "CorpusThrowInNoexcept",
+      ENDS, ABORT),
+    # --- during static initialisation and at exit ---------------------------
+    S(["null-read", "static-init"], "EAccessViolation", av(), "CorpusNullRead", ENDS, AV,
+      output="static initialisation"),
+    S(["div-zero", "static-init"], "EDivByZero", r"^Division by zero\.$", "CorpusDivideByZero", ENDS, DIV0,
+      output="static initialisation"),
+    S(["cpp-throw", "static-init"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", ENDS,
+      ABORT, output="static initialisation"),
+    S(["null-read", "at-exit"], "EAccessViolation", av(), "CorpusNullRead", ENDS, AV, output="leaving main"),
+    S(["cpp-throw", "at-exit"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", ENDS, ABORT,
+      output="leaving main"),
+]
+
+# Many threads faulting at ten sites (site k reads address 0x100 + 4k).
+MANY = {
+    # 100 threads fault together, nobody catches: each thread ends.
+    "many-threads": AV,
+    # 10 threads fault 10 times each; the program catches every fault and
+    # hands it to HandleException.
+    "many-handled": AV,
+}
+
+# Known library fault in the exit code after a report, one line; None when
+# there is none.
+EXIT_CODE_FAULT = "the library exits with the crash's own code (3 after C++ exceptions and run-time errors), not 1"
+
+RUN_TIMEOUT = 30    # seconds for one scenario
+MANY_TIMEOUT = 150  # seconds for a many-threads scenario
+
+Run = collections.namedtuple("Run", "rc out err reports seconds hung")
+RESULTS = {}  # (exe, name) -> Run
+
+
+def scenario_name(args):
+    return " ".join(args)
+
+
+def sh(*cmd, **kw):
+    subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kw)
+
+
+def reports(path):
+    """The reports of a bug report file: [(header dict, [(title, lines)])]."""
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        text = f.read().decode("latin-1")
+    out = []
+    for chunk in re.split(r"\r\n\r\n(?=date/time)", text.rstrip("\r\n")):
+        if not chunk:
+            continue
+        blocks = chunk.split("\r\n\r\n")
+        header = {}
+        for line in blocks[0].split("\r\n"):
+            name, _, value = line.partition(": ")
+            header[name.rstrip()] = value
+        out.append((header, [(b.split("\r\n")[0], b.split("\r\n")[1:]) for b in blocks[1:]]))
+    return out
+
+
+def run_scenario(build, exe, args, timeout):
+    """Runs one scenario in a folder of its own (the report goes beside the exe)."""
+    folder = os.path.join(ARGS.work, "runs", exe[:-4], scenario_name(args).replace(" ", "@"))
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for name in (exe, "corpus_dll.dll"):
+        os.link(os.path.join(build, name), os.path.join(folder, name))
+    # No crash debugger: a process ends with its unhandled exception's code,
+    # as on Windows without a debugger (Wine's winedbg sometimes leaves 0).
+    env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="winedbg.exe=d")
+    start = time.monotonic()
+    try:
+        proc = subprocess.run(["wine", os.path.join(folder, exe), *args], cwd=folder, env=env,
+                              capture_output=True, timeout=timeout)
+        rc, out, err, hung = proc.returncode, proc.stdout, proc.stderr, False
+    except subprocess.TimeoutExpired as e:
+        rc, out, err, hung = None, e.stdout or b"", e.stderr or b"", True
+    seconds = time.monotonic() - start
+    found = reports(os.path.join(folder, exe[:-4] + "-bugreport.txt"))
+    decode = lambda b: b.replace(b"\r\n", b"\n").decode("latin-1")
+    return Run(rc, decode(out), decode(err), found, seconds, hung)
+
+
+def build_and_run_all():
+    work = ARGS.work
+    shutil.rmtree(work, ignore_errors=True)
+    prefix = os.path.join(work, "prefix")
+    sh("cmake", "--install", ARGS.build_dir, "--prefix", prefix)
+    build = os.path.join(work, "build")
+    toolchain = os.path.join(prefix, "share", "kestrix", "mingw-i686.cmake")
+    sh("cmake", "-S", ARGS.source_dir, "-B", build, "-G", "Ninja", "-DCMAKE_TOOLCHAIN_FILE=" + toolchain)
+    sh("cmake", "--build", build)
+    jobs = [(exe, [name], MANY_TIMEOUT) for name in MANY for exe in ("kxcorpus.exe", "kxcorpus_plain.exe")]
+    jobs += [(exe, s.args, RUN_TIMEOUT) for s in SCENARIOS for exe in ("kxcorpus.exe", "kxcorpus_plain.exe")]
+    start = time.monotonic()
+    with concurrent.futures.ThreadPoolExecutor(ARGS.jobs) as pool:
+        futures = {pool.submit(run_scenario, build, exe, args, timeout): (exe, scenario_name(args))
+                   for exe, args, timeout in jobs}
+        for future in concurrent.futures.as_completed(futures):
+            RESULTS[futures[future]] = future.result()
+    print("%d runs in %.1f s" % (len(jobs), time.monotonic() - start), file=sys.stderr)
+    # What happened, for people reading the log: exit codes, report classes, time.
+    for exe, args, _ in jobs[::2]:
+        name = scenario_name(args)
+        run, plain = RESULTS[(exe, name)], RESULTS[("kxcorpus_plain.exe", name)]
+        classes = ",".join(h.get("exception class", "?") + ("*" + h["count"] if "count" in h else "")
+                           for h, _ in run.reports) or "-"
+        print("%-34s rc %-4s plain %-4s %5.1f s  %s" % (name, "hang" if run.hung else run.rc,
+                                                         "hang" if plain.hung else plain.rc, run.seconds, classes),
+              file=sys.stderr)
+
+
+def first_section_names(lines, function):
+    return any(re.search(r"(?:^|[ .])%s$" % re.escape(function), line) for line in lines)
+
+
+class CorpusTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        build_and_run_all()
+
+    def ended(self, run, problems, what):
+        if run.hung:
+            problems.append("%s: no end within the time limit (hang)" % what)
+            return False
+        return True
+
+    def check_plain(self, name, plain_rc, problems):
+        run = RESULTS[("kxcorpus_plain.exe", name)]
+        if not self.ended(run, problems, "without the library"):
+            return
+        before = len(problems)
+        if run.rc != plain_rc:
+            problems.append("without the library: exit code %s, expected %s" % (run.rc, plain_rc))
+        if ("went on" in run.out) != (plain_rc == 0):
+            problems.append("without the library: 'went on' %s" % ("printed" if "went on" in run.out else "missing"))
+        if len(problems) > before:
+            problems.append("--- output without the library:\n" + run.out + run.err[-1000:])
+
+    def check_scenario(self, s):
+        name = scenario_name(s.args)
+        run = RESULTS[("kxcorpus.exe", name)]
+        problems = []
+        if self.ended(run, problems, "with the library"):
+            if "library: active" not in run.out:
+                problems.append("the library is not active: %r" % run.out)
+            if s.rc == ENDS and run.rc == 0:
+                problems.append("exit code 0: the program did not end")
+            elif s.rc != ENDS and run.rc != s.rc:
+                problems.append("exit code %s, expected %s" % (run.rc, s.rc))
+            if ("went on" in run.out) != (s.rc == 0):
+                problems.append("'went on' %s" % ("printed" if "went on" in run.out else "missing"))
+            if s.output and not re.search(s.output, run.out):
+                problems.append("output lacks %r: %r" % (s.output, run.out))
+        if s.cls is None:
+            if run.reports:
+                problems.append("a report was made: %s" % run.reports[0][0].get("exception message"))
+        elif len(run.reports) != 1:
+            problems.append("%d reports, expected 1" % len(run.reports))
+        else:
+            header, sections = run.reports[0]
+            if "count" in header:
+                problems.append("count %s in a single crash's report" % header["count"])
+            cls, message = header.get("exception class", ""), header.get("exception message", "")
+            if not re.fullmatch(s.cls, cls):
+                problems.append("class %r, expected %r" % (cls, s.cls))
+            if not re.search(s.message, message):
+                problems.append("message %r, expected %r" % (message, s.message))
+            place = s.args[1] if len(s.args) > 1 else "main"
+            title, lines = sections[0] if sections else ("", [])
+            expected_title = r"^thread \$[0-9a-f]+:" if place in ("thread", "raw-thread") else r"^main thread \(\$"
+            if not re.match(expected_title, title):
+                problems.append("first section %r, expected %r" % (title, expected_title))
+            elif s.function and not first_section_names(lines, s.function):
+                problems.append("%s not in the first thread section:\n  %s" % (s.function, "\n  ".join(lines)))
+        self.check_plain(name, s.plain_rc, problems)
+        if problems:
+            self.fail("\n".join(problems) + "\n--- output:\n" + run.out + run.err[-2000:])
+
+    def check_many(self, name):
+        run = RESULTS[("kxcorpus.exe", name)]
+        problems = []
+        if self.ended(run, problems, "with the library"):
+            if run.rc != 0 or "all threads ended" not in run.out or "went on" not in run.out:
+                problems.append("exit code %s, output %r: the program does not go on" % (run.rc, run.out))
+        # Ten sites, each faulted ten times: ten reports, each counted ten times.
+        seen = {}
+        for header, sections in run.reports:
+            message = header.get("exception message", "")
+            m = re.fullmatch(av(address=r"(1[0-2][0-9a-f])"), message)
+            if not m or header.get("exception class") != "EAccessViolation":
+                problems.append("unexpected report %r %r" % (header.get("exception class"), message))
+                continue
+            site = (int(m.group(1), 16) - 0x100) // 4
+            if site in seen:
+                problems.append("site %d reported twice" % site)
+            seen[site] = header.get("count")
+            title, lines = sections[0]
+            if not re.match(r"^thread \$[0-9a-f]+:", title) or not first_section_names(lines, "CorpusSite%d" % site):
+                problems.append("site %d: first section %r lacks CorpusSite%d" % (site, title, site))
+        if sorted(seen) != list(range(10)):
+            problems.append("sites reported: %s, expected 0..9" % sorted(seen))
+        if any(count != "10" for count in seen.values()):
+            problems.append("counts %s, expected 10 each" % seen)
+        self.check_plain(name, MANY[name], problems)
+        if problems:
+            self.fail("\n".join(problems) + "\n--- output:\n" + run.out + run.err[-2000:])
+
+    def check_exit_code_after_a_report(self):
+        """Every program that ends after a report exits with the documented code."""
+        ending = [s for s in SCENARIOS if s.rc == ENDS]
+        wrong = []
+        for s in ending:
+            run = RESULTS[("kxcorpus.exe", scenario_name(s.args))]
+            if not run.hung and run.rc != ENDS:
+                wrong.append("%s: %s" % (scenario_name(s.args), run.rc))
+        if wrong:
+            self.fail("exit codes other than %d after a report:\n  %s" % (ENDS, "\n  ".join(wrong)))
+
+
+def add_tests():
+    for s in SCENARIOS:
+        name = "test_" + re.sub(r"\W", "_", "_in_".join(s.args))
+        test = (lambda s: lambda self: self.check_scenario(s))(s)
+        if s.known_fault:
+            test = unittest.expectedFailure(test)
+        test.__doc__ = scenario_name(s.args) + (" -- known library fault: " + s.known_fault if s.known_fault else "")
+        setattr(CorpusTest, name, test)
+    for name in MANY:
+        setattr(CorpusTest, "test_" + name.replace("-", "_"), (lambda n: lambda self: self.check_many(n))(name))
+    test = CorpusTest.check_exit_code_after_a_report
+    if EXIT_CODE_FAULT:
+        test = unittest.expectedFailure(test)
+    CorpusTest.test_exit_code_after_a_report = test
+
+
+add_tests()
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build-dir", required=True)
+    parser.add_argument("--source-dir", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--jobs", type=int, default=4)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], "-v"] + rest)
