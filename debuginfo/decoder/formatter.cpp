@@ -22,13 +22,14 @@ void AppendHex(std::string& s, uint32_t v, int minDigits) {
   s.append(buf, n);
 }
 
-// Values up to 9 in decimal, larger ones as "$" and hexadecimal digits.
+// Values up to 9 in decimal, larger ones as "$" and hexadecimal digits:
+// 2 or 4 digits up to $FFFF, 8 above.
 void AppendValue(std::string& s, uint32_t v) {
   if (v <= 9) {
     s += static_cast<char>('0' + v);
   } else {
     s += '$';
-    AppendHex(s, v, 2);
+    AppendHex(s, v, v <= 0xFF ? 2 : v <= 0xFFFF ? 4 : 8);
   }
 }
 
@@ -170,12 +171,11 @@ void AppendMemory(std::string& s, const TDecodedInstruction& d) {
   if (d.dispOnly) {
     s += '$';
     AppendHex(s, static_cast<uint32_t>(d.disp) & (d.dispSize == 2 ? 0xFFFFu : 0xFFFFFFFFu), d.dispSize * 2);
+  } else if (d.dispSize && d.base < 0) {  // an index and an address
+    s += "+$";
+    AppendHex(s, static_cast<uint32_t>(d.disp) & (d.dispSize == 2 ? 0xFFFFu : 0xFFFFFFFFu), d.dispSize * 2);
   } else if (d.dispSize && d.disp != 0) {
-    if (d.base < 0 && d.index < 0) {
-      AppendValue(s, static_cast<uint32_t>(d.disp));
-    } else {
-      AppendSigned(s, d.disp, true);
-    }
+    AppendSigned(s, d.disp, true);
   }
   s += ']';
   if (s.size() > open + 1 && s[open + 1] == '+') s.erase(open + 1, 1);
@@ -321,9 +321,12 @@ std::string DbLines(const TDecodedInstruction& d, const TFormatContext& context)
 
 }  // namespace
 
-std::string ResolveMnemonic(const TDecodedInstruction& d) {
+std::string ResolveMnemonic(const TDecodedInstruction& d) { return ResolveMnemonic(d, nullptr); }
+
+std::string ResolveMnemonic(const TDecodedInstruction& d, bool* repChoseName) {
   const uint16_t op = d.info.opcode;
   std::string name;
+  if (repChoseName) *repChoseName = false;
   if (op == 0x0F0F) {
     const char* n = ThreeDNowName(static_cast<uint8_t>(d.imm));
     return n ? n : "";
@@ -333,8 +336,10 @@ std::string ResolveMnemonic(const TDecodedInstruction& d) {
   const bool f3 = d.lastRepPrefix == 0xF3 || (d.prefixes & kPrefixRep && !(d.prefixes & kPrefixRepne));
   const bool o66 = OpSize(d);
   if (name.find('/') != std::string::npos) {
-    const size_t want = f2 ? 2 : f3 ? 3 : o66 ? 1 : 0;
-    std::string item = Item(name, '/', want, nullptr);
+    // F2 or F3 first, then 66, then none: an empty alternative falls back.
+    std::string item = (f2 || f3) ? Item(name, '/', f2 ? 2 : 3, nullptr) : std::string();
+    if (repChoseName && !item.empty()) *repChoseName = true;
+    if (item.empty() && o66) item = Item(name, '/', 1, nullptr);
     name = item.empty() ? Item(name, '/', 0, nullptr) : item;
   }
   if (name.find('|') != std::string::npos) {
@@ -432,9 +437,9 @@ std::string FormatDecoded(const TDecodedInstruction& d, const TFormatContext& co
   line.append(head, std::snprintf(head, sizeof head, "%08x   ", d.info.begin));
   const uint16_t op = d.info.opcode;
   if (d.prefixes & kPrefixLock) line += "lock ";
-  const std::string mnemonic = ResolveMnemonic(d);
-  const bool choseByPrefix = std::strchr(Mnemonic(d.mnemonic), '/') != nullptr;
-  if (op < 0x100 && !choseByPrefix) {
+  bool repChoseName = false;
+  const std::string mnemonic = ResolveMnemonic(d, &repChoseName);
+  if (op < 0x100 && !repChoseName) {
     if (d.prefixes & kPrefixRepne) line += "repne ";
     else if (d.prefixes & kPrefixRep) line += "rep ";
   }
@@ -442,7 +447,11 @@ std::string FormatDecoded(const TDecodedInstruction& d, const TFormatContext& co
 
   std::string regText, rmText, immText;
   const bool hasReg = AppendRegOperand(regText, d);
-  const bool hasRm = d.hasModRm && (d.attributes & kModRmMask) != 0;
+  // Register forms of 0F 01 and 0F AE other than smsw and lmsw are whole
+  // instructions without operands (fences, rdtscp, xgetbv ...).
+  const bool implicitRegisterForm =
+      d.hasModRm && d.mod == 3 && (op == 0x0FAE || (op == 0x0F01 && d.reg != 4 && d.reg != 6));
+  const bool hasRm = d.hasModRm && (d.attributes & kModRmMask) != 0 && !implicitRegisterForm;
   if (hasRm) AppendModRm(rmText, d);
   const bool hasImm = AppendImmediate(immText, d);
   std::string operands;

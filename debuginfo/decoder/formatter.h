@@ -44,8 +44,10 @@ TFormattedInstruction FormatInstruction(uint32_t address, const TFormatContext& 
 // The same from a decoded instruction (the formatter's own entry).
 std::string FormatDecoded(const TDecodedInstruction& d, const TFormatContext& context);
 
-// The mnemonic with the table's notations resolved.
+// The mnemonic with the table's notations resolved; *repChoseName tells
+// whether an F2 or F3 prefix chose it (then it is no "rep" prefix).
 std::string ResolveMnemonic(const TDecodedInstruction& d);
+std::string ResolveMnemonic(const TDecodedInstruction& d, bool* repChoseName);
 
 // The name of a call or jump target (export, procedure, or the target of
 // an import thunk or jump stub at the address); empty when none.
