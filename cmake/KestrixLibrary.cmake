@@ -33,7 +33,7 @@ endif()
 target_compile_features(kx_build_options INTERFACE cxx_std_20)
 
 foreach(dir crash/base crash/settings crash/exception crash/threads crash/sysinfo crash/report
-            crash/handling debuginfo/decoder report_ui/progress crash/startup)
+            crash/handling debuginfo/decoder debuginfo/parser report_ui/progress crash/startup)
   add_subdirectory(${KESTRIX_SOURCE_ROOT}/${dir} ${CMAKE_BINARY_DIR}/kestrix/${dir})
 endforeach()
 

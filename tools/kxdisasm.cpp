@@ -6,11 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
+#include <unordered_map>
 
 #include "debuginfo/decoder/decoder.h"
 #include "debuginfo/decoder/formatter.h"
 #include "debuginfo/decoder/opcode_tables.h"
+#include "debuginfo/parser/disassembly_listing.h"
 #include "tools/pe_image.h"
 
 using namespace kestrix;
@@ -26,7 +29,9 @@ int Usage() {
 // Names the file's exports.
 class ExportNames final : public SymbolSource {
  public:
-  explicit ExportNames(const tools::TPeImage& image) : image_(image) {}
+  explicit ExportNames(const tools::TPeImage& image) : image_(image) {
+    for (const auto& [rva, name] : image.exports) names_.emplace(image.imageBase + rva, name);
+  }
   bool ModuleOf(uint32_t address, TModuleRange* out) const override {
     const uint32_t size = static_cast<uint32_t>(image_.image.size());
     if (address - image_.imageBase >= size) return false;
@@ -37,14 +42,38 @@ class ExportNames final : public SymbolSource {
     return true;
   }
   std::string NameAt(uint32_t address) const override {
-    for (const auto& [rva, name] : image_.exports) {
-      if (image_.imageBase + rva == address) return name;
-    }
-    return std::string();
+    auto it = names_.find(address);
+    return it == names_.end() ? std::string() : it->second;
   }
 
  private:
   const tools::TPeImage& image_;
+  std::unordered_map<uint32_t, std::string> names_;
+};
+
+// The file's image as the parser sees memory: the executable sections are
+// the code range.
+class ImageEnvironment final : public parser::CodeEnvironment {
+ public:
+  ImageEnvironment(const tools::TPeImage& image, const ExportNames& names) : image_(image), names_(names) {}
+  bool IsCommitted(uint32_t address) const override { return address - image_.imageBase < image_.image.size(); }
+  bool CodeRange(uint32_t address, uint32_t* begin, uint32_t* end) const override {
+    bool any = false;
+    for (const tools::TPeSection& s : image_.sections) {
+      if (!s.executable || s.size == 0) continue;
+      const uint32_t b = image_.imageBase + s.rva, e = b + s.size;
+      *begin = any ? std::min(*begin, b) : b;
+      *end = any ? std::max(*end, e) : e;
+      any = true;
+    }
+    return any && address >= *begin && address < *end;
+  }
+  bool IsNamedExport(uint32_t address) const override { return !names_.NameAt(address).empty(); }
+  std::string SystemErrorText(uint32_t) const override { return "The parameter is incorrect."; }
+
+ private:
+  const tools::TPeImage& image_;
+  const ExportNames& names_;
 };
 
 void PrintLengths(const tools::TPeImage& pe, const BufferReader& reader) {
@@ -130,10 +159,25 @@ int main(int argc, char** argv) {
   switch (mode) {
     case kLengths: PrintLengths(pe, reader); break;
     case kListing: PrintListing(pe, reader, names); break;
-    case kFunction:
-      std::fprintf(stderr, "kxdisasm: --function is not available yet\n");
-      (void)function;
-      return 3;
+    case kFunction: {
+      ImageEnvironment environment(pe, names);
+      parser::TListingContext context;
+      context.parse.reader = &reader;
+      context.parse.environment = &environment;
+      context.symbols = &names;
+      parser::TListing listing = parser::DisassembleFunction(function, 0, true, 0, context);
+      if (!listing.info.isValid) {
+        std::fprintf(stderr, "kxdisasm: %08x: %s (at %08x)\n", function, listing.info.lastErrorText.c_str(),
+                     listing.info.lastErrorAddress);
+        return 3;
+      }
+      std::string text;
+      for (char ch : listing.text) {
+        if (ch != '\r') text += ch;
+      }
+      std::printf("%s\n", text.c_str());
+      break;
+    }
   }
   return 0;
 }

@@ -43,7 +43,9 @@ TEST_F(Pages, TheSnapshotTellsReadableFromUnreadable) {
   EXPECT_TRUE(regions.IsReadable(Address(reinterpret_cast<const void*>(&TakeReadableRegions))));
   for (size_t i = 1; i < regions.size(); ++i) {
     EXPECT_LE(regions[i - 1].end, regions[i].begin);
-    if (regions[i - 1].end == regions[i].begin) EXPECT_NE(regions[i - 1].readable, regions[i].readable);
+    if (regions[i - 1].end == regions[i].begin) {
+      EXPECT_NE(regions[i - 1].readable, regions[i].readable);
+    }
   }
 }
 
