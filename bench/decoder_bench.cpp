@@ -36,16 +36,24 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-// Seconds per round, median of `rounds`; `instructions` from the last round.
-double Measure(int rounds, const std::function<uint64_t()>& body, uint64_t* instructions) {
+struct Engine {
+  const char* name;
+  std::function<uint64_t()> body;
   std::vector<double> times;
+  uint64_t instructions = 0;
+};
+
+// Rounds interleave the engines, so that a noisy machine slows all alike;
+// each engine's figure is its median.
+void Measure(int rounds, std::vector<Engine>& engines) {
   for (int r = 0; r < rounds; ++r) {
-    auto t0 = std::chrono::steady_clock::now();
-    *instructions = body();
-    auto t1 = std::chrono::steady_clock::now();
-    times.push_back(std::chrono::duration<double>(t1 - t0).count());
+    for (Engine& e : engines) {
+      auto t0 = std::chrono::steady_clock::now();
+      e.instructions = e.body();
+      auto t1 = std::chrono::steady_clock::now();
+      e.times.push_back(std::chrono::duration<double>(t1 - t0).count());
+    }
   }
-  return Median(times);
 }
 
 }  // namespace
@@ -160,23 +168,23 @@ int main(int argc, char** argv) {
     return n;
   };
 
-  uint64_t nMine, nZydis, nCs, nMineF, nCsP;
-  const double tMine = Measure(rounds, mineDecode, &nMine);
-  const double tZydis = Measure(rounds, zydisDecode, &nZydis);
-  const double tCs = Measure(rounds, [&] { return capstone(false); }, &nCs);
-  const double tMineF = Measure(rounds, mineFormat, &nMineF);
-  const double tCsP = Measure(rounds, [&] { return capstone(true); }, &nCsP);
-  auto row = [&](const char* name, double t, uint64_t n) {
-    std::printf("%-34s %8.1f MB/s %8.2f M instructions/s  (%llu instructions, %.3f s)\n", name, total / t / 1e6,
-                n / t / 1e6, static_cast<unsigned long long>(n), t);
+  std::vector<Engine> engines = {
+      {"kestrix DecodeInstruction", mineDecode},
+      {"Zydis minimal", zydisDecode},
+      {"Capstone, detail off", [&] { return capstone(false); }},
+      {"kestrix decode + FormatInstruction", mineFormat},
+      {"Capstone decode + print", [&] { return capstone(true); }},
   };
-  row("kestrix DecodeInstruction", tMine, nMine);
-  row("Zydis minimal", tZydis, nZydis);
-  row("Capstone, detail off", tCs, nCs);
-  row("kestrix decode + FormatInstruction", tMineF, nMineF);
-  row("Capstone decode + print", tCsP, nCsP);
-  std::printf("decode: %.2fx Zydis, %.2fx Capstone; decode+text: %.2fx Capstone\n", tZydis / tMine, tCs / tMine,
-              tCsP / tMineF);
+  Measure(rounds, engines);
+  double t[5];
+  for (int i = 0; i < 5; ++i) {
+    const Engine& e = engines[i];
+    t[i] = Median(e.times);
+    std::printf("%-36s %8.1f MB/s %8.2f M instructions/s  (%llu instructions, %.3f s)\n", e.name, total / t[i] / 1e6,
+                e.instructions / t[i] / 1e6, static_cast<unsigned long long>(e.instructions), t[i]);
+  }
+  std::printf("decode: %.2fx Zydis, %.2fx Capstone; decode+text: %.2fx Capstone\n", t[1] / t[0], t[2] / t[0],
+              t[4] / t[3]);
   cs_free(insn, 1);
   cs_close(&cs);
   return 0;

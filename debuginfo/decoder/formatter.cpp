@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "debuginfo/decoder/opcode_tables.h"
 
@@ -16,10 +17,15 @@ constexpr size_t kOperandColumn = 19;
 constexpr size_t kAnnotationColumn = 40;
 constexpr uint32_t kStringWindow = 100;
 
-void AppendHex(std::string& s, uint32_t v, int minDigits) {
-  char buf[12];
-  int n = std::snprintf(buf, sizeof buf, "%0*X", minDigits, v);
-  s.append(buf, n);
+void AppendHex(std::string& s, uint32_t v, int minDigits, const char* digits = "0123456789ABCDEF") {
+  char buf[8];
+  int n = 0;
+  do {
+    buf[n++] = digits[v & 15];
+    v >>= 4;
+  } while (v != 0 && n < 8);
+  while (n < minDigits) buf[n++] = '0';
+  while (n > 0) s += buf[--n];
 }
 
 // Values up to 9 in decimal, larger ones as "$" and hexadecimal digits:
@@ -280,23 +286,23 @@ bool AppendImmediate(std::string& s, const TDecodedInstruction& d) {
   return true;
 }
 
-// Splits `text` at `sep` and returns item `index` (empty past the end).
-std::string Item(const std::string& text, char sep, size_t index, size_t* count) {
+// Item `index` of `text` split at `sep` (empty past the end); *count gets
+// the number of items.
+std::string_view Item(std::string_view text, char sep, size_t index, size_t* count = nullptr) {
   size_t start = 0, n = 0;
-  std::string found;
-  bool got = false;
+  std::string_view found;
   for (size_t i = 0; i <= text.size(); ++i) {
     if (i == text.size() || text[i] == sep) {
       if (n == index) {
         found = text.substr(start, i - start);
-        got = true;
+        if (count == nullptr) return found;
       }
       ++n;
       start = i + 1;
     }
   }
   if (count) *count = n;
-  return got ? found : std::string();
+  return found;
 }
 
 void AppendAnnotation(std::string& line, const std::string& text, bool quoted) {
@@ -331,30 +337,31 @@ std::string ResolveMnemonic(const TDecodedInstruction& d, bool* repChoseName) {
     const char* n = ThreeDNowName(static_cast<uint8_t>(d.imm));
     return n ? n : "";
   }
-  name = Mnemonic(d.mnemonic);
+  std::string_view text = Mnemonic(d.mnemonic);
   const bool f2 = d.lastRepPrefix == 0xF2 || (d.prefixes & kPrefixRepne && !(d.prefixes & kPrefixRep));
   const bool f3 = d.lastRepPrefix == 0xF3 || (d.prefixes & kPrefixRep && !(d.prefixes & kPrefixRepne));
   const bool o66 = OpSize(d);
-  if (name.find('/') != std::string::npos) {
+  if (text.find('/') != std::string_view::npos) {
     // F2 or F3 first, then 66, then none: an empty alternative falls back.
-    std::string item = (f2 || f3) ? Item(name, '/', f2 ? 2 : 3, nullptr) : std::string();
+    std::string_view item = (f2 || f3) ? Item(text, '/', f2 ? 2 : 3) : std::string_view();
     if (repChoseName && !item.empty()) *repChoseName = true;
-    if (item.empty() && o66) item = Item(name, '/', 1, nullptr);
-    name = item.empty() ? Item(name, '/', 0, nullptr) : item;
+    if (item.empty() && o66) item = Item(text, '/', 1);
+    text = item.empty() ? Item(text, '/', 0) : item;
   }
-  if (name.find('|') != std::string::npos) {
+  if (text.find('|') != std::string_view::npos) {
     size_t count = 0;
-    Item(name, '|', 0, &count);
+    Item(text, '|', 0, &count);
     const bool regForm = d.hasModRm && d.mod == 3;
     const size_t index = count >= 9 ? d.reg + (regForm ? 8 : 0) : d.reg;
-    std::string item = Item(name, '|', index, nullptr);
-    name = item.empty() ? Item(name, '|', 0, nullptr) : item;
-    if (name.find('-') != std::string::npos) name = Item(name, '-', d.rm, nullptr);
+    std::string_view item = Item(text, '|', index);
+    text = item.empty() ? Item(text, '|', 0) : item;
+    if (text.find('-') != std::string_view::npos) text = Item(text, '-', d.rm);
   }
-  const size_t colon = name.find(':');
-  if (colon != std::string::npos) {
-    name = (d.hasModRm && d.mod == 3) ? name.substr(0, colon) : name.substr(colon + 1);
+  const size_t colon = text.find(':');
+  if (colon != std::string_view::npos) {
+    text = (d.hasModRm && d.mod == 3) ? text.substr(0, colon) : text.substr(colon + 1);
   }
+  name.assign(text.data(), text.size());
   size_t at = name.find("%cc");
   if (at != std::string::npos) name.replace(at, 3, kConditionNames[op & 15]);
   at = name.find("%seg");
@@ -433,8 +440,8 @@ std::string FormatDecoded(const TDecodedInstruction& d, const TFormatContext& co
   if (!d.info.isValid) return DbLines(d, context);
   std::string line;
   line.reserve(64);
-  char head[16];
-  line.append(head, std::snprintf(head, sizeof head, "%08x   ", d.info.begin));
+  AppendHex(line, d.info.begin, 8, "0123456789abcdef");
+  line += "   ";
   const uint16_t op = d.info.opcode;
   if (d.prefixes & kPrefixLock) line += "lock ";
   bool repChoseName = false;

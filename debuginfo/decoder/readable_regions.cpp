@@ -27,6 +27,18 @@ const TReadableRegion* TDATryRead::Find(uint32_t address) const {
   return &*it;
 }
 
+bool TDATryRead::IsRangeReadable(uint32_t address, uint32_t count) const {
+  if (count == 0) return true;
+  const uint32_t last = address + (count - 1);
+  if (last < address) return false;  // wraps
+  const TReadableRegion* r = Find(address);
+  while (r != nullptr && r->readable) {
+    if (last < r->end) return true;
+    r = Find(r->end);
+  }
+  return false;
+}
+
 bool IsReadableRegion(uint32_t state, uint32_t protection) {
   constexpr uint32_t kMemCommit = 0x1000;
   if (state != kMemCommit) return false;

@@ -26,6 +26,8 @@ class TDATryRead {
     const TReadableRegion* r = Find(address);
     return r != nullptr && r->readable;
   }
+  // Every byte of [address, address + count) lies in readable regions.
+  bool IsRangeReadable(uint32_t address, uint32_t count) const;
   size_t size() const { return regions_.size(); }
   const TReadableRegion& operator[](size_t i) const { return regions_[i]; }
 

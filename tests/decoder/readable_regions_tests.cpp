@@ -32,6 +32,20 @@ TEST(ReadableRegions, LookupByBinarySearch) {
   EXPECT_TRUE(r.IsReadable(998 * 0x2000 + 0x1FFF));   // 998 % 3 != 0
 }
 
+TEST(ReadableRegions, ARangeMustBeReadableThroughout) {
+  TDATryRead r;
+  r.Add(0x1000, 0x2000, true);
+  r.Add(0x2000, 0x3000, false);
+  r.Add(0x3000, 0x4000, true);
+  r.Add(0x5000, 0x6000, true);
+  EXPECT_TRUE(r.IsRangeReadable(0x1000, 0x1000));
+  EXPECT_FALSE(r.IsRangeReadable(0x1FFE, 4));  // into the unreadable region
+  EXPECT_FALSE(r.IsRangeReadable(0x3FFE, 4));  // into the gap
+  EXPECT_TRUE(r.IsRangeReadable(0x3FFC, 4));
+  EXPECT_FALSE(r.IsRangeReadable(0xFFFFFFFE, 4));  // wraps
+  EXPECT_TRUE(r.IsRangeReadable(0x2000, 0));
+}
+
 TEST(ReadableRegions, ProtectionRule) {
   constexpr uint32_t kCommit = 0x1000, kReserve = 0x2000;
   for (uint32_t p : {0x02u, 0x04u, 0x08u, 0x10u, 0x20u, 0x40u, 0x80u}) EXPECT_TRUE(IsReadableRegion(kCommit, p)) << p;

@@ -22,9 +22,33 @@ TDATryRead TakeReadableRegions() {
   return regions;
 }
 
+namespace {
+
+// Without a snapshot: the regions the bytes lie in, asked one by one.
+bool QueryReadable(uint32_t address, uint32_t count) {
+  const uint32_t last = address + (count - 1);
+  if (last < address) return false;
+  for (uint32_t at = address;;) {
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), &info, sizeof info) != sizeof info ||
+        !IsReadableRegion(info.State, info.Protect)) {
+      return false;
+    }
+    const uint32_t end = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize);
+    if (end == 0 || last < end) return true;
+    at = end;
+  }
+}
+
+}  // namespace
+
 bool SafeRead(uint32_t source, void* dest, uint32_t count, const TDATryRead* regions) {
   if (source == 0) return false;
-  if (regions != nullptr && !regions->IsReadable(source)) return false;
+  if (count == 0) return true;
+  // The kernel's read of the own process may succeed where the process
+  // itself would fault (Wine reads through the process's memory file), so
+  // the regions decide first.
+  if (regions != nullptr ? !regions->IsRangeReadable(source, count) : !QueryReadable(source, count)) return false;
   SIZE_T read = 0;
   if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(static_cast<uintptr_t>(source)), dest,
                          count, &read)) {

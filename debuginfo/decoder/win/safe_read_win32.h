@@ -12,8 +12,9 @@ namespace kestrix::decoder {
 // The regions of the address space below 2 GB.
 TDATryRead TakeReadableRegions();
 
-// count bytes from source; with regions, a source outside a readable region
-// fails without a system call (only the start is checked).
+// count bytes from source, all or nothing. With regions, bytes outside the
+// readable ones fail without a system call; without, the regions are
+// queried.
 bool SafeRead(uint32_t source, void* dest, uint32_t count, const TDATryRead* regions = nullptr);
 
 class ProcessReader final : public MemoryReader {
