@@ -439,7 +439,7 @@ TStringData StringDataAt(uint32_t v, uint32_t at, bool isImmediate, const TForma
 std::string FormatDecoded(const TDecodedInstruction& d, const TFormatContext& context) {
   if (!d.info.isValid) return DbLines(d, context);
   std::string line;
-  line.reserve(64);
+  line.reserve(80);
   AppendHex(line, d.info.begin, 8, "0123456789abcdef");
   line += "   ";
   const uint16_t op = d.info.opcode;
@@ -452,40 +452,58 @@ std::string FormatDecoded(const TDecodedInstruction& d, const TFormatContext& co
   }
   line += mnemonic;
 
-  std::string regText, rmText, immText;
-  const bool hasReg = AppendRegOperand(regText, d);
   // Register forms of 0F 01 and 0F AE other than smsw and lmsw are whole
   // instructions without operands (fences, rdtscp, xgetbv ...).
   const bool implicitRegisterForm =
       d.hasModRm && d.mod == 3 && (op == 0x0FAE || (op == 0x0F01 && d.reg != 4 && d.reg != 6));
+  const int cls = d.attributes & kRegMask;
+  const bool hasReg = cls != 0 && (d.hasModRm || cls != kRegSpecial);
   const bool hasRm = d.hasModRm && (d.attributes & kModRmMask) != 0 && !implicitRegisterForm;
-  if (hasRm) AppendModRm(rmText, d);
-  const bool hasImm = AppendImmediate(immText, d);
-  std::string operands;
-  auto add = [&](const std::string& o) {
-    if (o.empty()) return;
-    if (!operands.empty()) operands += ", ";
-    operands += o;
-  };
-  if (!d.hasModRm && (d.attributes & kRmFirst) && hasImm) {
-    add(immText);
-    add(regText);
-  } else {
-    if (d.attributes & kRmFirst) {
-      if (hasRm) add(rmText);
-      if (hasReg) add(regText);
-    } else {
-      if (hasReg) add(regText);
-      if (hasRm) add(rmText);
-    }
-    if (hasImm) add(immText);
-  }
-  if (op == 0xD0 || op == 0xD1) add("1");
-  if (op == 0xD2 || op == 0xD3 || op == 0x0FA5 || op == 0x0FAD) add("cl");
-  if (!operands.empty()) {
+  const bool hasImm = d.immSize != 0 && op != 0x0F0F && !((op == 0xD4 || op == 0xD5) && (d.imm & 0xFF) == 10);
+  const bool shiftByOne = op == 0xD0 || op == 0xD1;
+  const bool shiftByCl = op == 0xD2 || op == 0xD3 || op == 0x0FA5 || op == 0x0FAD;
+  if (hasReg || hasRm || hasImm || shiftByOne || shiftByCl) {
     if (line.size() < kOperandColumn) PadTo(line, kOperandColumn);
     else if (line.back() != ' ') line += ' ';
-    line += operands;
+    bool first = true;
+    auto next = [&] {
+      if (!first) line += ", ";
+      first = false;
+    };
+    if (!d.hasModRm && (d.attributes & kRmFirst) && hasImm) {
+      next();
+      AppendImmediate(line, d);
+      if (hasReg) {
+        next();
+        AppendRegOperand(line, d);
+      }
+    } else {
+      const bool rmFirst = (d.attributes & kRmFirst) != 0;
+      if (rmFirst && hasRm) {
+        next();
+        AppendModRm(line, d);
+      }
+      if (hasReg) {
+        next();
+        AppendRegOperand(line, d);
+      }
+      if (!rmFirst && hasRm) {
+        next();
+        AppendModRm(line, d);
+      }
+      if (hasImm) {
+        next();
+        AppendImmediate(line, d);
+      }
+    }
+    if (shiftByOne) {
+      next();
+      line += '1';
+    }
+    if (shiftByCl) {
+      next();
+      line += "cl";
+    }
   }
 
   // Annotations.
