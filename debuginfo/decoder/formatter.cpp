@@ -327,51 +327,72 @@ std::string DbLines(const TDecodedInstruction& d, const TFormatContext& context)
 
 }  // namespace
 
-std::string ResolveMnemonic(const TDecodedInstruction& d) { return ResolveMnemonic(d, nullptr); }
+namespace {
 
-std::string ResolveMnemonic(const TDecodedInstruction& d, bool* repChoseName) {
+// The mnemonic into out (at least 48 bytes); returns its length.
+size_t ResolveInto(const TDecodedInstruction& d, char* out, bool* repChoseName) {
   const uint16_t op = d.info.opcode;
-  std::string name;
   if (repChoseName) *repChoseName = false;
+  std::string_view text;
   if (op == 0x0F0F) {
     const char* n = ThreeDNowName(static_cast<uint8_t>(d.imm));
-    return n ? n : "";
+    text = n ? n : "";
+  } else {
+    text = Mnemonic(d.mnemonic);
   }
-  std::string_view text = Mnemonic(d.mnemonic);
   const bool f2 = d.lastRepPrefix == 0xF2 || (d.prefixes & kPrefixRepne && !(d.prefixes & kPrefixRep));
   const bool f3 = d.lastRepPrefix == 0xF3 || (d.prefixes & kPrefixRep && !(d.prefixes & kPrefixRepne));
   const bool o66 = OpSize(d);
-  if (text.find('/') != std::string_view::npos) {
-    // F2 or F3 first, then 66, then none: an empty alternative falls back.
-    std::string_view item = (f2 || f3) ? Item(text, '/', f2 ? 2 : 3) : std::string_view();
-    if (repChoseName && !item.empty()) *repChoseName = true;
-    if (item.empty() && o66) item = Item(text, '/', 1);
-    text = item.empty() ? Item(text, '/', 0) : item;
+  bool special = false;
+  for (char c : text) special |= c == '/' || c == '|' || c == ':';
+  if (special) {
+    if (text.find('/') != std::string_view::npos) {
+      // F2 or F3 first, then 66, then none: an empty alternative falls back.
+      std::string_view item = (f2 || f3) ? Item(text, '/', f2 ? 2 : 3) : std::string_view();
+      if (repChoseName && !item.empty()) *repChoseName = true;
+      if (item.empty() && o66) item = Item(text, '/', 1);
+      text = item.empty() ? Item(text, '/', 0) : item;
+    }
+    if (text.find('|') != std::string_view::npos) {
+      size_t count = 0;
+      Item(text, '|', 0, &count);
+      const bool regForm = d.hasModRm && d.mod == 3;
+      const size_t index = count >= 9 ? d.reg + (regForm ? 8 : 0) : d.reg;
+      std::string_view item = Item(text, '|', index);
+      text = item.empty() ? Item(text, '|', 0) : item;
+      if (text.find('-') != std::string_view::npos) text = Item(text, '-', d.rm);
+    }
+    const size_t colon = text.find(':');
+    if (colon != std::string_view::npos) {
+      text = (d.hasModRm && d.mod == 3) ? text.substr(0, colon) : text.substr(colon + 1);
+    }
   }
-  if (text.find('|') != std::string_view::npos) {
-    size_t count = 0;
-    Item(text, '|', 0, &count);
-    const bool regForm = d.hasModRm && d.mod == 3;
-    const size_t index = count >= 9 ? d.reg + (regForm ? 8 : 0) : d.reg;
-    std::string_view item = Item(text, '|', index);
-    text = item.empty() ? Item(text, '|', 0) : item;
-    if (text.find('-') != std::string_view::npos) text = Item(text, '-', d.rm);
+  size_t n = 0;
+  if (IsX87(d) && !text.empty()) out[n++] = 'f';
+  for (size_t i = 0; i < text.size() && n < 40; ++i) {
+    const char c = text[i];
+    if (c == '%') {
+      const char* with = text.compare(i, 3, "%cc") == 0 ? kConditionNames[op & 15] : kSegmentNames[(op >> 3) & 7];
+      i += text.compare(i, 3, "%cc") == 0 ? 2 : 3;
+      while (*with) out[n++] = *with++;
+    } else if (c == 'S') {
+      out[n++] = (o66 || f2) ? 'd' : 's';
+    } else if (c == 'P') {
+      out[n++] = (f2 || f3) ? 's' : 'p';
+    } else {
+      out[n++] = c;
+    }
   }
-  const size_t colon = text.find(':');
-  if (colon != std::string_view::npos) {
-    text = (d.hasModRm && d.mod == 3) ? text.substr(0, colon) : text.substr(colon + 1);
-  }
-  name.assign(text.data(), text.size());
-  size_t at = name.find("%cc");
-  if (at != std::string::npos) name.replace(at, 3, kConditionNames[op & 15]);
-  at = name.find("%seg");
-  if (at != std::string::npos) name.replace(at, 4, kSegmentNames[(op >> 3) & 7]);
-  for (char& c : name) {
-    if (c == 'S') c = (o66 || f2) ? 'd' : 's';
-    if (c == 'P') c = (f2 || f3) ? 's' : 'p';
-  }
-  if (IsX87(d) && !name.empty()) name.insert(0, 1, 'f');
-  return name;
+  return n;
+}
+
+}  // namespace
+
+std::string ResolveMnemonic(const TDecodedInstruction& d) { return ResolveMnemonic(d, nullptr); }
+
+std::string ResolveMnemonic(const TDecodedInstruction& d, bool* repChoseName) {
+  char buf[48];
+  return std::string(buf, ResolveInto(d, buf, repChoseName));
 }
 
 std::string TargetName(uint32_t address, const TFormatContext& context) {
@@ -445,12 +466,13 @@ std::string FormatDecoded(const TDecodedInstruction& d, const TFormatContext& co
   const uint16_t op = d.info.opcode;
   if (d.prefixes & kPrefixLock) line += "lock ";
   bool repChoseName = false;
-  const std::string mnemonic = ResolveMnemonic(d, &repChoseName);
+  char mnemonic[48];
+  const size_t length = ResolveInto(d, mnemonic, &repChoseName);
   if (op < 0x100 && !repChoseName) {
     if (d.prefixes & kPrefixRepne) line += "repne ";
     else if (d.prefixes & kPrefixRep) line += "rep ";
   }
-  line += mnemonic;
+  line.append(mnemonic, length);
 
   // Register forms of 0F 01 and 0F AE other than smsw and lmsw are whole
   // instructions without operands (fences, rdtscp, xgetbv ...).
