@@ -10,17 +10,20 @@ namespace {
 // return address and jump target inside the function).
 bool IsCodePlace(const TFunctionInfo& f, uint32_t address, const decoder::MemoryReader& reader) {
   for (const TCodeArea& a : f.CodeAreas) {
-    if (a.IsData() || address < a.begin || address > a.end + 1) continue;
+    if (a.IsData() || address < a.begin || address > a.end) continue;
     for (uint32_t at = a.begin; at <= a.end;) {
       if (at == address) return true;
       const decoder::TInstructionInfo info = decoder::DecodeInstruction(at, reader, nullptr);
       if (!info.isValid) break;
       at = info.end;
-      if (at == address) return true;  // the end: a return address or the next area
     }
   }
+  // Return addresses of calls, and targets of calls and jumps.
   for (const TKnownTarget& k : f.KnownTargets) {
     if (k.target == address || k.after == address) return true;
+  }
+  for (const TUnknownTarget& u : f.UnknownTargets) {
+    if (u.after == address) return true;
   }
   return false;
 }

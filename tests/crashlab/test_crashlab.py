@@ -95,7 +95,10 @@ class CrashLabTest(unittest.TestCase):
 
     def check_cpu_sections(self, sections, eip):
         titles = [t for t, _ in sections]
-        self.assertEqual(titles[-2:], ["cpu registers:", "stack dump:"])
+        cpu = titles.index("cpu registers:")
+        self.assertEqual(titles[cpu:], ["cpu registers:", "stack dump:", "disassembling:"])
+        self.check_disassembly(sections[-1][1], eip)
+        sections = sections[:-1]
         regs = dict(sections[-2][1][i].split(" = ") for i in range(9))
         self.assertEqual([l[:3] for l in sections[-2][1]], ["eax", "ebx", "ecx", "edx", "esi", "edi", "eip", "esp", "ebp"])
         for value in regs.values():
@@ -111,6 +114,18 @@ class CrashLabTest(unittest.TestCase):
                 raw = bytes.fromhex((full.group(1) + full.group(2)).replace(" ", ""))
                 view = "".join(chr(b) if 33 <= b <= 126 else "." for b in raw)
                 self.assertEqual(full.group(3), view)
+
+    def check_disassembly(self, lines, crash):
+        # The crashing function's listing: at most 5 lines before and after
+        # the crash line (LimitDisAsm), which is marked with '>'.
+        code = [l for l in lines if l != "[...]"]
+        for line in code:
+            self.assertRegex(line, r"^[0-9a-f]{8}( |$)", line)
+        marked = [l for l in code if len(l) > 9 and l[9] == ">"]
+        self.assertEqual(len(marked), 1, lines)
+        self.assertEqual(int(marked[0][:8], 16), crash)
+        at = lines.index(marked[0])
+        self.assertLessEqual(len(lines) - at - 1, 5 + 1)
 
     def test_access_violations_read_and_write(self):
         for scenario, kind, target in (("av-read", "Read", "$10"), ("av-write", "Write", "$24")):

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "debuginfo/parser/address_correction.h"
 #include "debuginfo/parser/function_parser.h"
 #include "tests/parser/code_builder.h"
 
@@ -275,6 +276,21 @@ TEST_F(Parse, UnknownJumpsLetTheGapBeParsed) {
   ASSERT_TRUE(f.isValid);
   EXPECT_TRUE(HasArea(f, c.At("gap")));
   EXPECT_EQ(f.codeLength, c.At("end") + 1 - kBase);
+}
+
+TEST_F(Parse, ExceptionAddressCorrection) {
+  CodeBuilder c(kBase);
+  c.Label("entry").Hex("8b 45 08 8b 00 c3");  // mov eax, [ebp+8]; mov eax, [eax]; ret
+  Run(c);
+  TParseContext context{reader_.get(), env_.get(), {}};
+  // Inside the first instruction, with an instruction 4 bytes further: moved.
+  EXPECT_EQ(CorrectExceptionAddress(kBase + 1, kBase, context), kBase + 5);
+  // An instruction boundary stays.
+  EXPECT_EQ(CorrectExceptionAddress(kBase + 3, kBase, context), kBase + 3);
+  // No boundary 4 bytes further either (past the return): stays.
+  EXPECT_EQ(CorrectExceptionAddress(kBase + 2, kBase, context), kBase + 2);
+  // An unknown function: stays.
+  EXPECT_EQ(CorrectExceptionAddress(kBase + 1, 0, context), kBase + 1);
 }
 
 }  // namespace

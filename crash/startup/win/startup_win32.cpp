@@ -11,6 +11,7 @@
 #include "crash/handling/win/handling_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
+#include "debuginfo/parser/win/own_process_win32.h"
 #include "kestrix/kestrix.h"
 #include "report_ui/progress/progress_alert.h"
 
@@ -162,6 +163,8 @@ void WireLayers() {
   hooks.completed = ReportCompleted;
   hooks.show = ShowException;
   hooks.pleaseWaitBox = CreateProgressAlert;
+  hooks.disassemble = parser::DisassembleOwnFunction;
+  hooks.correctAddress = parser::CorrectOwnExceptionAddress;
   SetReportHooks(hooks);
 }
 
