@@ -49,7 +49,8 @@ def normalize_objdump(text):
 
 
 ALIKE = {"fwait": "wait", "pushf": "pushfd", "popf": "popfd", "pusha": "pushad", "popa": "popad",
-         "iret": "iretd", "int3": "int3", "cwtl": "cwde", "cltd": "cdq", "xlatb": "xlat"}
+         "iret": "iretd", "int3": "int3", "cwtl": "cwde", "cltd": "cdq", "xlatb": "xlat", "sidtd": "sidt",
+         "sgdtd": "sgdt"}
 
 
 def normalize_mine(name):
@@ -123,8 +124,8 @@ def compare(kxdisasm, path, with_names):
             classes[key] += 1
             examples.setdefault(key, f"{os.path.basename(path)} {address:08x}: objdump {length} '{text}', mine {got[0]}")
             continue
-        target = re.match(r"^([0-9a-f]+)(?: <.*>)?$", rest)
-        if name.startswith(("j", "call", "loop")) and target and got[1] is None and not rest.startswith("0x"):
+        target = re.match(r"^(?:0x)?([0-9a-f]+)(?: <.*>)?$", rest)
+        if name.startswith(("j", "call", "loop")) and target and got[1] is None:
             stats["target"] += 1
             classes["target missing " + name] += 1
             examples.setdefault("target missing " + name, f"{os.path.basename(path)} {address:08x}: '{text}'")
