@@ -17,7 +17,39 @@ constexpr size_t kOperandColumn = 19;
 constexpr size_t kAnnotationColumn = 40;
 constexpr uint32_t kStringWindow = 100;
 
-void AppendHex(std::string& s, uint32_t v, int minDigits, const char* digits = "0123456789ABCDEF") {
+// The instruction part of a line, composed without allocations (operands
+// are bounded: at most about 80 characters).
+class LineBuffer {
+ public:
+  void operator+=(char c) {
+    if (n_ < sizeof b_) b_[n_++] = c;
+  }
+  void operator+=(const char* s) {
+    while (*s) *this += *s++;
+  }
+  void append(const char* p, size_t n) {
+    if (n > sizeof b_ - n_) n = sizeof b_ - n_;
+    std::memcpy(b_ + n_, p, n);
+    n_ += n;
+  }
+  void append(size_t count, char c) {
+    while (count-- > 0) *this += c;
+  }
+  size_t size() const { return n_; }
+  char back() const { return b_[n_ - 1]; }
+  char operator[](size_t i) const { return b_[i]; }
+  void erase(size_t pos, size_t count) {
+    std::memmove(b_ + pos, b_ + pos + count, n_ - pos - count);
+    n_ -= count;
+  }
+  std::string str() const { return std::string(b_, n_); }
+
+ private:
+  char b_[160];
+  size_t n_ = 0;
+};
+
+void AppendHex(LineBuffer& s, uint32_t v, int minDigits, const char* digits = "0123456789ABCDEF") {
   char buf[8];
   int n = 0;
   do {
@@ -30,7 +62,7 @@ void AppendHex(std::string& s, uint32_t v, int minDigits, const char* digits = "
 
 // Values up to 9 in decimal, larger ones as "$" and hexadecimal digits:
 // 2 or 4 digits up to $FFFF, 8 above.
-void AppendValue(std::string& s, uint32_t v) {
+void AppendValue(LineBuffer& s, uint32_t v) {
   if (v <= 9) {
     s += static_cast<char>('0' + v);
   } else {
@@ -39,7 +71,7 @@ void AppendValue(std::string& s, uint32_t v) {
   }
 }
 
-void AppendSigned(std::string& s, int32_t v, bool plus) {
+void AppendSigned(LineBuffer& s, int32_t v, bool plus) {
   if (v < 0) {
     s += '-';
     AppendValue(s, 0u - static_cast<uint32_t>(v));
@@ -49,7 +81,8 @@ void AppendSigned(std::string& s, int32_t v, bool plus) {
   }
 }
 
-void PadTo(std::string& s, size_t column) {
+template <typename Text>
+void PadTo(Text& s, size_t column) {
   if (s.size() < column) s.append(column - s.size(), ' ');
 }
 
@@ -112,7 +145,7 @@ Kind RmKind(const TDecodedInstruction& d) {
   }
 }
 
-void AppendRegister(std::string& s, Kind kind, int n) {
+void AppendRegister(LineBuffer& s, Kind kind, int n) {
   switch (kind) {
     case Kind::kR8: s += kReg8Names[n]; break;
     case Kind::kR16: s += kReg16Names[n]; break;
@@ -149,14 +182,14 @@ const char* SizeKeyword(const TDecodedInstruction& d) {
   }
 }
 
-void AppendSegment(std::string& s, const TDecodedInstruction& d) {
+void AppendSegment(LineBuffer& s, const TDecodedInstruction& d) {
   if (d.segment >= 0) {
     s += kSegmentNames[d.segment];
     s += ':';
   }
 }
 
-void AppendMemory(std::string& s, const TDecodedInstruction& d) {
+void AppendMemory(LineBuffer& s, const TDecodedInstruction& d) {
   if (d.attributes & kPtr) {
     s += SizeKeyword(d);
     s += " ptr ";
@@ -187,7 +220,7 @@ void AppendMemory(std::string& s, const TDecodedInstruction& d) {
   if (s.size() > open + 1 && s[open + 1] == '+') s.erase(open + 1, 1);
 }
 
-void AppendModRm(std::string& s, const TDecodedInstruction& d) {
+void AppendModRm(LineBuffer& s, const TDecodedInstruction& d) {
   if (d.mod == 3) {
     AppendRegister(s, RmKind(d), d.rm);
   } else {
@@ -196,7 +229,7 @@ void AppendModRm(std::string& s, const TDecodedInstruction& d) {
 }
 
 // The register operand(s): returns false when there is none.
-bool AppendRegOperand(std::string& s, const TDecodedInstruction& d) {
+bool AppendRegOperand(LineBuffer& s, const TDecodedInstruction& d) {
   const uint16_t a = d.attributes;
   const int cls = a & kRegMask;
   if (cls == 0) return false;
@@ -234,7 +267,7 @@ bool AppendRegOperand(std::string& s, const TDecodedInstruction& d) {
 bool IsSignedImmediate(uint16_t op) { return op == 0x69 || op == 0x6B || (op >= 0x80 && op <= 0x83); }
 
 // The immediate operand: returns false when there is none.
-bool AppendImmediate(std::string& s, const TDecodedInstruction& d) {
+bool AppendImmediate(LineBuffer& s, const TDecodedInstruction& d) {
   const uint16_t op = d.info.opcode;
   if (d.immSize == 0 || op == 0x0F0F) return false;
   if (d.attributes & kRel) {
@@ -459,8 +492,7 @@ TStringData StringDataAt(uint32_t v, uint32_t at, bool isImmediate, const TForma
 
 std::string FormatDecoded(const TDecodedInstruction& d, const TFormatContext& context) {
   if (!d.info.isValid) return DbLines(d, context);
-  std::string line;
-  line.reserve(80);
+  LineBuffer line;
   AppendHex(line, d.info.begin, 8, "0123456789abcdef");
   line += "   ";
   const uint16_t op = d.info.opcode;
@@ -528,22 +560,24 @@ std::string FormatDecoded(const TDecodedInstruction& d, const TFormatContext& co
     }
   }
 
+  if (context.symbols == nullptr) return line.str();
+  std::string text = line.str();
   // Annotations.
-  if (context.symbols != nullptr) {
+  {
     if ((d.info.isCall || d.info.isJump) && d.info.target != 0) {
-      AppendAnnotation(line, TargetName(d.info.target, context), false);
+      AppendAnnotation(text, TargetName(d.info.target, context), false);
     } else {
       if (d.hasModRm && d.mod != 3 && d.dispSize == 4) {
         const TStringData data = StringDataAt(static_cast<uint32_t>(d.disp), d.info.begin, false, context);
-        AppendAnnotation(line, data.text, !data.isName);
+        AppendAnnotation(text, data.text, !data.isName);
       }
       if (d.immSize == 4 && !(d.attributes & kRel) && op != 0x9A && op != 0xEA) {
         const TStringData data = StringDataAt(d.imm, d.info.begin, true, context);
-        AppendAnnotation(line, data.text, !data.isName);
+        AppendAnnotation(text, data.text, !data.isName);
       }
     }
   }
-  return line;
+  return text;
 }
 
 TFormattedInstruction FormatInstruction(uint32_t address, const TFormatContext& context, RegisterState* state) {
