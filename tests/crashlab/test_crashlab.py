@@ -99,7 +99,10 @@ class CrashLabTest(unittest.TestCase):
 
     def check_cpu_sections(self, sections, eip):
         titles = [t for t, _ in sections]
-        self.assertEqual(titles[-2:], ["cpu registers:", "stack dump:"])
+        cpu = titles.index("cpu registers:")
+        self.assertEqual(titles[cpu:], ["cpu registers:", "stack dump:", "disassembling:"])
+        self.check_disassembly(sections[-1][1], eip)
+        sections = sections[:-1]
         regs = dict(sections[-2][1][i].split(" = ") for i in range(9))
         self.assertEqual([l[:3] for l in sections[-2][1]], ["eax", "ebx", "ecx", "edx", "esi", "edi", "eip", "esp", "ebp"])
         for value in regs.values():
@@ -135,6 +138,21 @@ class CrashLabTest(unittest.TestCase):
         for (addr, line, text), group in zip(frames, groups):
             outermost = group.strip().split("\n")[-1]
             self.assertEqual(int(outermost.rpartition(":")[2].split()[0]), line, (text, group))
+
+    def check_disassembly(self, lines, crash):
+        # The crashing function's listing: at most 5 lines before and after
+        # the crash line (LimitDisAsm), which is marked with '>'.
+        code = [l for l in lines if l != "[...]"]
+        for line in code:
+            self.assertRegex(line, r"^[0-9a-f]{8}( |$)", line)
+        # After the address, the source line when the line changes (the
+        # module's map knows it), then the crash marker.
+        marked = [l for l in code if re.match(r"^[0-9a-f]{8} (?:\d+ +| *)> ", l)]
+        self.assertTrue(any(re.match(r"^[0-9a-f]{8} \d+ ", l) for l in code), "a line-number column")
+        self.assertEqual(len(marked), 1, lines)
+        self.assertEqual(int(marked[0][:8], 16), crash)
+        at = lines.index(marked[0])
+        self.assertLessEqual(len(lines) - at - 1, 5 + 1)
 
     def test_access_violations_read_and_write(self):
         for scenario, kind, target in (("av-read", "Read", "$10"), ("av-write", "Write", "$24")):

@@ -101,15 +101,22 @@ void ProcessException(const TExceptionRequest& r) {
     // Leftover files of earlier reports stay; this exception's report does
     // not exist yet to say so.
   }
-  // Correcting the exception address needs the function parser of the
-  // debug-information map; without it the address stays as given.
+  // The exception address as its function's code has it (not for EAbort).
+  const auto* object = reinterpret_cast<const TExceptionObjectInfo*>(r.object);
+  uint32_t address = r.address;
+  if (address && ReportHooks().correctAddress && !(object && object->isAbort)) {
+    try {
+      address = ReportHooks().correctAddress(address);
+    } catch (...) {
+    }
+  }
   KXPtr<IKXSettings> settings =
-      r.address ? SettingsForAddress(reinterpret_cast<const void*>(r.address)) : MainSettings();
+      address ? SettingsForAddress(reinterpret_cast<const void*>(address)) : MainSettings();
   if (!settings) settings = MainSettings();
   TExceptionCreation c;
   c.type = static_cast<uint8_t>(r.type);
   c.object = reinterpret_cast<const TExceptionObjectInfo*>(r.object);
-  c.address = r.address;
+  c.address = address;
   c.threadId = r.threadId;
   c.stackPointer = r.stackPointer;
   c.framePointer = r.framePointer;

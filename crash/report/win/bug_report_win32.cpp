@@ -296,6 +296,8 @@ void TIKXException::PrepareSections() {
     sections_->Add(plugin.name, std::string(">> ") + kCalculatedSoon);
   if (CpuRegs() && hasContext_) sections_->Add("cpu registers", std::string(">> ") + kCalculatedSoon);
   if (StackDump() && hasContext_) sections_->Add("stack dump", std::string(">> ") + kCalculatedSoon);
+  if (ShowDisAsm() && ReportHooks().disassemble)
+    sections_->Add("disassembling", std::string(">> ") + kCalculatedSoon);
   EndReportChange();
   if (GetCurrentThreadId() == HandlingThreadId() && !IsProcessBlocked(250)) StartCompletion();
 }
@@ -376,6 +378,7 @@ std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32
   options.showRelAddrs = ShowRelAddrs();
   options.showRelLines = ShowRelLines();
   const TCallStackText text = ComposeCallStack(entries, options);
+  if (t.crashed) crashFunctionEntry_ = text.functionEntry;
   crc1 = text.checksum1;
   crc2 = text.checksum2;
   return text.text;
@@ -560,6 +563,13 @@ uint32_t TIKXException::ComputeSections() {
       else
         bytes = ReadStackBytes(context_.Esp);
       return StackDumpText(context_.Esp, bytes);
+    });
+  if (sections_->FindItem("disassembling") >= 0)
+    guarded("disassembling", "GetCleartextDisAsm", [&] {
+      auto disassemble = ReportHooks().disassemble;
+      return crashFunctionEntry_ && disassemble
+                 ? disassemble(crashFunctionEntry_, c_.address, FormatDisAsm(), LimitDisAsm())
+                 : std::string();
     });
   for (const TReportPlugin& plugin : PluginsFor(this, true))
     guarded(plugin.name, "plugin", [&] { return plugin.procedure(static_cast<IKXException*>(this)); });

@@ -180,6 +180,7 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   bool objectValid_ = false;
   CONTEXT context_{};
   bool hasContext_ = false;
+  uint32_t crashFunctionEntry_ = 0;  // from the crashed thread's call stack, for the disassembly
   TCapturedStack prepared_;
   bool hasPrepared_ = false;
   bool canContinue_ = true, canContinueOriginal_ = true;
@@ -221,6 +222,11 @@ struct TReportHooks {
   // A please-wait box (a progress window); may return an empty pointer.
   KXPtr<IProgressAlert> (*pleaseWaitBox)(const std::string& title, HMODULE pictureModule,
                                          const std::string& pictureName) = nullptr;
+  // The disassembly listing of the function at entry around the crash
+  // address (FormatDisAsm, LimitDisAsm); without it no "disassembling".
+  std::string (*disassemble)(uint32_t entry, uint32_t crashAddress, bool formatted, int lineLimit) = nullptr;
+  // The exception address as its function's code has it.
+  uint32_t (*correctAddress)(uint32_t address) = nullptr;
 };
 void SetReportHooks(const TReportHooks& hooks);
 const TReportHooks& ReportHooks();

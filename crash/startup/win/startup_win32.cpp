@@ -17,6 +17,7 @@
 #include "crash/report/win/code_locations_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "debuginfo/readers/win/module_maps_win32.h"
+#include "debuginfo/parser/win/own_process_win32.h"
 #include "kestrix/kestrix.h"
 #include "report_ui/progress/progress_alert.h"
 
@@ -219,6 +220,14 @@ bool DescribeFromMap(uint32_t address, TCodeLocation& location) {
   return true;
 }
 
+// The source line of a code address from its module's map; 0 unknown.
+int MapLineOf(uint32_t address) {
+  std::string module, unit, name;
+  int32_t line = 0;
+  uint32_t entry = 0;
+  return DescribeAddress(address, module, unit, line, entry, name) ? line : 0;
+}
+
 // The layers above the report, made known to it.
 void WireLayers() {
   SetNameLineProvider(DescribeFromMap);
@@ -226,6 +235,9 @@ void WireLayers() {
   hooks.completed = ReportCompleted;
   hooks.show = ShowException;
   hooks.pleaseWaitBox = CreateProgressAlert;
+  hooks.disassemble = parser::DisassembleOwnFunction;
+  parser::SetOwnLineLookup(MapLineOf);
+  hooks.correctAddress = parser::CorrectOwnExceptionAddress;
   SetReportHooks(hooks);
 }
 

@@ -1,0 +1,180 @@
+// Modules of the own process as the parser and the formatter ask for them.
+#include "debuginfo/parser/win/own_process_win32.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "crash/report/win/code_locations_win32.h"
+#include "debuginfo/decoder/win/safe_read_win32.h"
+#include "debuginfo/parser/address_correction.h"
+#include "debuginfo/parser/disassembly_listing.h"
+
+namespace kestrix::parser {
+namespace {
+
+using decoder::TDATryRead;
+
+uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+HMODULE ModuleAt(uint32_t address) {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(address)), &module);
+  return module;
+}
+
+HMODULE OwnModule() { return ModuleAt(Address(reinterpret_cast<const void*>(&DisassembleOwnFunction))); }
+
+// The module's headers through guarded reads.
+struct ModuleHeaders {
+  uint32_t base = 0;
+  IMAGE_NT_HEADERS32 nt{};
+  bool ok = false;
+};
+
+ModuleHeaders HeadersOf(HMODULE module, const TDATryRead* regions) {
+  ModuleHeaders h;
+  h.base = Address(module);
+  IMAGE_DOS_HEADER dos;
+  h.ok = module != nullptr && decoder::SafeRead(h.base, &dos, sizeof dos, regions) && dos.e_magic == IMAGE_DOS_SIGNATURE &&
+         decoder::SafeRead(h.base + dos.e_lfanew, &h.nt, sizeof h.nt, regions) && h.nt.Signature == IMAGE_NT_SIGNATURE;
+  return h;
+}
+
+// The export named at address, from the module's export directory.
+std::string ExportNameAt(uint32_t address, const TDATryRead* regions) {
+  const ModuleHeaders h = HeadersOf(ModuleAt(address), regions);
+  if (!h.ok) return std::string();
+  const IMAGE_DATA_DIRECTORY& dir = h.nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  IMAGE_EXPORT_DIRECTORY exports;
+  if (dir.VirtualAddress == 0 || !decoder::SafeRead(h.base + dir.VirtualAddress, &exports, sizeof exports, regions))
+    return std::string();
+  const uint32_t rva = address - h.base;
+  for (uint32_t i = 0; i < exports.NumberOfNames && i < 65536; ++i) {
+    uint16_t ordinal = 0;
+    uint32_t functionRva = 0, nameRva = 0;
+    if (!decoder::SafeRead(h.base + exports.AddressOfNameOrdinals + 2 * i, &ordinal, 2, regions) ||
+        !decoder::SafeRead(h.base + exports.AddressOfFunctions + 4 * ordinal, &functionRva, 4, regions))
+      break;
+    if (functionRva != rva) continue;
+    if (!decoder::SafeRead(h.base + exports.AddressOfNames + 4 * i, &nameRva, 4, regions)) break;
+    char name[256];
+    if (!decoder::SafeRead(h.base + nameRva, name, 1, regions)) break;
+    size_t n = 0;
+    while (n + 1 < sizeof name && decoder::SafeRead(h.base + nameRva + n, name + n, 1, regions) && name[n]) ++n;
+    return std::string(name, n);
+  }
+  return std::string();
+}
+
+class ProcessModules final : public CodeEnvironment, public decoder::SymbolSource {
+ public:
+  explicit ProcessModules(const TDATryRead* regions) : regions_(regions) {}
+
+  bool IsCommitted(uint32_t address) const override {
+    MEMORY_BASIC_INFORMATION info;
+    return VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), &info, sizeof info) ==
+               sizeof info &&
+           info.State == MEM_COMMIT;
+  }
+  // The code sections of the module (executable ones), else the memory region.
+  bool CodeRange(uint32_t address, uint32_t* begin, uint32_t* end) const override {
+    const ModuleHeaders h = HeadersOf(ModuleAt(address), regions_);
+    if (h.ok) {
+      IMAGE_DOS_HEADER dos;
+      decoder::SafeRead(h.base, &dos, sizeof dos, regions_);
+      const uint32_t sections = h.base + dos.e_lfanew + 4 + sizeof(IMAGE_FILE_HEADER) + h.nt.FileHeader.SizeOfOptionalHeader;
+      bool any = false;
+      for (uint32_t i = 0; i < h.nt.FileHeader.NumberOfSections && i < 96; ++i) {
+        IMAGE_SECTION_HEADER s;
+        if (!decoder::SafeRead(sections + i * sizeof s, &s, sizeof s, regions_)) break;
+        if (!(s.Characteristics & (IMAGE_SCN_MEM_EXECUTE | IMAGE_SCN_CNT_CODE))) continue;
+        const uint32_t b = h.base + s.VirtualAddress, e = b + s.Misc.VirtualSize;
+        *begin = any ? std::min(*begin, b) : b;
+        *end = any ? std::max(*end, e) : e;
+        any = true;
+      }
+      if (any) return true;
+    }
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), &info, sizeof info) != sizeof info)
+      return false;
+    *begin = Address(info.BaseAddress);
+    *end = *begin + static_cast<uint32_t>(info.RegionSize);
+    return true;
+  }
+  bool IsNamedExport(uint32_t address) const override { return !ExportNameAt(address, regions_).empty(); }
+  std::string SystemErrorText(uint32_t error) const override {
+    char text[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                             sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n')) --n;
+    return std::string(text, n);
+  }
+
+  bool ModuleOf(uint32_t address, decoder::TModuleRange* out) const override {
+    const HMODULE module = ModuleAt(address);
+    const ModuleHeaders h = HeadersOf(module, regions_);
+    if (!h.ok) return false;
+    out->begin = h.base;
+    out->end = h.base + h.nt.OptionalHeader.SizeOfImage;
+    out->isOwnModule = module == OwnModule();
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+    std::string name(path, n < MAX_PATH ? n : 0);
+    const size_t slash = name.find_last_of("\\/");
+    out->fileName = slash == std::string::npos ? name : name.substr(slash + 1);
+    return true;
+  }
+  // The export name, else the function's name where the address is its entry.
+  std::string NameAt(uint32_t address) const override {
+    std::string name = ExportNameAt(address, regions_);
+    if (!name.empty()) return name;
+    const TCodeLocation loc = DescribeCodeAddress(address);
+    if (loc.entry != address || loc.function.empty()) return std::string();
+    return loc.unit.empty() ? loc.function : loc.unit + "." + loc.function;
+  }
+
+ private:
+  const TDATryRead* regions_;
+};
+
+// The line-number column's source, set at start-up.
+TOwnLineLookup g_lineLookup = nullptr;
+
+class TOwnLines final : public LineSource {
+ public:
+  int LineAt(uint32_t address) const override { return g_lineLookup ? g_lineLookup(address) : 0; }
+};
+
+}  // namespace
+
+void SetOwnLineLookup(TOwnLineLookup lookup) { g_lineLookup = lookup; }
+
+std::string DisassembleOwnFunction(uint32_t entry, uint32_t crashAddress, bool formatted, int lineLimit) {
+  const TDATryRead regions = decoder::TakeReadableRegions();
+  decoder::ProcessReader reader(&regions);
+  ProcessModules modules(&regions);
+  TListingContext context;
+  context.parse.reader = &reader;
+  context.parse.environment = &modules;
+  context.symbols = &modules;
+  const TOwnLines lines;
+  if (g_lineLookup) context.lines = &lines;
+  return DisassembleFunction(entry, crashAddress, formatted, lineLimit, context).text;
+}
+
+uint32_t CorrectOwnExceptionAddress(uint32_t address) {
+  const TCodeLocation loc = DescribeCodeAddress(address);
+  if (loc.entry == 0) return address;
+  const TDATryRead regions = decoder::TakeReadableRegions();
+  decoder::ProcessReader reader(&regions);
+  ProcessModules modules(&regions);
+  TParseContext context;
+  context.reader = &reader;
+  context.environment = &modules;
+  return CorrectExceptionAddress(address, loc.entry, context);
+}
+
+}  // namespace kestrix::parser

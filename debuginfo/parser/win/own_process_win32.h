@@ -1,0 +1,24 @@
+// The parser and the listing over the own process: guarded reads, module
+// headers and exports, names from the modules' symbol tables; the report
+// services built on them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrix::parser {
+
+// Where the listing's line-number column comes from: the source line of a
+// code address, 0 when unknown. None: no line-number column.
+using TOwnLineLookup = int (*)(uint32_t address);
+void SetOwnLineLookup(TOwnLineLookup lookup);
+
+// The disassembly section's text: the listing of the function at entry
+// around crashAddress (the settings FormatDisAsm and LimitDisAsm).
+std::string DisassembleOwnFunction(uint32_t entry, uint32_t crashAddress, bool formatted, int lineLimit);
+
+// The exception address corrected by its function's code (known from the
+// module's symbols); unchanged when the function is unknown.
+uint32_t CorrectOwnExceptionAddress(uint32_t address);
+
+}  // namespace kestrix::parser
