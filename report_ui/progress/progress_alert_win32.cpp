@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "crash/base/win/system_library.h"
 #include "report_ui/progress/progress_alert.h"
 #include "report_ui/progress/progress_layout.h"
 
@@ -221,7 +222,8 @@ bool TIProgressAlert::OpenWindow(HWND owner, bool activate) {
   RegisterClassA(&wc);  // fails harmlessly when the class exists
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
+  using TInitCommonControlsEx = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  if (auto init = SystemFunctionAs<TInitCommonControlsEx>("comctl32.dll", "InitCommonControlsEx")) init(&controls);
 
   window_ = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME, kClassName,
                             title_.c_str(), WS_CAPTION, 0, 0, 0, 0, owner_, nullptr, instance, nullptr);

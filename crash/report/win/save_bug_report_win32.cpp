@@ -5,6 +5,7 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include "crash/base/win/system_library.h"
 #include "crash/report/bug_report_file.h"
 #include "crash/report/bug_report_path.h"
 #include "crash/report/win/kx_exception_object.h"
@@ -53,7 +54,9 @@ bool WriteAll(HANDLE h, const char* data, size_t size) {
 bool AskForPath(TIKXException* e, HWND parent, std::string& path) {
   char desktop[MAX_PATH] = {};
   std::string folder;
-  if (SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE)) folder = desktop;
+  using TSpecialFolderPath = BOOL(WINAPI*)(HWND, LPSTR, int, BOOL);
+  auto specialFolderPath = SystemFunctionAs<TSpecialFolderPath>("shell32.dll", "SHGetSpecialFolderPathA");
+  if (specialFolderPath && specialFolderPath(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE)) folder = desktop;
   if (folder.empty()) folder = Folder(ModulePath(nullptr));
   char file[MAX_PATH] = {};
   const std::string initial = path.substr(path.find_last_of("\\/") + 1);
@@ -69,7 +72,9 @@ bool AskForPath(TIKXException* e, HWND parent, std::string& path) {
   ofn.lpstrTitle = title.c_str();
   ofn.lpstrDefExt = "txt";
   ofn.Flags = OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | OFN_OVERWRITEPROMPT;
-  if (!GetSaveFileNameA(&ofn)) return false;
+  using TGetSaveFileName = BOOL(WINAPI*)(OPENFILENAMEA*);
+  auto getSaveFileName = SystemFunctionAs<TGetSaveFileName>("comdlg32.dll", "GetSaveFileNameA");
+  if (!getSaveFileName || !getSaveFileName(&ofn)) return false;
   path = file;
   return true;
 }
