@@ -228,6 +228,21 @@ int MapLineOf(uint32_t address) {
   return DescribeAddress(address, module, unit, line, entry, name) ? line : 0;
 }
 
+// The runtime's exception-handling routines of the module holding a code
+// address, by their names in unit "System" of its map.
+parser::TRuntimeRoutines MapRuntimeRoutines(uint32_t address) {
+  parser::TRuntimeRoutines r;
+  const std::shared_ptr<const TMapFile> map = MapFileForAddress(address);
+  if (!map) return r;
+  auto find = [&](const char* name) { return map->AddressOfPublic(true, "System", true, name); };
+  r.handleAnyException = find("@HandleAnyException");
+  r.halt0 = find("@Halt0");
+  r.handleFinally = find("@HandleFinally");
+  r.handleAutoException = find("@HandleAutoException");
+  r.handleOnException = find("@HandleOnException");
+  return r;
+}
+
 // The layers above the report, made known to it.
 void WireLayers() {
   SetNameLineProvider(DescribeFromMap);
@@ -237,6 +252,7 @@ void WireLayers() {
   hooks.pleaseWaitBox = CreateProgressAlert;
   hooks.disassemble = parser::DisassembleOwnFunction;
   parser::SetOwnLineLookup(MapLineOf);
+  parser::SetOwnRoutinesLookup(MapRuntimeRoutines);
   hooks.correctAddress = parser::CorrectOwnExceptionAddress;
   SetReportHooks(hooks);
 }

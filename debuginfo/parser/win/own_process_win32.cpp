@@ -140,8 +140,9 @@ class ProcessModules final : public CodeEnvironment, public decoder::SymbolSourc
   const TDATryRead* regions_;
 };
 
-// The line-number column's source, set at start-up.
+// The line-number column's source and the runtime routines, set at start-up.
 TOwnLineLookup g_lineLookup = nullptr;
+TOwnRoutinesLookup g_routinesLookup = nullptr;
 
 class TOwnLines final : public LineSource {
  public:
@@ -151,6 +152,7 @@ class TOwnLines final : public LineSource {
 }  // namespace
 
 void SetOwnLineLookup(TOwnLineLookup lookup) { g_lineLookup = lookup; }
+void SetOwnRoutinesLookup(TOwnRoutinesLookup lookup) { g_routinesLookup = lookup; }
 
 std::string DisassembleOwnFunction(uint32_t entry, uint32_t crashAddress, bool formatted, int lineLimit) {
   const TDATryRead regions = decoder::TakeReadableRegions();
@@ -160,6 +162,7 @@ std::string DisassembleOwnFunction(uint32_t entry, uint32_t crashAddress, bool f
   context.parse.reader = &reader;
   context.parse.environment = &modules;
   context.symbols = &modules;
+  if (g_routinesLookup) context.parse.routines = g_routinesLookup(entry);
   const TOwnLines lines;
   if (g_lineLookup) context.lines = &lines;
   return DisassembleFunction(entry, crashAddress, formatted, lineLimit, context).text;

@@ -6,12 +6,19 @@
 #include <cstdint>
 #include <string>
 
+#include "debuginfo/parser/function_parser.h"
+
 namespace kestrix::parser {
 
 // Where the listing's line-number column comes from: the source line of a
 // code address, 0 when unknown. None: no line-number column.
 using TOwnLineLookup = int (*)(uint32_t address);
 void SetOwnLineLookup(TOwnLineLookup lookup);
+
+// The runtime routines the parser follows specially, for the module holding
+// a code address (from its debug-information map); none by default.
+using TOwnRoutinesLookup = TRuntimeRoutines (*)(uint32_t address);
+void SetOwnRoutinesLookup(TOwnRoutinesLookup lookup);
 
 // The disassembly section's text: the listing of the function at entry
 // around crashAddress (the settings FormatDisAsm and LimitDisAsm).
