@@ -162,7 +162,7 @@ std::string ProcNameAtAddress(uint32_t address) {
   if (!pub || pub->Address != address) return {};
   const TMfSegment* segment = map->FindSegment(true, address);
   std::string text = segment ? segment->UnitName + "." + pub->Name : pub->Name;
-  if (text.find('%') != std::string::npos) text += " (" + BaseName(map->ModuleFileName) + ")";
+  if (IsGeneratedName(text)) text += " (" + BaseName(map->ModuleFileName) + ")";
   return text;
 }
 
