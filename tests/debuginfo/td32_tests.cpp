@@ -220,12 +220,15 @@ TEST(Td32Data, ModulesSourcesAndGlobalSymbols) {
   }
 }
 
+// A record running past the subsection's end ends the walk.
 TEST(Td32Data, AlignedSymbolsWithoutGlobalsAndCodeOnlyMaps) {
   TTd32Writer w;
   w.Module("Unit2", {{1, 0x0, 0x100}, {2, 0x10, 0x10}});
   const uint32_t run = w.Name("Run"), table = w.Name("Table"), proc = w.Name("Proc");
+  std::string runsPast = TTd32Writer::Procedure(0x80, run);
+  runsPast[0] = static_cast<char>(0xf0);
   w.Aligned(TTd32Writer::PublicSymbol(true, 0x40, run) + TTd32Writer::PublicSymbol(false, 0x18, table) +
-            TTd32Writer::Procedure(0x60, proc, 0x204));
+            TTd32Writer::Procedure(0x60, proc, 0x204) + runsPast + TTd32Writer::Procedure(0x90, proc));
   for (bool codeOnly : {false, true}) {
     TMapFile map = EmptyMap();
     map.CodeOnly = codeOnly;
@@ -289,21 +292,6 @@ TEST(Td32Data, DamagedDataGivesNoMapAndSaysWhy) {
     TMapFile cut = EmptyMap();
     Parse(good.substr(0, n), cut, error);
   }
-}
-
-TEST(Td32Data, SymbolWalkEndsAtABadRecord) {
-  TTd32Writer w;
-  w.Module("Unit3", {{1, 0x0, 0x100}});
-  const uint32_t a = w.Name("A"), b = w.Name("B");
-  std::string records = TTd32Writer::Procedure(0x10, a);
-  std::string runsPast = TTd32Writer::Procedure(0x20, b);
-  runsPast[0] = static_cast<char>(0xf0);  // longer than what is left
-  w.Globals(records + runsPast);
-  TMapFile map = EmptyMap();
-  std::string error;
-  ASSERT_EQ(Parse(w.Build(), map, error), TTd32Result::kLoaded) << error;
-  ASSERT_EQ(map.Publics().size(), 1u);
-  EXPECT_EQ(map.Publics()[0].Name, "A");
 }
 
 // --- Where a module's TD32 information is found ---
