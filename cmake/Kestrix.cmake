@@ -1,15 +1,19 @@
-# kestrix_embed(<target> SETTINGS <file> [STRIP_DEBUG ON|OFF])
+# kestrix_embed(<target> SETTINGS <file> [NAMES_IN_KX_FILE] [STRIP_DEBUG ON|OFF])
 #
 # Build steps for a Windows program that links Kestrix::kestrix:
-# writes the settings record from the readable settings file <file> and
-# embeds it as the resource RCDATA "TKESTRIX", together with the library's
-# own resources (its pictures); links the program twice to embed the
-# compact map of its own debug information as the resource KX "EXCEPT"
-# (the second link must not move code); with STRIP_DEBUG (default: ON for
-# Release and MinSizeRel builds) the DWARF is removed afterwards; the PE
-# checksum is the last step. The program's project must have the RC
-# language enabled. In a cross build the host tools are built from tools/
-# with the host compiler.
+# writes the settings record from the readable settings file <file>; links
+# the program twice to embed the compact map of its own debug information
+# as the resource KX "EXCEPT" and the settings record as RCDATA "TKESTRIX"
+# (the second link must not move code); the library's own resources (its
+# pictures) go in with both links. With NAMES_IN_KX_FILE the embedded map
+# carries no names: the full map is written to <program>.kx beside the
+# program, and the settings record names its fingerprint (MinDebugInfo), so
+# that reports name units, functions and lines only beside the ".kx" file of
+# the same build. With STRIP_DEBUG (default: ON for Release and MinSizeRel
+# builds and with NAMES_IN_KX_FILE) the DWARF is removed afterwards, with
+# NAMES_IN_KX_FILE every symbol. The PE checksum is the last step. The
+# program's project must have the RC language enabled. In a cross build the
+# host tools are built from tools/ with the host compiler.
 include_guard(GLOBAL)
 
 get_filename_component(_kestrix_root ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
@@ -52,7 +56,7 @@ function(_kestrix_host_tool name var)
 endfunction()
 
 function(kestrix_embed target)
-  cmake_parse_arguments(KX "" "SETTINGS;STRIP_DEBUG" "" ${ARGN})
+  cmake_parse_arguments(KX "NAMES_IN_KX_FILE" "SETTINGS;STRIP_DEBUG" "" ${ARGN})
   if(NOT KX_SETTINGS)
     message(FATAL_ERROR "kestrix_embed(${target}): SETTINGS <file> is required")
   endif()
@@ -72,30 +76,39 @@ function(kestrix_embed target)
     COMMENT "Writing the settings record of ${target}"
     VERBATIM)
 
-  # One resource script per program: the record and the library's pictures.
+  # The library's pictures go in with both links; the record joins the map
+  # in the second link (kxdebugmap), where it can name the map's fingerprint.
+  target_sources(${target} PRIVATE ${record})
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${record})
   get_property(pictures GLOBAL PROPERTY KESTRIX_RESOURCES)
-  set(script "TKESTRIX RCDATA \"${record}\"\n")
-  foreach(line IN LISTS pictures)
-    string(APPEND script "${line}\n")
-  endforeach()
-  file(CONFIGURE OUTPUT ${dir}/kestrix.rc CONTENT "${script}" @ONLY)
-  get_property(picture_files GLOBAL PROPERTY KESTRIX_RESOURCE_FILES)
-  set_source_files_properties(${dir}/kestrix.rc PROPERTIES
-    OBJECT_DEPENDS "${record};${picture_files}")
-  target_sources(${target} PRIVATE ${dir}/kestrix.rc)
+  if(pictures)
+    set(script "")
+    foreach(line IN LISTS pictures)
+      string(APPEND script "${line}\n")
+    endforeach()
+    file(CONFIGURE OUTPUT ${dir}/kestrix.rc CONTENT "${script}" @ONLY)
+    get_property(picture_files GLOBAL PROPERTY KESTRIX_RESOURCE_FILES)
+    set_source_files_properties(${dir}/kestrix.rc PROPERTIES OBJECT_DEPENDS "${picture_files}")
+    target_sources(${target} PRIVATE ${dir}/kestrix.rc)
+  endif()
 
   # The debug-information map: the link runs through kxdebugmap, which
   # links twice (the second time with the map as a resource) and checks
   # that code did not move.
   _kestrix_host_tool(kxdebugmap map_tool)
   if(NOT DEFINED KX_STRIP_DEBUG)
-    if(CMAKE_BUILD_TYPE MATCHES "^(Release|MinSizeRel)$")
+    if(KX_NAMES_IN_KX_FILE OR CMAKE_BUILD_TYPE MATCHES "^(Release|MinSizeRel)$")
       set(KX_STRIP_DEBUG ON)
     else()
       set(KX_STRIP_DEBUG OFF)
     endif()
   endif()
-  set(launcher ${map_tool} link --dir ${dir} --rc ${CMAKE_RC_COMPILER})
+  set(launcher ${map_tool} link --dir ${dir} --rc ${CMAKE_RC_COMPILER} --settings ${record})
+  if(KX_NAMES_IN_KX_FILE)
+    list(APPEND launcher --kx-file)
+    set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES
+      $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.kx)
+  endif()
   if(KX_STRIP_DEBUG)
     if(NOT CMAKE_OBJCOPY)
       message(FATAL_ERROR "kestrix_embed(${target}): STRIP_DEBUG needs objcopy (CMAKE_OBJCOPY)")

@@ -3,10 +3,15 @@
 //   kxdebugmap write EXE MAPFILE [--stripped KXFILE]
 //       writes the compact map of EXE (with --stripped: MAPFILE is the
 //       stripped map, KXFILE the full one beside the program)
-//   kxdebugmap link --dir DIR --rc WINDRES [--strip OBJCOPY] -- LINK COMMAND...
+//   kxdebugmap link --dir DIR --rc WINDRES [--settings RECORD] [--kx-file]
+//                   [--strip OBJCOPY] -- LINK COMMAND...
 //       links twice: the program, then the program with its map as the
-//       resource KX "EXCEPT"; fails when the second link moved code.
-//       With --strip the program's DWARF is removed afterwards.
+//       resource KX "EXCEPT" and the settings record RECORD as RCDATA
+//       "TKESTRIX"; fails when the second link moved code. With --kx-file
+//       the embedded map carries no names: the full map goes to the ".kx"
+//       file beside the program and its fingerprint into the embedded
+//       settings record (MinDebugInfo). With --strip the program's debug
+//       information (with --kx-file: every symbol) is removed afterwards.
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -19,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "crash/settings/settings_record.h"
+#include "debuginfo/readers/module_map.h"
 #include "tools/dwarf_map.h"
 
 extern char** environ;
@@ -78,7 +85,13 @@ std::string CodeOf(const std::string& pe) {
   return out;
 }
 
-bool WriteMaps(const std::string& exe, const std::string& mapFile, const std::string& kxFile, bool quiet) {
+// The maps of a linked program: the full one and, for a ".kx" file beside
+// the program, the stripped one to embed.
+struct TMaps {
+  std::string full, stripped;
+};
+
+bool MakeMaps(const std::string& exe, TMaps& maps, bool quiet) {
   const auto start = std::chrono::steady_clock::now();
   TMapContents contents;
   uint32_t codeCrc = 0;
@@ -88,23 +101,47 @@ bool WriteMaps(const std::string& exe, const std::string& mapFile, const std::st
     std::cerr << "kxdebugmap: " << error << "\n";
     return false;
   }
-  const std::string full = WriteCompactMap(contents, codeCrc, false);
-  bool ok;
-  if (kxFile.empty()) {
-    ok = WriteFile(mapFile, full);
-  } else {
-    ok = WriteFile(kxFile, full) && WriteFile(mapFile, WriteCompactMap(contents, codeCrc, true));
-  }
-  if (!ok) {
-    std::cerr << "kxdebugmap: cannot write " << mapFile << "\n";
-    return false;
-  }
+  maps.full = WriteCompactMap(contents, codeCrc, false);
+  maps.stripped = WriteCompactMap(contents, codeCrc, true);
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   if (!quiet)
     std::printf("kxdebugmap: %s: %zu units, %zu functions (%zu from DWARF), %zu line entries; map %zu bytes, "
                 "DWARF %llu bytes; %.0f ms\n",
-                exe.c_str(), stats.units, contents.publics.size(), stats.dwarfFunctions, stats.lines, full.size(),
-                static_cast<unsigned long long>(stats.dwarfBytes), ms);
+                exe.c_str(), stats.units, contents.publics.size(), stats.dwarfFunctions, stats.lines,
+                maps.full.size(), static_cast<unsigned long long>(stats.dwarfBytes), ms);
+  return true;
+}
+
+bool WriteMaps(const std::string& exe, const std::string& mapFile, const std::string& kxFile) {
+  TMaps maps;
+  if (!MakeMaps(exe, maps, false)) return false;
+  const bool ok = kxFile.empty() ? WriteFile(mapFile, maps.full)
+                                 : WriteFile(kxFile, maps.full) && WriteFile(mapFile, maps.stripped);
+  if (!ok) std::cerr << "kxdebugmap: cannot write " << mapFile << "\n";
+  return ok;
+}
+
+// The settings record to embed; with a ".kx" file beside the program it
+// names the full map's fingerprint.
+bool LinkRecord(const std::string& recordFile, const TMaps* kx, std::string& record) {
+  if (!ReadFile(recordFile, record)) {
+    std::cerr << "kxdebugmap: cannot read " << recordFile << "\n";
+    return false;
+  }
+  if (!kx) return true;
+  TRecordProperty fingerprint;
+  fingerprint.name = "MinDebugInfo";
+  fingerprint.kind = pkText;
+  fingerprint.valueType = vaLString;
+  fingerprint.textValue =
+      CompactMapFingerprint(reinterpret_cast<const uint8_t*>(kx->full.data()), kx->full.size());
+  try {
+    const std::vector<unsigned char> out = SetRecordProperty(record.data(), record.size(), fingerprint);
+    record.assign(out.begin(), out.end());
+  } catch (const std::exception& e) {
+    std::cerr << "kxdebugmap: " << recordFile << ": " << e.what() << "\n";
+    return false;
+  }
   return true;
 }
 
@@ -118,17 +155,24 @@ std::string Quoted(const std::string& path) {
 }
 
 int Link(int argc, char** argv) {
-  std::string dir, rc, objcopy;
+  std::string dir, rc, objcopy, settings;
+  bool kxFile = false;
   int i = 2;
   for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
     const std::string a = argv[i];
+    if (a == "--kx-file") {
+      kxFile = true;
+      continue;
+    }
     if (i + 1 >= argc) break;
     if (a == "--dir") dir = argv[++i];
     else if (a == "--rc") rc = argv[++i];
     else if (a == "--strip") objcopy = argv[++i];
+    else if (a == "--settings") settings = argv[++i];
   }
-  if (i >= argc || dir.empty() || rc.empty()) {
-    std::cerr << "usage: kxdebugmap link --dir DIR --rc WINDRES [--strip OBJCOPY] -- LINK COMMAND...\n";
+  if (i >= argc || dir.empty() || rc.empty() || (kxFile && settings.empty())) {
+    std::cerr << "usage: kxdebugmap link --dir DIR --rc WINDRES [--settings RECORD] [--kx-file] [--strip OBJCOPY] "
+                 "-- LINK COMMAND...\n       (--kx-file needs --settings)\n";
     return 2;
   }
   std::vector<std::string> command(argv + i + 1, argv + argc);
@@ -139,13 +183,27 @@ int Link(int argc, char** argv) {
     std::cerr << "kxdebugmap: the link command names no output (-o)\n";
     return 2;
   }
+  const std::string kx = ChangeFileExt(exe, ".kx");
+  // The ".kx" file of an earlier build goes; this build's is written once
+  // the program is.
+  if (kxFile) std::remove(kx.c_str());
   if (int rc1 = Run(command)) return rc1;
-  const std::string map = dir + "/except.bin", script = dir + "/except.rc", object = dir + "/except.res.o";
-  if (!WriteMaps(exe, map, "", true)) return 1;
+  const std::string map = dir + "/except.bin", script = dir + "/except.rc", object = dir + "/except.res.o",
+                    recordCopy = dir + "/tkestrix-linked.bin";
+  TMaps maps;
+  if (!MakeMaps(exe, maps, true)) return 1;
+  std::string rcText = "EXCEPT KX " + Quoted(map) + "\n", record;
+  if (!settings.empty()) {
+    if (!LinkRecord(settings, kxFile ? &maps : nullptr, record) || !WriteFile(recordCopy, record)) return 1;
+    rcText += "TKESTRIX RCDATA " + Quoted(recordCopy) + "\n";
+  }
+  if (!WriteFile(map, kxFile ? maps.stripped : maps.full) || !WriteFile(script, rcText)) {
+    std::cerr << "kxdebugmap: cannot write into " << dir << "\n";
+    return 1;
+  }
   std::string first;
   ReadFile(exe, first);
   const std::string code = CodeOf(first);
-  if (!WriteFile(script, "EXCEPT KX " + Quoted(map) + "\n")) return 1;
   if (int r = Run({rc, "-O", "coff", "-i", script, "-o", object})) return r;
   command.push_back(object);
   if (int r = Run(command)) return r;
@@ -156,8 +214,13 @@ int Link(int argc, char** argv) {
     std::remove(exe.c_str());
     return 1;
   }
+  if (kxFile && !WriteFile(kx, maps.full)) {
+    std::cerr << "kxdebugmap: cannot write " << kx << "\n";
+    std::remove(exe.c_str());
+    return 1;
+  }
   if (!objcopy.empty()) {
-    if (int r = Run({objcopy, "--strip-debug", exe})) return r;
+    if (int r = Run({objcopy, kxFile ? "--strip-all" : "--strip-debug", exe})) return r;
   }
   return 0;
 }
@@ -168,10 +231,11 @@ int main(int argc, char** argv) {
   if (argc >= 4 && std::strcmp(argv[1], "write") == 0) {
     std::string kx;
     if (argc == 6 && std::strcmp(argv[4], "--stripped") == 0) kx = argv[5];
-    return WriteMaps(argv[2], argv[3], kx, false) ? 0 : 1;
+    return WriteMaps(argv[2], argv[3], kx) ? 0 : 1;
   }
   if (argc >= 2 && std::strcmp(argv[1], "link") == 0) return Link(argc, argv);
   std::cerr << "usage: kxdebugmap write EXE MAPFILE [--stripped KXFILE]\n"
-               "       kxdebugmap link --dir DIR --rc WINDRES [--strip OBJCOPY] -- LINK COMMAND...\n";
+               "       kxdebugmap link --dir DIR --rc WINDRES [--settings RECORD] [--kx-file] [--strip OBJCOPY] -- "
+               "LINK COMMAND...\n";
   return 2;
 }

@@ -44,7 +44,9 @@ std::string PadLeft(const std::string& s, size_t width) {
 bool Qualifies(const TCallStackEntry& e, size_t index, const TCallStackOptions& o) {
   if (e.removed) return false;
   if (e.isTop || (index == 0 && o.hasCreator)) return true;
-  return !e.function.empty() && (e.line > 0 || !o.hideUglyItems);
+  // A function known by its entry only (its name kept in a ".kx" file
+  // that is not there) prints with module and address.
+  return (!e.function.empty() || e.functionEntry != 0) && (e.line > 0 || !o.hideUglyItems);
 }
 
 uint32_t RelOffset(const TCallStackEntry& e) {

@@ -26,6 +26,7 @@ class TReader {
   TReader(const unsigned char* data, size_t size) : p_(data), end_(data + size) {}
 
   size_t Left() const { return static_cast<size_t>(end_ - p_); }
+  const unsigned char* Position() const { return p_; }
   bool Byte(uint8_t& v) {
     if (Left() < 1) return false;
     v = *p_++;
@@ -162,6 +163,28 @@ TRecordParseResult ParseSettingsRecord(const void* data, size_t size, TWideToAns
     }
     result.properties.push_back(std::move(prop));
   }
+}
+
+std::vector<unsigned char> SetRecordProperty(const void* data, size_t size, const TRecordProperty& property) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  if (!bytes || size < kRecordPrefixSize || std::memcmp(bytes, kRecordPrefix, kRecordPrefixSize) != 0)
+    throw std::invalid_argument("not a settings record");
+  std::vector<unsigned char> out(bytes, bytes + kRecordPrefixSize);
+  TReader in(bytes + kRecordPrefixSize, size - kRecordPrefixSize);
+  for (;;) {
+    const unsigned char* entry = in.Position();
+    uint8_t nameLength, type;
+    TRecordProperty prop;
+    if (!in.Byte(nameLength)) throw std::invalid_argument("settings record truncated");
+    if (nameLength == 0) break;
+    if (!in.Chars(nameLength, prop.name) || !in.Byte(type) || !IsKnownType(type) ||
+        !ReadValue(in, type, prop, WideToLatin1))
+      throw std::invalid_argument("settings record damaged");
+    if (prop.name != property.name) out.insert(out.end(), entry, in.Position());
+  }
+  const std::vector<unsigned char> added = WriteSettingsRecord({property});
+  out.insert(out.end(), added.begin() + kRecordPrefixSize, added.end());
+  return out;
 }
 
 std::string InvalidRecordMessage(const TRecordParseResult& result) {

@@ -76,6 +76,11 @@ TRecordParseResult ParseSettingsRecord(const void* data, size_t size,
 std::vector<unsigned char> WriteSettingsRecord(
     const std::vector<TRecordProperty>& properties);
 
+// The record with `property` set: the entries of other names copied byte
+// for byte, those of its name dropped, the property written last. Throws
+// std::invalid_argument when the record cannot be read to its end.
+std::vector<unsigned char> SetRecordProperty(const void* data, size_t size, const TRecordProperty& property);
+
 // The value type the writer uses for a property.
 uint8_t ChooseValueType(const TRecordProperty& property);
 

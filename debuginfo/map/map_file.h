@@ -108,6 +108,10 @@ class TMapFile {
   int lastTracked_[2] = {-1, -1};  // [isCode]: TD32's last tracked segment
 };
 
+// A name a stripped map makes up ("segment%3", "public%17") for one that
+// only the full map in the ".kx" file knows.
+inline bool IsGeneratedName(const std::string& name) { return name.find('%') != std::string::npos; }
+
 // Case-insensitive (ASCII) equality and prefix test, as unit names compare.
 bool SameText(const std::string& a, const std::string& b);
 bool StartsText(const std::string& prefix, const std::string& text);

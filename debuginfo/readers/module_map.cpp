@@ -2,17 +2,22 @@
 
 #include "debuginfo/map/compact_map.h"
 #include "debuginfo/readers/jdbg_reader.h"
+#include "debuginfo/readers/td32_reader.h"
 #include "debuginfo/readers/text_map_reader.h"
 
 namespace kestrix {
 
 namespace {
 
+// A map that cannot be read leaves no half-filled tables for the next source.
 bool LoadCompact(const uint8_t* data, size_t size, TMapFile& map, std::string& error) {
   std::string why;
-  const TCompactMapResult r = LoadCompactMap(data, size, map, why);
+  TMapFile trial = map;
+  const TCompactMapResult r = LoadCompactMap(data, size, trial, why);
   if (r == TCompactMapResult::kInvalid && error.empty()) error = why;
-  return r == TCompactMapResult::kLoaded;
+  if (r != TCompactMapResult::kLoaded) return false;
+  map = std::move(trial);
+  return true;
 }
 
 // A stripped map in the resources: the full map from the ".kx" file when
@@ -63,6 +68,17 @@ bool TryFiles(TMapFile& map, TModuleSource& source, std::string& error) {
 
 }  // namespace
 
+bool TModuleSource::ReadFilePart(const std::string& path, uint64_t offset, size_t count, std::string& bytes) {
+  if (!ReadWholeFile(path, bytes)) return false;
+  if (offset >= bytes.size()) {
+    bytes.clear();
+  } else {
+    bytes.erase(0, static_cast<size_t>(offset));
+    if (count < bytes.size()) bytes.resize(count);
+  }
+  return true;
+}
+
 std::string ChangeFileExt(const std::string& path, const std::string& extension) {
   const size_t slash = path.find_last_of("\\/");
   const size_t dot = path.rfind('.');
@@ -80,6 +96,12 @@ void BuildModuleMap(TMapFile& map, TModuleSource& source, std::string& error) {
     const uint8_t* data;
     size_t size;
     ok = FindPeResource(image, "KX", "EXCEPT", data, size) && LoadFromResource(map, source, data, size, error);
+  }
+  if (!ok) {
+    map.MinDebugInfo.clear();  // no stripped map was loaded
+    std::string why;
+    ok = ParseTd32Info(map, source, bounds.valid, why);
+    if (!ok && error.empty()) error = why;
   }
   if (!ok) ok = TryFiles(map, source, error);
   map.Valid = ok;

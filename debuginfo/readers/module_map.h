@@ -5,6 +5,7 @@
 // files come through TModuleSource, from a loaded image or from a file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,9 @@ class TModuleSource {
   virtual uint32_t Handle() = 0;
   // A whole file; false when it cannot be read.
   virtual bool ReadWholeFile(const std::string& path, std::string& bytes) = 0;
+  // Up to `count` bytes of a file from `offset` (fewer at its end, none
+  // beyond it); false when it cannot be read. By default from ReadWholeFile.
+  virtual bool ReadFilePart(const std::string& path, uint64_t offset, size_t count, std::string& bytes);
   // The file's last-write time in days; false when it does not exist.
   virtual bool FileDay(const std::string& path, int64_t& day) = 0;
 };

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Kestrix from its installed package: an outside program builds against it,
 catches a null read in try/catch, and leaves a report for the crashes it does
-not catch. The same program also builds from the source checkout through
-add_subdirectory."""
+not catch. Built with its names in a ".kx" file, its reports name the
+crashing function beside that file, and the installed kxmap resolves the
+addresses of a report made without it. The same program also builds from the
+source checkout through add_subdirectory."""
 import argparse
 import os
 import shutil
@@ -61,7 +63,8 @@ class PackageTest(unittest.TestCase):
 
     def test_package_layout(self):
         for part in ["include/kestrix/kestrix.h", "lib/cmake/Kestrix/KestrixConfig.cmake", "bin/kxsettings",
-                     "bin/kxpechecksum", "share/kestrix/mingw-i686.cmake", "lib/libkx_startup.a"]:
+                     "bin/kxpechecksum", "bin/kxdebugmap", "bin/kxmap", "share/kestrix/mingw-i686.cmake",
+                     "lib/libkx_startup.a"]:
             self.assertTrue(os.path.exists(os.path.join(self.prefix, part)), part)
         # Only the public headers are installed.
         headers = os.listdir(os.path.join(self.prefix, "include"))
@@ -103,6 +106,33 @@ class PackageTest(unittest.TestCase):
         self.assertIn("reported: yes", out)
         self.assertIn("going on", out)
         self.assertEqual(header(text, "exception message"), "handled, but worth a report.")
+
+    def test_names_in_a_kx_file(self):
+        toolchain = os.path.join(self.prefix, "share", "kestrix", "mingw-i686.cmake")
+        exe = build_hello(os.path.join(ARGS.work, "hello-kx"), "-DCMAKE_TOOLCHAIN_FILE=" + toolchain,
+                          "-DHELLO_NAMES_IN_KX_FILE=ON")
+        kx = os.path.splitext(exe)[0] + ".kx"
+        self.assertTrue(os.path.exists(kx))
+        with open(exe, "rb") as f:
+            self.assertNotIn(b"ReadThrough", f.read(), "the program carries no names")
+        code, out, text = run(exe, "crash")
+        self.assertEqual(code, 0xC0000005 & 0xFF, out)
+        self.assertRegex(text.split("main thread", 1)[1], r"kestrix-hello\.exe\s+hello\s+.*ReadThrough")
+        # Without the ".kx" file: module and address; the installed kxmap and
+        # the file name the address.
+        hidden = kx + ".kept"
+        os.rename(kx, hidden)
+        try:
+            code, out, text = run(exe, "crash")
+        finally:
+            os.rename(hidden, kx)
+        self.assertEqual(code, 0xC0000005 & 0xFF, out)
+        top = text.split("main thread", 1)[1].split("\r\n")[1]
+        self.assertNotIn("ReadThrough", text)
+        self.assertRegex(top, r"^[0-9a-f]{8} (\+[0-9a-f]+ )?kestrix-hello\.exe$")
+        out = subprocess.run([os.path.join(self.prefix, "bin", "kxmap"), kx, top[:8]], capture_output=True,
+                             text=True, check=True).stdout
+        self.assertEqual(out.split("\t")[2:4], ["hello", "ReadThrough"])
 
     def test_from_source_checkout(self):
         toolchain = os.path.join(ARGS.source_dir, "cmake", "mingw-i686.cmake")

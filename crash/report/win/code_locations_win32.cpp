@@ -119,7 +119,9 @@ TCodeLocation DescribeCodeAddress(uint32_t address) {
       known = g_provider(address, mapped);
     } catch (...) {
     }
-    if (known && !mapped.function.empty()) {
+    // The map knows the function, perhaps without its name (a stripped
+    // map): the module's symbol tables would only name it wrongly.
+    if (known && (!mapped.function.empty() || mapped.entry != 0)) {
       char path[MAX_PATH];
       const DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
       if (n > 0 && n < MAX_PATH) mapped.module = BaseName(path);

@@ -25,7 +25,8 @@ struct TCodeLocation {
 // A provider of names and lines from the module's debug information: fills
 // unit, function, entry and lines and returns true when the module carries
 // usable debug information. Registered by the start-up; without one (or
-// when it finds no function) the module's symbol tables name the address.
+// when it knows no function there, not even its entry) the module's symbol
+// tables name the address.
 using TNameLineProvider = bool (*)(uint32_t address, TCodeLocation& location);
 void SetNameLineProvider(TNameLineProvider provider);
 

@@ -202,12 +202,16 @@ bool IsConsoleProgram() {
 
 void KestrixShutdown();
 
-// Names and lines from the module's debug-information map.
+// Names and lines from the module's debug-information map. The names a
+// stripped map makes up (its ".kx" file missing or of another build) are
+// left out: the report then names module and address only.
 bool DescribeFromMap(uint32_t address, TCodeLocation& location) {
   std::string module, unit, name;
   int32_t line = 0;
   uint32_t entry = 0;
   if (!DescribeAddress(address, module, unit, line, entry, name)) return false;
+  if (IsGeneratedName(unit)) unit.clear();
+  if (IsGeneratedName(name)) name.clear();
   location.unit = unit;
   location.function = name;
   location.entry = entry;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -32,6 +33,16 @@ class TLoadedModule : public TModuleSource {
     const TMappedFile file = MapFileReadOnly(path);
     if (!file) return false;
     bytes.assign(reinterpret_cast<const char*>(file.Data()), file.size);
+    return true;
+  }
+  // Only the part is copied: module files are looked into for every module.
+  bool ReadFilePart(const std::string& path, uint64_t offset, size_t count, std::string& bytes) override {
+    const TMappedFile file = MapFileReadOnly(path);
+    if (!file) return false;
+    bytes.clear();
+    if (offset < file.size)
+      bytes.assign(reinterpret_cast<const char*>(file.Data()) + offset,
+                   std::min<size_t>(count, file.size - static_cast<size_t>(offset)));
     return true;
   }
   bool FileDay(const std::string& path, int64_t& day) override {
@@ -151,7 +162,7 @@ std::string ProcNameAtAddress(uint32_t address) {
   if (!pub || pub->Address != address) return {};
   const TMfSegment* segment = map->FindSegment(true, address);
   std::string text = segment ? segment->UnitName + "." + pub->Name : pub->Name;
-  if (text.find('%') != std::string::npos) text += " (" + BaseName(map->ModuleFileName) + ")";
+  if (IsGeneratedName(text)) text += " (" + BaseName(map->ModuleFileName) + ")";
   return text;
 }
 

@@ -55,12 +55,15 @@ TEST(CallStackText, PrintingRules) {
   auto repeat = noLine;
   auto removed = Entry(0x4000, 0x3ff0, "a.exe", "Main", 3, 10, "Run");
   removed.removed = true;
-  const std::vector<TCallStackEntry> entries{top, noName, noLine, repeat, removed};
-  // The top entry always prints; entries without a function never; an
+  auto nameWithheld = Entry(0x5000, 0x4ff8, "b.exe", "", 0, 0, "");
+  const std::vector<TCallStackEntry> entries{top, noName, noLine, repeat, removed, nameWithheld};
+  // The top entry always prints; entries without a function never (a
+  // function known by its entry only prints with module and address); an
   // address is not repeated.
   TCallStackText t = ComposeCallStack(entries, {false, true, true, false});
   // Module column: longest name + 1; unit column: empty units + 1.
-  EXPECT_EQ(t.text, "00001000 +00 a.exe         \r\n00003000 +10 kernel32.dll  Sleep");
+  EXPECT_EQ(t.text, "00001000 +00 a.exe         \r\n00003000 +10 kernel32.dll  Sleep\r\n"
+                    "00005000 +08 b.exe         ");
   EXPECT_FALSE(t.hasLines);
   // Hiding ugly items drops entries without a line, not the top one.
   t = ComposeCallStack(entries, {true, true, true, false});

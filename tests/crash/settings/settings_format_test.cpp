@@ -155,6 +155,33 @@ TEST(SettingsRecord, UnknownTypeKeepsEarlierEntries) {
   EXPECT_EQ(InvalidRecordMessage(r), "Internal error: Invalid settings resource (7).");
 }
 
+// The build step names the map's fingerprint in a written record: the other
+// entries stay byte for byte (a wide text beyond Latin-1 too), an earlier
+// value of that name goes.
+TEST(SettingsRecord, SetPropertyKeepsTheOtherEntriesAsStored) {
+  const Bytes before = WriteSettingsRecord({Bool("Enabled", true), Text("MinDebugInfo", "old"),
+                                            Text("TitleBar", "\xE2\x82\xAC \xCE\xA9", vaWString),
+                                            Int("FreezeTimeout", 60000)});
+  TRecordProperty fingerprint = Text("MinDebugInfo", std::string(31, 'f'), vaLString);
+  const Bytes after = SetRecordProperty(before.data(), before.size(), fingerprint);
+  const Bytes expected = WriteSettingsRecord({Bool("Enabled", true), Text("TitleBar", "\xE2\x82\xAC \xCE\xA9", vaWString),
+                                              Int("FreezeTimeout", 60000), fingerprint});
+  EXPECT_EQ(after, expected);
+  // Setting it again replaces it.
+  fingerprint.textValue = std::string(31, 'g');
+  const Bytes again = SetRecordProperty(after.data(), after.size(), fingerprint);
+  TRecordParseResult r = ParseSettingsRecord(again.data(), again.size());
+  ASSERT_EQ(r.status, TRecordStatus::Ok);
+  ASSERT_EQ(r.properties.size(), 4u);
+  EXPECT_EQ(r.properties[3].textValue, std::string(31, 'g'));
+  // A record that cannot be read to its end is not rewritten.
+  Bytes cut(before.begin(), before.end() - 1);
+  EXPECT_THROW(SetRecordProperty(cut.data(), cut.size(), fingerprint), std::invalid_argument);
+  Bytes bad = before;
+  bad[0] = 'X';
+  EXPECT_THROW(SetRecordProperty(bad.data(), bad.size(), fingerprint), std::invalid_argument);
+}
+
 TEST(SettingsRecord, EveryTruncationStopsInsideTheData) {
   Bytes full = WriteSettingsRecord({Bool("A", true), Int("B", 100000), Text("C", "abc"),
                                     Text("D", std::string(300, 'd')),
