@@ -11,6 +11,7 @@
 #include "crash/handling/win/handling_win32.h"
 #include "crash/settings/win/settings_object.h"
 #include "crash/startup/win/calibration_win32.h"
+#include "crash/startup/win/import_patch_win32.h"
 #include "crash/startup/win/runtime_catch_points_win32.h"
 #include "crash/startup/win/startup_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
@@ -36,7 +37,7 @@ namespace {
 bool g_active = false;
 volatile bool g_exiting = false;
 void(__cdecl* g_originalExit)(int) = nullptr;
-void** g_exitSlot = nullptr;
+TImportPatch g_exitImport;
 std::terminate_handler g_previousTerminate = nullptr;
 
 [[noreturn]] void __cdecl ExitHook(int code) {
@@ -48,38 +49,11 @@ std::terminate_handler g_previousTerminate = nullptr;
 // Points the executable's import of `exit` at ExitHook, so that errors at
 // exit (static destructors, atexit functions) are known as such.
 void PatchExitImport() {
-  auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(nullptr));
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (!dir.VirtualAddress) return;
-  for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
-    if (!d->OriginalFirstThunk) continue;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->OriginalFirstThunk);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->FirstThunk);
-    for (; names->u1.AddressOfData; ++names, ++slots) {
-      if (names->u1.Ordinal & IMAGE_ORDINAL_FLAG32) continue;
-      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "exit") != 0) continue;
-      DWORD old;
-      if (!VirtualProtect(&slots->u1.Function, 4, PAGE_READWRITE, &old)) return;
-      g_exitSlot = reinterpret_cast<void**>(&slots->u1.Function);
-      g_originalExit = reinterpret_cast<void(__cdecl*)(int)>(slots->u1.Function);
-      slots->u1.Function = reinterpret_cast<DWORD>(&ExitHook);
-      VirtualProtect(&slots->u1.Function, 4, old, &old);
-      return;
-    }
-  }
+  PatchImport("exit", reinterpret_cast<void*>(&ExitHook), g_exitImport);
+  g_originalExit = reinterpret_cast<void(__cdecl*)(int)>(g_exitImport.original);
 }
 
-void UnpatchExitImport() {
-  if (!g_exitSlot) return;
-  DWORD old;
-  if (VirtualProtect(g_exitSlot, 4, PAGE_READWRITE, &old)) {
-    *g_exitSlot = reinterpret_cast<void*>(g_originalExit);
-    VirtualProtect(g_exitSlot, 4, old, &old);
-  }
-  g_exitSlot = nullptr;
-}
+void UnpatchExitImport() { UnpatchImport(g_exitImport); }
 
 // std::terminate: an exception left a thread or the program (13), or an
 // error at exit (11).
