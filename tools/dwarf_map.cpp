@@ -157,7 +157,7 @@ class TDwarfReader {
   }
 
   // The function's name: its linkage name (demangled), else its name,
-  // following abstract origins and specifications.
+  // following the entries an inlined or out-of-line definition points back to.
   std::string FunctionName(Dwarf_Die die, int depth = 0) {
     std::string linkage = StringAttr(die, DW_AT_linkage_name);
     if (linkage.empty()) linkage = StringAttr(die, DW_AT_MIPS_linkage_name);
