@@ -13,6 +13,7 @@
 #include <map>
 #include <vector>
 
+#include "crash/base/little_endian.h"
 #include "crash/report/coff_symbols.h"
 #include "debuginfo/map/map_file.h"
 #include "crash/base/symbol_names.h"
@@ -42,12 +43,6 @@ struct TRow {
   int32_t line;
   bool end;
 };
-
-uint32_t Dword(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 
 class TDwarfReader {
  public:

@@ -1,5 +1,6 @@
 #include "crash/report/coff_symbols.h"
 
+#include "crash/base/little_endian.h"
 #include "crash/base/symbol_names.h"
 
 #include <cstdlib>
@@ -11,11 +12,6 @@ namespace {
 constexpr size_t kSymbolSize = 18;
 constexpr size_t kSectionHeaderSize = 40;
 constexpr uint8_t kClassExternal = 2, kClassStatic = 3, kClassFile = 103;
-
-uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Dword(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // A zero-terminated text of at most `max` bytes inside [p, end).
 std::string Text(const uint8_t* p, const uint8_t* end, size_t max) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "crash/base/little_endian.h"
 #include "debuginfo/map/map_cipher.h"
 
 namespace kestrix {
@@ -12,12 +13,6 @@ namespace kestrix {
 namespace {
 
 constexpr size_t kMaxInflated = size_t(256) << 20;
-
-uint32_t Dword(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 
 void PutInt(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i) & 0xff);

@@ -3,18 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crash/base/little_endian.h"
 #include "crash/base/symbol_names.h"
 
 namespace kestrix {
 
 namespace {
-
-uint32_t Dword(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 

@@ -2,16 +2,11 @@
 
 #include <cstring>
 
+#include "crash/base/little_endian.h"
+
 namespace kestrix {
 
 namespace {
-
-uint32_t Dword(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 struct THeaders {
   uint32_t pe = 0, sections = 0, table = 0;

@@ -2,15 +2,11 @@
 
 #include <cstring>
 
+#include "crash/base/little_endian.h"
+
 namespace kestrix {
 
 namespace {
-
-uint32_t Dword(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 
 uint32_t Ror8(uint32_t v) { return v >> 8 | v << 24; }
 

@@ -4,16 +4,11 @@
 #include <cstring>
 #include <vector>
 
+#include "crash/base/little_endian.h"
+
 namespace kestrix {
 
 namespace {
-
-uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Dword(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 
 // A bounded piece of the data: a subsection, or the whole data.
 struct TSpan {
