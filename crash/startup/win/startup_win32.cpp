@@ -6,7 +6,9 @@
 #include <cstring>
 #include <exception>
 
+#include "crash/base/little_endian.h"
 #include "crash/base/pe_checksum.h"
+#include "crash/base/win/scoped_handle.h"
 #include "crash/exception/win/fault_conversion_win32.h"
 #include "crash/handling/win/handling_win32.h"
 #include "crash/settings/win/settings_object.h"
@@ -101,24 +103,12 @@ bool ChecksumMatches(HMODULE module) {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return true;
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return true;
-  const DWORD size = GetFileSize(file, nullptr);
-  HANDLE mapping = size ? CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr) : nullptr;
-  CloseHandle(file);
-  if (!mapping) return true;
-  auto* data = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
-  CloseHandle(mapping);
-  if (!data) return true;
-  bool ok = true;
-  const size_t offset = PeChecksumOffset(data, size);
-  if (offset) {
-    uint32_t stored;
-    std::memcpy(&stored, data + offset, 4);
-    ok = stored == 0 || stored == PeChecksum(data, size, offset);
-  }
-  UnmapViewOfFile(data);
-  return ok;
+  const TMappedFile file = MapFileReadOnly(path);
+  if (!file) return true;
+  const size_t offset = PeChecksumOffset(file.Data(), file.size);
+  if (!offset) return true;
+  const uint32_t stored = Dword(file.Data() + offset);
+  return stored == 0 || stored == PeChecksum(file.Data(), file.size, offset);
 }
 
 // BitFaultMsg naming the module whose file failed.
