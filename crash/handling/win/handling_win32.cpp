@@ -14,6 +14,17 @@ namespace {
 HANDLE g_handlingThread = nullptr;
 DWORD g_handlingThreadId = 0;
 HANDLE g_pipeRead = nullptr, g_pipeWrite = nullptr;
+// One request at a time into the pipe: a write larger than the room left in
+// the pipe goes in pieces, and pieces of two threads' requests must not mix.
+SRWLOCK g_pipeWriteLock = SRWLOCK_INIT;
+
+bool SendRequest(const TExceptionRequest& r) {
+  DWORD written = 0;
+  AcquireSRWLockExclusive(&g_pipeWriteLock);
+  const bool sent = WriteFile(g_pipeWrite, &r, sizeof r, &written, nullptr) && written == sizeof r;
+  ReleaseSRWLockExclusive(&g_pipeWriteLock);
+  return sent;
+}
 bool g_consoleMode = false;
 // The exception ProcessException is handling, for a fault of the library's
 // own threads meanwhile.
@@ -323,8 +334,7 @@ void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t 
       ProcessException(r);
     } else {
       r.event = reinterpret_cast<uint32_t>(event);
-      DWORD written = 0;
-      if (WriteFile(g_pipeWrite, &r, sizeof r, &written, nullptr) && written == sizeof r) WaitForHandling(event);
+      if (SendRequest(r)) WaitForHandling(event);
       CloseHandle(event);
     }
   } catch (...) {
@@ -475,9 +485,7 @@ void StopHandlingThread() {
   if (IsProcessBlocked(0)) {
     CloseHandle(g_pipeWrite);
   } else {
-    TExceptionRequest zero{};
-    DWORD written = 0;
-    WriteFile(g_pipeWrite, &zero, sizeof zero, &written, nullptr);
+    SendRequest(TExceptionRequest{});
     CloseHandle(g_pipeWrite);
     if (WaitForSingleObject(g_handlingThread, 500) != WAIT_OBJECT_0) TerminateThread(g_handlingThread, 0);
   }
