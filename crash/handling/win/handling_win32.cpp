@@ -44,15 +44,21 @@ HMODULE OwnModule() {
   return module;
 }
 
-// Clears the library's temporary directory: "<exe name>.Kestrix" in the
-// system's temporary directory (attachments of earlier reports).
-void ClearTemporaryDirectory() {
+// "<exe name>.Kestrix" in the system's temporary directory; empty when unknown.
+std::string TemporaryDirectoryPath() {
   char temp[MAX_PATH], exe[MAX_PATH];
-  if (!GetTempPathA(MAX_PATH, temp) || !GetModuleFileNameA(nullptr, exe, MAX_PATH)) return;
+  if (!GetTempPathA(MAX_PATH, temp) || !GetModuleFileNameA(nullptr, exe, MAX_PATH)) return std::string();
   std::string name = exe;
   name = name.substr(name.find_last_of("\\/") + 1);
   name = name.substr(0, name.rfind('.'));
-  const std::string dir = std::string(temp) + name + ".Kestrix";
+  return std::string(temp) + name + ".Kestrix";
+}
+
+// Clears the library's temporary directory: "<exe name>.Kestrix" in the
+// system's temporary directory (attachments of earlier reports).
+void ClearTemporaryDirectory() {
+  const std::string dir = TemporaryDirectoryPath();
+  if (dir.empty()) return;
   WIN32_FIND_DATAA fd;
   HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &fd);
   if (find == INVALID_HANDLE_VALUE) return;
@@ -65,6 +71,32 @@ void ClearTemporaryDirectory() {
   } while (FindNextFileA(find, &fd));
   FindClose(find);
   RemoveDirectoryA(dir.c_str());
+}
+
+TScreenshotHooks g_screenshotHooks;
+
+// Takes the exception's screenshot and writes its attachment file. A failed
+// capture switches screenshots off for this exception.
+void TakeScreenshot(TIKXException* e) {
+  if (!g_screenshotHooks.capture) return;
+  KXPtr<IKXUnknown> bitmap;
+  try {
+    bitmap = g_screenshotHooks.capture(e->ScrShotAppOnly());
+  } catch (...) {
+  }
+  if (!bitmap) {
+    e->SetCreateScreenShot(false);
+    e->SetAttachScreenShot(false);
+    return;
+  }
+  e->SetScreenShot(bitmap);
+  const std::string dir = TemporaryDirectory();
+  if (dir.empty() || !g_screenshotHooks.savePng) return;
+  try {
+    g_screenshotHooks.savePng(bitmap.get(), dir + kScreenshotFileName, e->ScrShotDepth());
+  } catch (...) {
+    // The picture stays with the exception; only its file is missing.
+  }
 }
 
 // Runs once the report is complete: sending, then the clipboard.
@@ -167,12 +199,12 @@ void ProcessException(const TExceptionRequest& r) {
       if (on) ResumeProgramThreads();
     }
   } resume;
-  // The screenshot comes with the imaging code.
   if (!handled) {
     if (c.type != etFreeze && e->PauseThreads() && GetModuleHandleA(nullptr) == OwnModule()) {
       PauseProgramThreads(0);
       resume.on = true;
     }
+    if (e->CreateScreenShot()) TakeScreenshot(e.get());
     if (e->CreateBugReport()) e->ReportSections();
     FireExceptionHandlers(nullptr, ekException, 0, handled, e.get());
   }
@@ -278,6 +310,15 @@ void WaitForHandling(HANDLE event) {
 }
 
 }  // namespace
+
+void SetScreenshotHooks(const TScreenshotHooks& hooks) { g_screenshotHooks = hooks; }
+
+std::string TemporaryDirectory() {
+  const std::string dir = TemporaryDirectoryPath();
+  if (dir.empty()) return dir;
+  if (!CreateDirectoryA(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+  return dir + "\\";
+}
 
 // --- entry -------------------------------------------------------------------
 

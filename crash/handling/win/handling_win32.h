@@ -61,6 +61,24 @@ struct TFreezeWatchControl {
 };
 void SetFreezeWatchControl(const TFreezeWatchControl& control);
 
+// The screenshot at the crash: captured and written as PNG by the imaging
+// code, which start-up wires in. Unset: no screenshots.
+struct TScreenshotHooks {
+  // The bitmap of the screen (or of the program's windows only); empty when
+  // there is nothing to capture.
+  KXPtr<IKXUnknown> (*capture)(bool appOnly) = nullptr;
+  // Writes the bitmap as a PNG file in the colour mode that ScrShotDepth
+  // asks for; false (and no file) when it could not be written completely.
+  bool (*savePng)(IKXUnknown* bitmap, const std::string& path, int32_t depth) = nullptr;
+};
+void SetScreenshotHooks(const TScreenshotHooks& hooks);
+// The library's temporary directory, "<exe name>.Kestrix" in the system's
+// temporary directory, with a trailing backslash; created when missing.
+// Empty when it cannot be made.
+std::string TemporaryDirectory();
+// The screenshot's attachment file in it.
+inline constexpr const char* kScreenshotFileName = "screenShot.png";
+
 // --- handling thread ----------------------------------------------------------
 
 bool StartHandlingThread();

@@ -23,6 +23,8 @@
 #include "debuginfo/parser/win/own_process_win32.h"
 #include "kestrix/kestrix.h"
 #include "report_ui/progress/progress_alert.h"
+#include "report_ui/imaging/png_writer.h"
+#include "report_ui/imaging/win/capture_win32.h"
 
 // Referenced by the library's link options, so that this file (and with it
 // the start-up) is always linked into the program.
@@ -211,6 +213,19 @@ parser::TRuntimeRoutines MapRuntimeRoutines(uint32_t address) {
   return r;
 }
 
+// Screenshots at the crash: captured and written by the imaging code.
+void WireScreenshots() {
+  TScreenshotHooks shots;
+  shots.capture = [](bool appOnly) { return KXPtr<IKXUnknown>(imaging::CaptureScreen(appOnly).get()); };
+  shots.savePng = [](IKXUnknown* object, const std::string& path, int32_t depth) {
+    imaging::INVBitmap* bitmap = nullptr;
+    if (!object || !object->QueryInterface(imaging::INVBitmap::IID, reinterpret_cast<void**>(&bitmap))) return false;
+    const KXPtr<imaging::INVBitmap> held = KXPtr<imaging::INVBitmap>::Adopt(bitmap);
+    return held->SavePng(path, imaging::ColourModeForDepth(depth));
+  };
+  SetScreenshotHooks(shots);
+}
+
 // The layers above the report, made known to it.
 void WireLayers() {
   SetNameLineProvider(DescribeFromMap);
@@ -223,6 +238,7 @@ void WireLayers() {
   parser::SetOwnRoutinesLookup(MapRuntimeRoutines);
   hooks.correctAddress = parser::CorrectOwnExceptionAddress;
   SetReportHooks(hooks);
+  WireScreenshots();
 }
 
 HMODULE OwnModule() {

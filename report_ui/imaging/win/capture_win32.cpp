@@ -58,17 +58,21 @@ void DrawCursor(HDC target, const RECT& area) {
              DI_NORMAL);
 }
 
+BOOL CALLBACK CollectWindow(HWND w, LPARAM list) {
+  try {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
+    return TRUE;
+  } catch (...) {
+    return FALSE;  // no exception may cross the system's callback
+  }
+}
+
 }  // namespace
 
 HRGN VisibleRegionOfProcess(DWORD processId, RECT& bounds) {
   // Top-level windows from the top of the z-order down.
   std::vector<HWND> windows;
-  EnumWindows(
-      [](HWND w, LPARAM list) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&windows));
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
   SetRectEmpty(&bounds);
   HRGN visible = CreateRectRgn(0, 0, 0, 0);
   HRGN above = CreateRectRgn(0, 0, 0, 0);
