@@ -5,7 +5,7 @@
 //            [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
 //            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
-//            [--plwait] [--gui] [--after-shutdown]
+//            [--plwait] [--gui] [--after-shutdown] [--visible]
 //
 // Scenarios: the table kScenarios below, and at-exit, at-exit-late,
 // at-exit-fault, threads, wait, none. --click raises inside a window's click
@@ -405,6 +405,9 @@ LRESULT CALLBACK LabWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
+// --visible: the lab's window is shown before the clicks (for screenshots).
+bool g_visibleForm = false;
+
 void ClickScenario(int clicks) {
   WNDCLASSA wc{};
   wc.lpfnWndProc = LabWindowProc;
@@ -415,6 +418,10 @@ void ClickScenario(int clicks) {
                               nullptr, wc.hInstance, nullptr);
   HWND button = CreateWindowExA(0, "BUTTON", "crash", WS_CHILD | WS_VISIBLE, 0, 0, 80, 24, form,
                                 reinterpret_cast<HMENU>(1), wc.hInstance, nullptr);
+  if (g_visibleForm) {
+    ShowWindow(form, SW_SHOWNORMAL);
+    UpdateWindow(form);
+  }
   for (int i = 0; i < clicks; ++i)
     SendMessageA(form, WM_COMMAND, MAKEWPARAM(1, BN_CLICKED), reinterpret_cast<LPARAM>(button));
   DestroyWindow(form);
@@ -528,6 +535,7 @@ int main(int argc, char** argv) {
     else if (a == "--auto-restart" && more && settings) settings->SetAutoRestart(std::atoi(argv[++i]));
     else if (a == "--restart-mark" && more) restartMark = argv[++i];
     else if (a == "--after-shutdown") g_afterShutdown = true;
+    else if (a == "--visible") g_visibleForm = true;
   }
 #ifdef CRASHLAB_SETTINGS_DLL
   std::printf("settings library %d\n", LabSettingsLibrary());

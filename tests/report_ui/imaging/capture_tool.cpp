@@ -1,19 +1,78 @@
 // Takes a screenshot as the library does at a crash and writes it three
 // ways: the PNG, the BMP of the bitmap, and the pixels the PNG was meant to
 // hold (RGB per pixel, rows from the top) for the tests to compare.
-//   kx_capture <out.png> <out.bmp> <expected.rgb> [app-only] [colour mode]
-// Prints the capture-to-PNG-file time in milliseconds.
+//   kx_capture <out.png> <out.bmp> <expected.rgb> [app-only] [colour mode] [gradients]
+// With "gradients" it first shows a window of its own full of colour
+// gradients over most of the screen. Prints the size, the capture-to-PNG-
+// file time in milliseconds and the PNG's size.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "report_ui/imaging/inv_bitmap.h"
 #include "report_ui/imaging/png_writer.h"
 #include "report_ui/imaging/win/capture_win32.h"
 
 using namespace kestrix::imaging;
+
+namespace {
+
+// Smooth ramps in each quarter: red/green, green/blue, a grey ramp, and
+// blue/red rings.
+LRESULT CALLBACK GradientProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
+  if (message != WM_PAINT) return DefWindowProcA(w, message, wp, lp);
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(w, &ps);
+  RECT r;
+  GetClientRect(w, &r);
+  const int width = r.right, height = r.bottom;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  std::vector<uint32_t> px(static_cast<size_t>(width) * height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const int u = x * 255 / (width / 2 ? width / 2 : 1) % 256, v = y * 255 / (height / 2 ? height / 2 : 1) % 256;
+      uint32_t c;
+      if (x < width / 2 && y < height / 2) c = RGB(u, v, 60);
+      else if (y < height / 2) c = RGB(40, u, v);
+      else if (x < width / 2) c = RGB(u, u, u);
+      else {
+        const int d = ((x - width * 3 / 4) * (x - width * 3 / 4) + (y - height * 3 / 4) * (y - height * 3 / 4)) / 64;
+        c = RGB(d & 255, 128, 255 - (d & 255));
+      }
+      px[static_cast<size_t>(y) * width + x] = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+    }
+  SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, px.data(), &info, DIB_RGB_COLORS);
+  EndPaint(w, &ps);
+  return 0;
+}
+
+void ShowGradients() {
+  WNDCLASSA c{};
+  c.lpfnWndProc = GradientProc;
+  c.hInstance = GetModuleHandleA(nullptr);
+  c.lpszClassName = "KxGradients";
+  RegisterClassA(&c);
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  HWND window = CreateWindowExA(WS_EX_TOPMOST, "KxGradients", "gradients", WS_POPUP | WS_VISIBLE | WS_BORDER,
+                                w / 16, h / 16, w * 7 / 8, h * 7 / 8, nullptr, nullptr, c.hInstance, nullptr);
+  UpdateWindow(window);
+  const DWORD end = GetTickCount() + 500;
+  while (GetTickCount() < end) {
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+    Sleep(10);
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
@@ -22,6 +81,7 @@ int main(int argc, char** argv) {
   }
   const bool appOnly = argc > 4 && std::strcmp(argv[4], "1") == 0;
   const int mode = argc > 5 ? std::atoi(argv[5]) : cm256Colours;
+  if (argc > 6 && std::strcmp(argv[6], "gradients") == 0) ShowGradients();
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
