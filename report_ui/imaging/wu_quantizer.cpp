@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <unordered_map>
 
 namespace kestrix::imaging {
 namespace {
@@ -233,11 +234,54 @@ int NearestEntry(const std::vector<TRgb>& palette, int count, TRgb colour) {
   return best;
 }
 
+namespace {
+
+uint32_t Rgb(const uint8_t* p) { return (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0]; }
+
+// A picture of at most 256 distinct colours keeps them exactly, in the
+// order they are first met; false (and image untouched) for more.
+bool ExactPalette(const TPixelView& pixels, TIndexedImage& image) {
+  std::unordered_map<uint32_t, uint8_t> entries;
+  entries.reserve(512);
+  std::vector<TRgb> palette;
+  std::vector<uint8_t> indices(static_cast<size_t>(pixels.width) * static_cast<size_t>(pixels.height));
+  uint8_t* out = indices.data();
+  uint32_t last = 0;
+  uint8_t lastIndex = 0;
+  bool any = false;
+  for (int y = 0; y < pixels.height; ++y) {
+    const uint8_t* p = pixels.At(0, y);
+    for (int x = 0; x < pixels.width; ++x, p += 4) {
+      const uint32_t colour = Rgb(p);
+      if (!any || colour != last) {
+        auto found = entries.find(colour);
+        if (found == entries.end()) {
+          if (palette.size() == 256) return false;
+          found = entries.emplace(colour, static_cast<uint8_t>(palette.size())).first;
+          palette.push_back(TRgb{p[2], p[1], p[0]});
+        }
+        last = colour;
+        lastIndex = found->second;
+        any = true;
+      }
+      *out++ = lastIndex;
+    }
+  }
+  image.usedEntries = static_cast<int>(palette.size());
+  image.palette = std::move(palette);
+  image.palette.resize(256);
+  image.indices = std::move(indices);
+  return true;
+}
+
+}  // namespace
+
 TIndexedImage QuantizeTo256(const TPixelView& pixels) {
   TIndexedImage image;
   image.width = pixels.width;
   image.height = pixels.height;
   image.bitDepth = 8;
+  if (pixels.width > 0 && pixels.height > 0 && ExactPalette(pixels, image)) return image;
   image.palette = WuPalette(pixels, 256);
   image.usedEntries = static_cast<int>(image.palette.size());
   const int used = image.usedEntries;

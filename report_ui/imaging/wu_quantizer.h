@@ -28,8 +28,9 @@ struct TIndexedImage {
 // picture; fewer when the picture has fewer distinct 5-bit colours.
 std::vector<TRgb> WuPalette(const TPixelView& pixels, int maxColours = 256);
 
-// The 256-colour image: Wu's palette, padded to 256 entries, and every
-// pixel mapped to its nearest entry (cached per 15-bit colour).
+// The 256-colour image: a picture of at most 256 distinct colours keeps
+// them exactly; otherwise Wu's palette, every pixel mapped to its nearest
+// entry (cached per 15-bit colour). The palette is padded to 256 entries.
 TIndexedImage QuantizeTo256(const TPixelView& pixels);
 
 // The entry with the smallest sum of absolute channel differences (the

@@ -123,6 +123,25 @@ TEST(WuQuantizer, FewColoursAreKeptExactlyAndManyBecome256) {
   }
 }
 
+TEST(WuQuantizer, UpTo256ColoursAreExactEvenInOneCell) {
+  // 256 greys share 32 cells of the 5-bit histogram, yet each keeps its
+  // own entry; one colour more and the quantiser takes over.
+  TPicture greys(256, 2);
+  for (int x = 0; x < 256; ++x) {
+    greys.Set(x, 0, static_cast<uint8_t>(x), static_cast<uint8_t>(x), static_cast<uint8_t>(x));
+    greys.Set(255 - x, 1, static_cast<uint8_t>(x), static_cast<uint8_t>(x), static_cast<uint8_t>(x));
+  }
+  TIndexedImage image = QuantizeTo256(greys.View());
+  EXPECT_EQ(image.usedEntries, 256);
+  for (int x = 0; x < 256; ++x) {
+    EXPECT_EQ(image.palette[image.indices[x]], (TRgb{uint8_t(x), uint8_t(x), uint8_t(x)}));
+    EXPECT_EQ(image.indices[256 + 255 - x], image.indices[x]);
+  }
+  greys.Set(0, 1, 0, 0, 9);
+  image = QuantizeTo256(greys.View());
+  EXPECT_LE(image.usedEntries, 33);  // Wu: at most one entry per occupied cell
+}
+
 TEST(WuQuantizer, PaletteEntriesAreMeansOfTheirPixels) {
   // Two clusters far apart: two entries, each the (truncated) mean.
   TPicture p(4, 1);
