@@ -5,19 +5,10 @@
 #include <cctype>
 #include <cstdio>
 
+#include "crash/base/crc32.h"
+
 namespace kestrix {
 namespace {
-
-constexpr std::array<uint32_t, 256> MakeCrcTable() {
-  std::array<uint32_t, 256> table{};
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    table[n] = c;
-  }
-  return table;
-}
-constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
 std::string Lower(const std::string& s) {
   std::string out = s;
@@ -55,11 +46,7 @@ uint32_t RelOffset(const TCallStackEntry& e) {
 
 }  // namespace
 
-uint32_t CrcStep(uint32_t value, const void* data, size_t size) {
-  auto* p = static_cast<const unsigned char*>(data);
-  for (size_t i = 0; i < size; ++i) value = kCrcTable[(value ^ p[i]) & 0xFF] ^ (value >> 8);
-  return value;
-}
+uint32_t CrcStep(uint32_t value, const void* data, size_t size) { return Crc32Update(value, data, size); }
 
 uint32_t CrcStepText(uint32_t value, const std::string& text) {
   return CrcStep(value, text.data(), text.size());

@@ -57,7 +57,7 @@ bool TINVBitmap::SavePng(const std::string& path, int colourMode) {
 
 KXPtr<INVBitmap> TINVBitmap::Zoom(int boxWidth, int boxHeight) {
   const TSize size = FitIntoBox(width_, height_, boxWidth, boxHeight);
-  KXPtr<INVBitmap> zoomed = CreateBitmap(size.width, size.height);
+  KXPtr<INVBitmap> zoomed = CreateNVBitmap(size.width, size.height);
   if (!zoomed) return zoomed;
   const std::vector<uint8_t> bits = Resample(View(), size.width, size.height);
   if (bits.empty()) return KXPtr<INVBitmap>();
@@ -65,7 +65,7 @@ KXPtr<INVBitmap> TINVBitmap::Zoom(int boxWidth, int boxHeight) {
   return zoomed;
 }
 
-KXPtr<INVBitmap> CreateBitmap(int width, int height) {
+KXPtr<INVBitmap> CreateNVBitmap(int width, int height) {
   if (width <= 0 || height <= 0 || static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxPixels)
     return KXPtr<INVBitmap>();
   std::unique_ptr<TBitmapSurface> surface = CreateBitmapSurface(width, height);
@@ -80,7 +80,7 @@ KXPtr<INVBitmap> BitmapFromBmp(const uint8_t* data, size_t size, std::string* er
     if (error) *error = why;
     return KXPtr<INVBitmap>();
   }
-  KXPtr<INVBitmap> bitmap = CreateBitmap(decoded.width, decoded.height);
+  KXPtr<INVBitmap> bitmap = CreateNVBitmap(decoded.width, decoded.height);
   if (!bitmap) {
     if (error) *error = "out of memory";
     return bitmap;

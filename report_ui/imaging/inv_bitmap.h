@@ -72,7 +72,7 @@ class TINVBitmap final : public INVBitmap, private TKXRefCounted {
 
 // A new zero-filled bitmap; none for a size that is not positive, too
 // large, or when memory runs out.
-KXPtr<INVBitmap> CreateBitmap(int width, int height);
+KXPtr<INVBitmap> CreateNVBitmap(int width, int height);
 // A bitmap from a BMP file image or file; none (and the reason in error)
 // for a file that cannot be read or is not a BMP of a kind DecodeBmp reads.
 KXPtr<INVBitmap> BitmapFromBmp(const uint8_t* data, size_t size, std::string* error = nullptr);

@@ -4,21 +4,13 @@
 
 #include <zlib.h>
 
+#include "crash/base/crc32.h"
+
 #include <array>
 #include <cstdlib>
 
 namespace kestrix::imaging {
 namespace {
-
-const std::array<uint32_t, 256> kCrcTable = [] {
-  std::array<uint32_t, 256> t{};
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    t[n] = c;
-  }
-  return t;
-}();
 
 void PutBig32(std::vector<uint8_t>& out, uint32_t v) {
   out.push_back(static_cast<uint8_t>(v >> 24));
@@ -82,11 +74,7 @@ bool ZlibStream(const std::vector<uint8_t>& raw, std::vector<uint8_t>& out) {
 
 }  // namespace
 
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
-  crc = ~crc;
-  for (size_t i = 0; i < size; ++i) crc = kCrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) { return ~Crc32Update(~crc, data, size); }
 
 uint32_t Adler32(const uint8_t* data, size_t size, uint32_t adler) {
   constexpr uint32_t kBase = 65521;

@@ -126,7 +126,7 @@ KXPtr<INVBitmap> CaptureScreen(bool appOnly) {
     }
   }
 
-  KXPtr<INVBitmap> bitmap = CreateBitmap(box.right - box.left, box.bottom - box.top);
+  KXPtr<INVBitmap> bitmap = CreateNVBitmap(box.right - box.left, box.bottom - box.top);
   if (!bitmap) {
     if (clip) DeleteObject(clip);
     return bitmap;

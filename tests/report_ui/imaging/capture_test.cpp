@@ -152,7 +152,7 @@ TEST_F(Capture, TheCursorIsDrawnIn) {
 TEST_F(Capture, TheBitmapDrawsIntoAnotherContextAndZooms) {
   KXPtr<INVBitmap> shot = CaptureScreen(true);
   ASSERT_TRUE(shot);
-  KXPtr<INVBitmap> copy = CreateBitmap(300, 200);
+  KXPtr<INVBitmap> copy = CreateNVBitmap(300, 200);
   ASSERT_TRUE(copy);
   ASSERT_TRUE(shot->Draw(copy->DC(), 10, 20));
   GdiFlush();

@@ -349,7 +349,7 @@ TEST(BmpFiles, DamagedFilesFailWithAReason) {
 }
 
 TEST(BitmapObject, SavingAndLoadingFiles) {
-  KXPtr<INVBitmap> bitmap = CreateBitmap(6, 4);
+  KXPtr<INVBitmap> bitmap = CreateNVBitmap(6, 4);
   ASSERT_TRUE(bitmap);
   std::mt19937 random(5);
   for (int i = 0; i < 6 * 4 * 4; ++i) bitmap->Bits()[i] = i % 4 == 3 ? 0 : static_cast<uint8_t>(random());
@@ -377,8 +377,8 @@ TEST(BitmapObject, SavingAndLoadingFiles) {
   EXPECT_FALSE(bitmap->SavePng(nowhere, cm256Colours));
   EXPECT_EQ(std::fopen(nowhere.c_str(), "rb"), nullptr);
 
-  EXPECT_FALSE(CreateBitmap(0, 5));
-  EXPECT_FALSE(CreateBitmap(100000, 100000));
+  EXPECT_FALSE(CreateNVBitmap(0, 5));
+  EXPECT_FALSE(CreateNVBitmap(100000, 100000));
 }
 
 TEST(Zoom, FitsTheBoxKeepingTheAspectRatio) {
@@ -390,7 +390,7 @@ TEST(Zoom, FitsTheBoxKeepingTheAspectRatio) {
   EXPECT_EQ(FitIntoBox(100, 50, 400, 200).height, 200);
   EXPECT_EQ(FitIntoBox(5000, 1, 100, 100).height, 1);  // never 0
 
-  KXPtr<INVBitmap> bitmap = CreateBitmap(1600, 1200);
+  KXPtr<INVBitmap> bitmap = CreateNVBitmap(1600, 1200);
   ASSERT_TRUE(bitmap);
   KXPtr<INVBitmap> zoomed = bitmap->Zoom(400, 400);
   ASSERT_TRUE(zoomed);
