@@ -1,0 +1,23 @@
+// DispatchBugReport: sends a report over the channels the settings name,
+// in the background when asked, with the progress window.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kestrix {
+
+class TIKXException;
+
+// 0 failed, 1 sent (or handed to the sending thread), 2 cancelled by the
+// user. Only a channel that delivered counts as sent; the report is then
+// marked as sent.
+int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot, bool inThread,
+                      TIKXException* exception, bool background, bool hidden);
+
+// The handling flow's send hook.
+int SendReportFromHandling(const std::string& report, TIKXException* exception, HANDLE* threadSlot,
+                           bool background, bool hidden);
+
+}  // namespace kestrix
