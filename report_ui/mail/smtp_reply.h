@@ -19,6 +19,8 @@ class TReplyReader {
   TState Feed(const char* data, size_t size);
   TState State() const { return state_; }
   bool AuthLogin() const { return authLogin_; }
+  // Bytes received after the reply's last line (the start of another one).
+  const std::string& Remaining() const { return pending_; }
   // The reply's lines as received, for error texts.
   const std::string& Text() const { return text_; }
 

@@ -43,6 +43,11 @@ class TConversation {
   bool ReadReply(const std::string& code, bool* authLogin, const std::string& step) {
     if (broken_) return false;
     TReplyReader reader(code, authLogin != nullptr);
+    if (!carried_.empty()) {
+      const std::string carried = std::move(carried_);
+      carried_.clear();
+      reader.Feed(carried.data(), carried.size());
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
     char buffer[1024];
     while (reader.State() == TReplyReader::rsMore) {
@@ -56,6 +61,7 @@ class TConversation {
       }
       reader.Feed(buffer, static_cast<size_t>(n));
     }
+    carried_ = reader.Remaining();
     if (authLogin) *authLogin = reader.AuthLogin();
     if (reader.State() != TReplyReader::rsDone) {
       error_ = step + ": expected " + code + ", got: " + reader.Text().substr(0, 200);
@@ -77,6 +83,7 @@ class TConversation {
  private:
   ISmtpChannel& channel_;
   std::string& error_;
+  std::string carried_;  // received after the last reply
   bool broken_ = false;
 };
 
