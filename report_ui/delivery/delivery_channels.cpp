@@ -27,7 +27,7 @@ const char* ChannelName(TChannelKind kind) {
 }
 
 std::string ReportExceptionMessage(const std::string& report) {
-  const size_t start = report.find("\r\nexception message ");
+  const size_t start = report.find("\r\nexception message");
   if (start == std::string::npos) return std::string();
   const size_t end = report.find("\r\n", start + 2);
   std::string line = report.substr(start + 2, end == std::string::npos ? std::string::npos : end - start - 2);

@@ -27,7 +27,8 @@ bool IsNetworkChannel(TChannelKind kind);
 const char* ChannelName(TChannelKind kind);
 
 // The exception message as the report gives it: the text after the first
-// ":" of the "exception message" header line, trimmed.
+// ":" of the "exception message" header line (names may be padded with
+// blanks before the colon), trimmed.
 std::string ReportExceptionMessage(const std::string& report);
 
 }  // namespace kestrix

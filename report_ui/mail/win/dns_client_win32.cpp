@@ -176,7 +176,12 @@ bool QueryDns(const std::string& name, const std::vector<std::string>& servers, 
     if (std::none_of(asked.begin(), asked.end(), [&](const in_addr& a) { return a.s_addr == from.sin_addr.s_addr; }))
       continue;
     TDnsReply candidate;
-    if (!ParseDnsReply(packet, static_cast<size_t>(n), id, name, type, candidate)) continue;
+    if (!ParseDnsReply(packet, static_cast<size_t>(n), id, name, type, candidate)) {
+      // A malformed reply with our id is that server's answer; one with
+      // another id may be a stray and does not end the wait.
+      if (n >= 2 && (packet[0] << 8 | packet[1]) == id) ++replies;
+      continue;
+    }
     ++replies;
     if (candidate.responseCode != 0) continue;
     if (HasNames(candidate, type) || (type == kDnsTypeA && !candidate.answers.empty())) {

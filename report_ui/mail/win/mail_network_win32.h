@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "report_ui/mail/smtp_session.h"
+#include "report_ui/mail/win/mail_test_network.h"
 
 namespace kestrix::mail {
 
@@ -27,18 +28,6 @@ class TSocketLayer {
   bool ready_ = false;
 };
 
-// What tests hand the mail client instead of the system's network setup:
-// the DNS servers and their port, the root servers of the walk, and the
-// port the mail exchangers listen on.
-struct TMailTestNetwork {
-  std::vector<std::string> dnsServers;
-  uint16_t dnsPort = 53;
-  std::vector<std::string> rootServers;
-  uint16_t exchangerPort = 25;
-};
-// Tests only; nullptr returns to the system's setup.
-void SetMailTestNetwork(const TMailTestNetwork* network);
-const TMailTestNetwork* MailTestNetwork();
 
 // The IPv4 address (network byte order) of a dotted address or a host name
 // resolved by the system; false when there is none.

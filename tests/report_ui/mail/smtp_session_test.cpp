@@ -168,7 +168,9 @@ TEST(SmtpSession, EveryRefusalFails) {
     r.password = "secret";
     std::string error;
     EXPECT_FALSE(SendMail(r, net, nullptr, TMailTexts(), error)) << c.key << " " << (c.reply ? c.reply : "");
-    if (c.errorPart) EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+    if (c.errorPart) {
+      EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+    }
     EXPECT_EQ(net.log.find("QUIT") != std::string::npos, c.quits) << c.key << "\n" << net.log;
   }
 }
