@@ -241,3 +241,61 @@ def start_bad_dns():
 
 def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def _referral_reply(query, authoritative):
+    """The walk from the root: 127.0.0.1 refers walk.test to ns.walk.test
+    (127.0.0.2), which answers NS and MX; circle.test is referred back to the
+    root itself, round after round."""
+    qid = query[:2]
+    qname_end = query.index(b"\0", 12) + 1
+    question = query[12:qname_end + 4]
+    qtype = struct.unpack(">H", query[qname_end:qname_end + 2])[0]
+    domain = query[13:13 + query[12]].decode("latin-1")
+    rr = lambda rtype, data: b"\xc0\x0c" + struct.pack(">HHIH", rtype, 1, 60, len(data)) + data
+    glue = lambda addr: _name(f"ns.{domain}.test") + struct.pack(">HHIH", 1, 1, 60, 4) + bytes(addr)
+    head = lambda an, ns, ar: qid + struct.pack(">HHHHH", 0x8180, 1, an, ns, ar)
+    if domain == "walk" and authoritative:
+        if qtype == 2:
+            return head(1, 0, 1) + question + rr(2, _name("ns.walk.test")) + glue([127, 0, 0, 2])
+        if qtype == 15:
+            return head(1, 0, 0) + question + rr(15, b"\0\x0a" + _name("mx.walk.test"))
+        return head(0, 0, 0) + question
+    if qtype == 2 and domain in ("walk", "circle"):
+        target = [127, 0, 0, 2] if domain == "walk" else [127, 0, 0, 1]
+        return head(0, 1, 1) + question + rr(2, _name(f"ns.{domain}.test")) + glue(target)
+    return head(0, 0, 0) + question
+
+
+def start_referral_dns():
+    """The root (127.0.0.1) and walk.test's name server (127.0.0.2) on one port:
+    (sockets, port, queries seen by the root)."""
+    seen = []
+    for _ in range(20):
+        port = free_port(socket.SOCK_DGRAM)
+        try:
+            socks = []
+            for addr in ("127.0.0.1", "127.0.0.2"):
+                s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+                s.bind((addr, port))
+                socks.append(s)
+            break
+        except OSError:
+            for s in socks:
+                s.close()
+    else:
+        raise RuntimeError("no port free on both addresses")
+
+    def serve(sock, authoritative):
+        while True:
+            try:
+                query, peer = sock.recvfrom(512)
+                if not authoritative:
+                    seen.append(query)
+                sock.sendto(_referral_reply(query, authoritative), peer)
+            except (OSError, ValueError, IndexError, struct.error):
+                continue
+
+    for sock, auth in zip(socks, (False, True)):
+        threading.Thread(target=serve, args=(sock, auth), daemon=True).start()
+    return socks, port, seen

@@ -175,6 +175,19 @@ TEST_F(MailPeers, MalformedDnsAnswersGiveNoExchanger) {
   }
 }
 
+TEST_F(MailPeers, WalkFromTheRootWhenNoDnsServerIsKnown) {
+  NEED_PEERS();
+  test_.dnsServers.clear();
+  test_.rootServers = {"127.0.0.1"};
+  test_.dnsPort = static_cast<uint16_t>(Port("KX_WALK_DNS_PORT"));
+  TMailExchangers found = FindMailExchanger("desk@walk.test");
+  EXPECT_EQ(found.names, (std::vector<std::string>{"mx.walk.test"}));
+  EXPECT_EQ(found.dnsServers, (std::vector<std::string>{"127.0.0.2"}));
+  // Referred back to the root round after round: the walk gives up.
+  found = FindMailExchanger("desk@circle.test");
+  EXPECT_EQ(found.names, (std::vector<std::string>{"circle.test"}));
+}
+
 TEST(MailSystem, GetSystemDnsServersMatchesResolverConfiguration) {
   const char* expected = std::getenv("KX_RESOLV_SERVERS");
   if (!expected) GTEST_SKIP() << "run by test_mail_peers.py";

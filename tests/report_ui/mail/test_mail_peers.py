@@ -40,6 +40,7 @@ class MailPeersTest(unittest.TestCase):
         cls.mx, cls.mx_mail, mx_port = mail_peers.start_smtp()
         cls.dns, dns_port = mail_peers.start_dnsmasq()
         cls.bad_dns, bad_dns_port = mail_peers.start_bad_dns()
+        cls.walk_dns, walk_port, cls.walk_seen = mail_peers.start_referral_dns()
         bad = []
         cls.bad_servers = []
         for mode in mail_peers.MISBEHAVIOURS:
@@ -49,6 +50,7 @@ class MailPeersTest(unittest.TestCase):
         cls.files = tempfile.mkdtemp(prefix="kxmail")
         env = dict(os.environ, WINEDEBUG="-all", KX_SMTP_PORT=str(relay_port), KX_SMTP_LOGIN_PORT=str(login_port),
                    KX_MX_PORT=str(mx_port), KX_DNS_PORT=str(dns_port), KX_BAD_DNS_PORT=str(bad_dns_port),
+                   KX_WALK_DNS_PORT=str(walk_port),
                    KX_BAD_SMTP=",".join(bad), KX_CLOSED_PORT=str(mail_peers.free_port()),
                    KX_FILES=mail_peers.winpath(cls.files), KX_RESOLV_SERVERS=",".join(resolv_servers()))
         cls.wine = subprocess.run(["wine", EXE], env=env, capture_output=True, timeout=400)
@@ -113,6 +115,11 @@ class MailPeersTest(unittest.TestCase):
         for _, _, _, msg in got:
             att = [p for p in msg.iter_attachments()]
             self.assertEqual(att[0].get_content(), b"server mode attachment\r\n")
+
+    def test_walk_stops_after_its_rounds(self):
+        circle = [q for q in self.walk_seen if b"\x06circle" in q and q[-4:-2] == b"\x00\x02"]
+        # The root's first answer and at most ten more rounds.
+        self.assertEqual(len(circle), 11)
 
     def test_misbehaving_servers_received_nothing_complete(self):
         self.assertEqual(self.received(self.relay_mail, "misbehaving"), [])
