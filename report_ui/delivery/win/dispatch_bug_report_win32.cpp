@@ -121,7 +121,9 @@ TChannelResult SendSmtp(const TDispatch& d, bool asServer) {
   if (!asServer) {
     r.server = e->SmtpServer();
     if (r.server.empty()) return crFailed;
-    r.port = static_cast<uint16_t>(e->SmtpPort());
+    const int32_t port = e->SmtpPort();
+    if (port <= 0 || port > 65535) return crFailed;
+    r.port = static_cast<uint16_t>(port);
     r.account = e->SmtpAccount();
     r.password = e->SmtpPassword();
   }

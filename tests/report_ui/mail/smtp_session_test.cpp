@@ -89,10 +89,15 @@ class TScriptedNetwork : public ISmtpNetwork {
 class TCountingProgress : public IMailProgress {
  public:
   int areas = 0, finished = 0, lastPosition = -1;
-  void AppendArea(const std::string&, int64_t) override { ++areas; }
+  std::vector<std::pair<std::string, int64_t>> appended;
+  void AppendArea(const std::string& text, int64_t weight) override {
+    ++areas;
+    appended.emplace_back(text, weight);
+  }
   void FinishArea() override { ++finished; }
   void SetAreaPosition(int p) override { lastPosition = p; }
-  void SetActiveArea(int) override {}
+  void SetActiveArea(int index) override { active.push_back(index); }
+  std::vector<int> active;
 };
 
 TMailRequest Request() {
@@ -121,7 +126,12 @@ TEST(SmtpSession, ClientModeWithLoginAndAttachment) {
   r.password = "secret";
   r.attachments = {{path, "data.bin"}, {path + ".missing", "gone.bin"}};
   std::string error;
-  EXPECT_TRUE(SendMail(r, net, &progress, TMailTexts(), error)) << error;
+  const TMailTexts texts{"mx", "conn", "auth", "mail", "att", "final"};
+  EXPECT_TRUE(SendMail(r, net, &progress, texts, error)) << error;
+  // The attachment's weight: (58 + 56) / 57 * 3 = 6.
+  EXPECT_EQ(progress.appended, (std::vector<std::pair<std::string, int64_t>>{
+                                   {"conn", 100}, {"", 100}, {"", 200}, {"auth", 200}, {"mail", 100}, {"", 100},
+                                   {"", 100}, {"", 100}, {"", 100}, {"att", 6}, {"final", 500}, {"", 100}}));
   EXPECT_NE(net.log.find("EHLO host\r\nAUTH LOGIN\r\ndXNlcg==\r\nc2VjcmV0\r\nMAIL FROM:<lab@kx.test>\r\n"
                          "RCPT TO:<desk@kx.test>\r\nDATA\r\nTo: Desk <desk@kx.test>\r\nFrom: Lab <lab@kx.test>\r\n"),
             std::string::npos)
@@ -195,7 +205,14 @@ TEST(SmtpSession, ServerModeTriesExchangersInTurnPerRecipient) {
   r.server.clear();
   r.recipients = "a@kx.test; b@kx.test";
   std::string error;
-  EXPECT_TRUE(SendMail(r, net, nullptr, TMailTexts(), error)) << error;
+  TCountingProgress progress;
+  EXPECT_TRUE(SendMail(r, net, &progress, TMailTexts{"mx", "conn", "auth", "mail", "att", "final"}, error)) << error;
+  // One block of areas per recipient, each opening with the MX lookup; after
+  // each conversation the next block (after the preparation area) is active.
+  ASSERT_EQ(progress.appended.size(), 24u);
+  EXPECT_EQ(progress.appended[0], std::make_pair(std::string("mx"), int64_t{500}));
+  EXPECT_EQ(progress.appended[12], std::make_pair(std::string("mx"), int64_t{500}));
+  EXPECT_EQ(progress.active, (std::vector<int>{13, 25}));
   EXPECT_EQ(net.connected, (std::vector<std::string>{"dead.kx.test", "mx.kx.test", "dead.kx.test", "mx.kx.test"}));
   EXPECT_NE(net.log.find("RCPT TO:<a@kx.test>"), std::string::npos);
   EXPECT_NE(net.log.find("RCPT TO:<b@kx.test>"), std::string::npos);
