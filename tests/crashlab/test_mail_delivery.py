@@ -19,11 +19,11 @@ import mail_peers  # noqa: E402
 LAB = None
 
 
-def crash(report, *args):
-    """div-zero under automatic sending: (exit code, stdout)."""
+def crash(report, *args, scenario=("div-zero",)):
+    """A crash (div-zero) under automatic sending: its exit code."""
     env = dict(os.environ, WINEDEBUG="-all")
     launcher = os.path.join(os.path.dirname(LAB), "exit_code.exe")
-    proc = subprocess.run(["wine", launcher, LAB, "div-zero", "--report", mail_peers.winpath(report),
+    proc = subprocess.run(["wine", launcher, LAB, *scenario, "--report", mail_peers.winpath(report),
                            "--set", "AutoSend=true", "--set", 'MailAddr="Bug Desk <desk@kx.test>"',
                            "--set", 'MailFrom="lab@sender.test"', "--set", 'MailSubj="crash: %exceptMsg%"', *args],
                           env=env, capture_output=True, timeout=120)
@@ -47,20 +47,19 @@ class MailDelivery(unittest.TestCase):
         cls.dns.wait()
         cls.refusing.shutdown()
 
-    def delivered(self, report, *args):
+    def delivered(self, report, *args, scenario=("div-zero",), rc=0xC0000094, message="Division by zero."):
         before = len(self.mail.messages)
-        rc = crash(report, *args)
-        self.assertEqual(rc, 0xC0000094, "the crash's own exit code")
+        self.assertEqual(crash(report, *args, scenario=scenario), rc, "the crash's own exit code")
         self.assertEqual(len(self.mail.messages), before + 1)
         mail_from, rcpts, data = self.mail.messages[-1]
         self.assertEqual((mail_from, rcpts), ("lab@sender.test", ["desk@kx.test"]))
         msg = email.message_from_bytes(data, policy=email.policy.default)
-        self.assertEqual(str(msg["Subject"]), "crash: Division by zero.")
+        self.assertEqual(str(msg["Subject"]), "crash: " + message)
         parts = list(msg.iter_attachments())
         self.assertEqual([p.get_filename() for p in parts], ["bugreport.txt"])
         sent = parts[0].get_content()
         self.assertTrue(sent.startswith(b"date/time"), sent[:100])
-        self.assertRegex(sent, rb"\r\nexception message *: Division by zero\.\r\n")
+        self.assertRegex(sent, rb"\r\nexception message *: " + re.escape(message.encode()) + rb"\r\n")
         # Saved too only when the send had not finished yet (AutoSaveIfNotSent).
         if os.path.exists(report):
             with open(report, "rb") as f:
@@ -73,6 +72,13 @@ class MailDelivery(unittest.TestCase):
     def test_server_mode(self):
         self.delivered(os.path.join(self.dir, "server.txt"), "--set", "MailAsSmtpServer=true",
                        "--mail-test-network", f"{self.dns_port}:{self.smtp_port}")
+
+    def test_program_goes_on_and_ends_while_mailing(self):
+        # Sent in the background; the program ends right after going on, and
+        # its shutdown lets the mail finish.
+        self.delivered(os.path.join(self.dir, "continued.txt"), "--set", "MailAsSmtpServer=true",
+                       "--mail-test-network", f"{self.dns_port}:{self.smtp_port}", scenario=("cpp", "--click"),
+                       rc=0, message="Lab error raised on purpose.")
 
     def test_refused_report_is_kept(self):
         report = os.path.join(self.dir, "refused.txt")

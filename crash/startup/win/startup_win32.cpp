@@ -293,6 +293,8 @@ void StartUp() {
 __attribute__((constructor(102))) void RegisterShutdown() { atexit(KestrixShutdown); }
 
 void KestrixShutdown() {
+  // A report still being mailed in the background may finish first.
+  if (g_active) WaitForBackgroundSends(30000);
   SetShuttingDown(true);
   if (g_active) {
     g_active = false;

@@ -2,8 +2,10 @@
 #include "report_ui/delivery/win/dispatch_bug_report_win32.h"
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
+#include "crash/base/win/critical_section.h"
 #include "crash/report/win/kx_exception_object.h"
 #include "crash/report/win/save_bug_report.h"
 #include "crash/threads/win/library_threads.h"
@@ -24,6 +26,34 @@ struct TSendBugReportExRec {
   TIKXException* exception = nullptr;
   bool hidden = false;
 };
+
+// The background sends still running (handles of their own), for shutdown.
+// Never destroyed: sends may outlive static destructors.
+struct TBackgroundSends {
+  TCriticalSectionLock lock;
+  std::vector<HANDLE> threads;
+};
+TBackgroundSends& BackgroundSends() {
+  static auto* sends = new TBackgroundSends;
+  return *sends;
+}
+
+void RememberBackgroundSend(HANDLE thread) {
+  HANDLE own = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0)) return;
+  TBackgroundSends& sends = BackgroundSends();
+  std::lock_guard<TCriticalSectionLock> hold(sends.lock);
+  // Ended ones go first.
+  for (auto it = sends.threads.begin(); it != sends.threads.end();) {
+    if (WaitForSingleObject(*it, 0) == WAIT_OBJECT_0) {
+      CloseHandle(*it);
+      it = sends.threads.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  sends.threads.push_back(own);
+}
 
 DWORD WINAPI SendThreadProc(void* parameter) {
   std::unique_ptr<TSendBugReportExRec> rec(static_cast<TSendBugReportExRec*>(parameter));
@@ -156,6 +186,7 @@ int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot
     auto* rec = new TSendBugReportExRec{report, e, hidden};
     static_cast<IKXException*>(e)->AddRef();
     if (HANDLE thread = CreateThread(nullptr, 0, SendThreadProc, rec, 0, nullptr)) {
+      RememberBackgroundSend(thread);
       if (threadSlot) *threadSlot = thread;
       else CloseHandle(thread);
       return crSent;
@@ -211,6 +242,23 @@ int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot
     }
   }
   return result;
+}
+
+bool WaitForBackgroundSends(DWORD timeoutMs) {
+  TBackgroundSends& sends = BackgroundSends();
+  std::vector<HANDLE> threads;
+  {
+    std::lock_guard<TCriticalSectionLock> hold(sends.lock);
+    threads.swap(sends.threads);
+  }
+  const DWORD start = GetTickCount();
+  bool allEnded = true;
+  for (HANDLE thread : threads) {
+    const DWORD spent = GetTickCount() - start;
+    if (WaitForSingleObject(thread, spent < timeoutMs ? timeoutMs - spent : 0) != WAIT_OBJECT_0) allEnded = false;
+    CloseHandle(thread);
+  }
+  return allEnded;
 }
 
 int SendReportFromHandling(const std::string& report, TIKXException* exception, HANDLE* threadSlot,

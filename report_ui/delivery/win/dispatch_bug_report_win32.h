@@ -16,6 +16,11 @@ class TIKXException;
 int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot, bool inThread,
                       TIKXException* exception, bool background, bool hidden);
 
+// Waits until the background sends still running have ended, at most
+// `timeoutMs`; true when none is left. Shutdown waits so that a program that
+// goes on after a crash and ends soon does not cut its report's mail off.
+bool WaitForBackgroundSends(DWORD timeoutMs);
+
 // The handling flow's send hook.
 int SendReportFromHandling(const std::string& report, TIKXException* exception, HANDLE* threadSlot,
                            bool background, bool hidden);
