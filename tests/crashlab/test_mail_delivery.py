@@ -69,6 +69,11 @@ class MailDelivery(unittest.TestCase):
         self.delivered(os.path.join(self.dir, "client.txt"), "--set", "MailAsSmtpClient=true",
                        "--set", 'SmtpServer="127.0.0.1"', "--set", f"SmtpPort={self.smtp_port}")
 
+    def test_client_mode_with_the_progress_window(self):
+        # AutoSendBox shows the progress window from the sending thread.
+        self.delivered(os.path.join(self.dir, "box.txt"), "--set", "MailAsSmtpClient=true", "--set", "AutoSendBox=true",
+                       "--set", 'SmtpServer="127.0.0.1"', "--set", f"SmtpPort={self.smtp_port}")
+
     def test_server_mode(self):
         self.delivered(os.path.join(self.dir, "server.txt"), "--set", "MailAsSmtpServer=true",
                        "--mail-test-network", f"{self.dns_port}:{self.smtp_port}")
