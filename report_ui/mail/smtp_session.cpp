@@ -106,8 +106,10 @@ bool SendAttachment(TConversation& smtp, const TMailAttachment& attachment, IMai
   int64_t sent = 0;
   std::string lines;
   char block[57 * kLinesPerSend];
-  while (ok) {
-    const size_t n = std::fread(block, 1, sizeof block, f);
+  // The size taken at the start is sent: a file that grows meanwhile (a
+  // log) goes as far as it was.
+  while (ok && sent < size) {
+    const size_t n = std::fread(block, 1, static_cast<size_t>(std::min<int64_t>(sizeof block, size - sent)), f);
     if (n == 0) break;
     lines.clear();
     for (size_t i = 0; i < n; i += 57) lines += Base64Line(block + i, std::min<size_t>(57, n - i));
@@ -115,7 +117,7 @@ bool SendAttachment(TConversation& smtp, const TMailAttachment& attachment, IMai
     sent += static_cast<int64_t>(n);
     if (progress) progress->SetAreaPosition(static_cast<int>(sent * 1000 / size));
   }
-  if (ok && (std::ferror(f) || sent != size)) {
+  if (ok && sent != size) {
     error = "attachment " + attachment.file + " could not be read whole";
     ok = false;
   }
