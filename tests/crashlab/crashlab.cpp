@@ -5,7 +5,7 @@
 //            [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
 //            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
-//            [--plwait] [--gui] [--after-shutdown] [--visible]
+//            [--plwait] [--gui] [--after-shutdown] [--visible] [--mail-test-network <dns port>:<mx port>]
 //
 // Scenarios: the table kScenarios below, and at-exit, at-exit-late,
 // at-exit-fault, threads, wait, none. --click raises inside a window's click
@@ -28,6 +28,7 @@
 #include "crash/handling/win/handling_win32.h"
 #include "crash/startup/win/startup_win32.h"
 #include "kestrix/kestrix.h"
+#include "report_ui/mail/win/mail_test_network.h"
 #include "crash/threads/win/thread_table_win32.h"
 
 namespace {
@@ -518,6 +519,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
       }
+    } else if (a == "--mail-test-network" && more) {
+      // "<dns port>:<mail exchanger port>": the local test zone instead of
+      // the system's DNS servers (server-mode mail).
+      static kestrix::mail::TMailTestNetwork network;
+      const std::string ports = argv[++i];
+      network.dnsServers = {"127.0.0.1"};
+      network.dnsPort = static_cast<uint16_t>(std::atoi(ports.c_str()));
+      network.exchangerPort = static_cast<uint16_t>(std::atoi(ports.substr(ports.find(':') + 1).c_str()));
+      kestrix::mail::SetMailTestNetwork(&network);
     } else if (a == "--click") click = true;
     else if (a == "--clicks" && more) click = true, clicks = std::atoi(argv[++i]);
     else if (a == "--thread") inThread = true;

@@ -99,6 +99,8 @@ void TakeScreenshot(TIKXException* e) {
   }
 }
 
+TSendReportHook g_sendReport = nullptr;
+
 // Runs once the report is complete: sending, then the clipboard.
 void AutomaticActionsCallback(bool complete, const std::string& report, IKXException* exception) {
   auto* e = dynamic_cast<TIKXException*>(exception);
@@ -106,7 +108,9 @@ void AutomaticActionsCallback(bool complete, const std::string& report, IKXExcep
   if (e->AutoSend()) {
     bool handled = false;
     FireExceptionHandlers(nullptr, ekAction, acSend, handled, e);
-    // Sending arrives with the delivery channels.
+    // In the background, without a parent window; the thread's handle is
+    // kept in the exception.
+    if (!handled && g_sendReport) g_sendReport(report, e, &e->SendThreadHandle(), true, true);
   }
   if (e->AutoClip()) {
     if (OpenClipboard(nullptr)) {
@@ -540,6 +544,7 @@ void StopHandlingThread() {
 
 void SetFreezeWatchControl(const TFreezeWatchControl& control) { g_freezeWatch = control; }
 void SetConsoleMode(bool value) { g_consoleMode = value; }
+void SetSendReportHook(TSendReportHook hook) { g_sendReport = hook; }
 bool ConsoleMode() { return g_consoleMode; }
 
 }  // namespace kestrix

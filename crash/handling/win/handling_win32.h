@@ -129,6 +129,13 @@ void ReserveEmergencyMemory();
 void ReleaseEmergencyMemory();
 bool EmergencyMemoryReserved();
 
+// Sending a report (the delivery's DispatchBugReport), set at start-up:
+// report text, exception, slot for the sending thread, background, hidden;
+// returns 0 failed, 1 sent (or handed to the sending thread), 2 cancelled.
+using TSendReportHook = int (*)(const std::string& report, TIKXException* exception, HANDLE* threadSlot,
+                                bool background, bool hidden);
+void SetSendReportHook(TSendReportHook hook);
+
 // The hidden message window of the main thread (answers 777).
 bool CreateLibraryWindow();
 void DestroyLibraryWindow();

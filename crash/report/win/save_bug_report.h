@@ -14,4 +14,7 @@ class TIKXException;
 // empty), merging a duplicate and trimming to the size limit.
 bool SaveBugReport(TIKXException* exception, HWND parent, const std::string& fileName, bool automatic);
 
+// The bug report file of the exception's settings (BugRepFile resolved).
+std::string BugReportFilePathOf(TIKXException* exception);
+
 }  // namespace kestrix

@@ -22,6 +22,7 @@
 #include "debuginfo/readers/win/module_maps_win32.h"
 #include "debuginfo/parser/win/own_process_win32.h"
 #include "kestrix/kestrix.h"
+#include "report_ui/delivery/win/dispatch_bug_report_win32.h"
 #include "report_ui/progress/progress_alert.h"
 #include "report_ui/imaging/png_writer.h"
 #include "report_ui/imaging/win/capture_win32.h"
@@ -239,6 +240,8 @@ void WireLayers() {
   hooks.correctAddress = parser::CorrectOwnExceptionAddress;
   SetReportHooks(hooks);
   WireScreenshots();
+  // Sending: the delivery channels.
+  SetSendReportHook(SendReportFromHandling);
 }
 
 HMODULE OwnModule() {
@@ -306,6 +309,8 @@ void StartUp() {
 __attribute__((constructor(102))) void RegisterShutdown() { atexit(KestrixShutdown); }
 
 void KestrixShutdown() {
+  // A report still being mailed in the background may finish first.
+  if (g_active) WaitForBackgroundSends(30000);
   SetShuttingDown(true);
   if (g_active) {
     g_active = false;
@@ -321,6 +326,7 @@ void KestrixShutdown() {
     ReleaseEmergencyMemory();
     DestroyLibraryWindow();
     SetNameLineProvider(nullptr);
+    SetSendReportHook(nullptr);
     ClearMapCache();
   }
   // Threads still paused go on; the main settings go, and with them the

@@ -1,0 +1,269 @@
+// DispatchBugReport (see dispatch_bug_report_win32.h).
+#include "report_ui/delivery/win/dispatch_bug_report_win32.h"
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "crash/base/win/critical_section.h"
+#include "crash/report/win/kx_exception_object.h"
+#include "crash/report/win/save_bug_report.h"
+#include "crash/threads/win/library_threads.h"
+#include "crash/threads/win/thread_table_win32.h"
+#include "report_ui/delivery/delivery_channels.h"
+#include "report_ui/mail/mail_text.h"
+#include "report_ui/mail/win/send_via_network_win32.h"
+#include "report_ui/progress/progress_alert.h"
+
+namespace kestrix {
+
+namespace {
+
+// What the sending thread gets: its own copy of the report and a reference
+// to the exception.
+struct TSendBugReportExRec {
+  std::string report;
+  TIKXException* exception = nullptr;
+  bool hidden = false;
+};
+
+// The background sends still running (handles of their own), for shutdown.
+// Never destroyed: sends may outlive static destructors.
+struct TBackgroundSends {
+  TCriticalSectionLock lock;
+  std::vector<HANDLE> threads;
+};
+TBackgroundSends& BackgroundSends() {
+  static auto* sends = new TBackgroundSends;
+  return *sends;
+}
+
+void RememberBackgroundSend(HANDLE thread) {
+  HANDLE own = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0)) return;
+  TBackgroundSends& sends = BackgroundSends();
+  std::lock_guard<TCriticalSectionLock> hold(sends.lock);
+  // Ended ones go first.
+  for (auto it = sends.threads.begin(); it != sends.threads.end();) {
+    if (WaitForSingleObject(*it, 0) == WAIT_OBJECT_0) {
+      CloseHandle(*it);
+      it = sends.threads.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  sends.threads.push_back(own);
+}
+
+DWORD WINAPI SendThreadProc(void* parameter) {
+  std::unique_ptr<TSendBugReportExRec> rec(static_cast<TSendBugReportExRec*>(parameter));
+  RegisterLibraryThread(GetCurrentThreadId(), "Kestrix send");
+  DispatchBugReport(rec->report, nullptr, nullptr, true, rec->exception, true, rec->hidden);
+  static_cast<IKXException*>(rec->exception)->Release();
+  UnregisterThread(GetCurrentThreadId());
+  return 0;
+}
+
+std::string FileNameOf(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
+
+// The library's temporary folder, "<exe name>.Kestrix" in the system's one.
+std::string TemporaryFolder() {
+  char temp[MAX_PATH], exe[MAX_PATH];
+  if (!GetTempPathA(MAX_PATH, temp) || !GetModuleFileNameA(nullptr, exe, MAX_PATH)) return std::string();
+  std::string name = FileNameOf(exe);
+  name = name.substr(0, name.rfind('.'));
+  const std::string dir = std::string(temp) + name + ".Kestrix";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir + "\\";
+}
+
+struct TPrepared {
+  std::vector<std::string> files, sendAsNames, fieldNames;
+  bool deleteArmed = false;
+};
+
+// The report's copy and the additional attachments.
+void PrepareAttachments(TIKXException* e, TPrepared& prepared) {
+  const std::string folder = TemporaryFolder();
+  if (e->AttachBugRep() && !folder.empty()) {
+    const std::string file = BugReportFilePathOf(e);
+    const std::string copy = folder + FileNameOf(file);
+    DeleteFileA(copy.c_str());
+    bool copied = false;
+    if (e->AttachBugRepFile()) {
+      copied = CopyFileA(file.c_str(), copy.c_str(), FALSE) != 0;
+      if (copied) prepared.deleteArmed = e->DelBugRepFile();
+      else DeleteFileA(copy.c_str());
+    }
+    if (!(copied && e->Saved())) SaveBugReport(e, nullptr, copy, true);
+    if (GetFileAttributesA(copy.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      prepared.files.push_back(copy);
+      prepared.sendAsNames.push_back(e->BugRepSendAs());
+      prepared.fieldNames.push_back("BugReport");
+    }
+  }
+  if (KXPtr<IKXAttachments> more = e->AdditionalAttachments()) {
+    for (int i = 0; i < more->ItemCount(); ++i) {
+      const TAttachment a = more->Item(i);
+      if (a.file.empty()) continue;
+      prepared.files.push_back(a.file);
+      prepared.sendAsNames.push_back(a.sendAs.empty() ? FileNameOf(a.file) : a.sendAs);
+      prepared.fieldNames.push_back(a.fieldName);
+    }
+  }
+}
+
+KXPtr<IProgressAlert> OpenProgress(TIKXException* e, const TChannelSwitches& on, bool withAttachments, HWND parent,
+                                   bool background, bool hidden) {
+  KXPtr<IProgressAlert> alert = CreateProgressAlert(e->SendBoxTitle(), e->Module(), "KXISEND32");
+  if (!alert) return alert;
+  alert->AppendArea(e->PrepAttMsg(), 1000);
+  const bool mail = on.mailAsSmtpServer || on.mailAsSmtpClient;
+  if (mail || on.uploadViaHttp) {
+    if (on.mailAsSmtpServer) alert->AppendArea(e->MxLookMsg(), 500);
+    if (mail) {
+      alert->AppendArea(e->ConnMsg(), 100);
+      alert->AppendArea(e->AuthMsg(), 200);
+      alert->AppendArea(e->SendMailMsg(), 100);
+    }
+    if (withAttachments) alert->AppendArea(e->SendAttMsg(), 100);
+    alert->AppendArea(e->SendFinalMsg(), 500);
+  }
+  if (!hidden || e->AutoSendBox()) alert->OpenWindow(background ? nullptr : parent, !background);
+  return alert;
+}
+
+struct TDispatch {
+  TIKXException* e;
+  std::string sender, subject, body;
+  const TPrepared* prepared;
+  IProgressAlert* progress;
+};
+
+TChannelResult SendSmtp(const TDispatch& d, bool asServer) {
+  TIKXException* e = d.e;
+  mail::TSendRequest r;
+  r.sender = d.sender;
+  r.recipients = e->MailAddr();
+  r.settings = e;
+  r.progress = d.progress;
+  if (r.recipients.empty()) return crFailed;
+  if (!asServer) {
+    r.server = e->SmtpServer();
+    if (r.server.empty()) return crFailed;
+    const int32_t port = e->SmtpPort();
+    if (port <= 0 || port > 65535) return crFailed;
+    r.port = static_cast<uint16_t>(port);
+    r.account = e->SmtpAccount();
+    r.password = e->SmtpPassword();
+  }
+  r.files = d.prepared->files;
+  r.sendAsNames = d.prepared->sendAsNames;
+  r.fieldNames = d.prepared->fieldNames;
+  r.subject = d.subject;
+  r.body = d.body;
+  return mail::SendViaNetwork(r) ? crSent : crFailed;
+}
+
+// One channel. The channels of the delivery that are not part of this
+// library (HTTP upload, MAPI, mailto) do not send.
+TChannelResult SendOver(TChannelKind kind, const TDispatch& d) {
+  switch (kind) {
+    case ckSmtpServer: return SendSmtp(d, true);
+    case ckSmtpClient: return SendSmtp(d, false);
+    default: return crFailed;
+  }
+}
+
+}  // namespace
+
+int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot, bool inThread,
+                      TIKXException* e, bool background, bool hidden) {
+  if (threadSlot) *threadSlot = nullptr;
+  if (!e) return crFailed;
+  if (background && !inThread && !IsProcessBlocked(250)) {
+    if (parent) SetWindowPos(parent, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    auto* rec = new TSendBugReportExRec{report, e, hidden};
+    static_cast<IKXException*>(e)->AddRef();
+    if (HANDLE thread = CreateThread(nullptr, 0, SendThreadProc, rec, 0, nullptr)) {
+      RememberBackgroundSend(thread);
+      if (threadSlot) *threadSlot = thread;
+      else CloseHandle(thread);
+      return crSent;
+    }
+    static_cast<IKXException*>(e)->Release();
+    delete rec;
+  }
+
+  TDispatch d{e, e->MailFrom(), "", "", nullptr, nullptr};
+  if (d.sender.empty()) {
+    const std::vector<std::string> to = mail::SplitRecipients(e->MailAddr());
+    if (!to.empty()) d.sender = "Kestrix " + mail::AngleAddress(to[0], false);
+  }
+  const std::string message = ReportExceptionMessage(report);
+  d.subject = e->ExpandText(e->GetRawTextSetting("MailSubj"), message, report);
+  d.body = e->ExpandText(e->GetRawTextSetting("MailBody"), message, report);
+
+  TChannelSwitches on;
+  on.mailAsSmtpServer = e->MailAsSmtpServer();
+  on.mailAsSmtpClient = e->MailAsSmtpClient();
+  on.uploadViaHttp = e->UploadViaHttp();
+  on.mailViaMapi = e->MailViaMapi();
+  on.mailViaMailto = e->MailViaMailto();
+  on.hidden = hidden;
+
+  TPrepared prepared;
+  KXPtr<IProgressAlert> progress;
+  if (on.mailAsSmtpServer || on.mailAsSmtpClient || on.uploadViaHttp || on.mailViaMapi) {
+    PrepareAttachments(e, prepared);
+    progress = OpenProgress(e, on, !prepared.files.empty(), parent, background, hidden);
+  }
+  d.prepared = &prepared;
+  d.progress = progress.get();
+
+  TChannelResult result = crFailed;
+  for (TChannelKind kind : ChannelOrder(on)) {
+    if (!IsNetworkChannel(kind) && progress) progress->CloseWindow();
+    result = SendOver(kind, d);
+    if (result != crFailed) break;
+  }
+  if (progress) progress->CloseWindow();
+
+  if (result == crFailed && !hidden) {
+    const std::string text = e->SendFailMsg();
+    MessageBoxA(parent, text.c_str(), nullptr, MB_OK | MB_ICONERROR);
+  }
+  if (result == crSent) {
+    e->SetSent(true);
+    if (prepared.deleteArmed && e->DelBugRepFile()) {
+      const std::string file = BugReportFilePathOf(e);
+      SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileA(file.c_str());
+    }
+  }
+  return result;
+}
+
+bool WaitForBackgroundSends(DWORD timeoutMs) {
+  TBackgroundSends& sends = BackgroundSends();
+  std::vector<HANDLE> threads;
+  {
+    std::lock_guard<TCriticalSectionLock> hold(sends.lock);
+    threads.swap(sends.threads);
+  }
+  const DWORD start = GetTickCount();
+  bool allEnded = true;
+  for (HANDLE thread : threads) {
+    const DWORD spent = GetTickCount() - start;
+    if (WaitForSingleObject(thread, spent < timeoutMs ? timeoutMs - spent : 0) != WAIT_OBJECT_0) allEnded = false;
+    CloseHandle(thread);
+  }
+  return allEnded;
+}
+
+int SendReportFromHandling(const std::string& report, TIKXException* exception, HANDLE* threadSlot,
+                           bool background, bool hidden) {
+  return DispatchBugReport(report, nullptr, threadSlot, false, exception, background, hidden);
+}
+
+}  // namespace kestrix
