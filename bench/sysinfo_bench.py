@@ -4,11 +4,10 @@ Wine.
 
     python3 bench/sysinfo_bench.py build/win [runs] [processes]
 
-1. sysinfo_bench.exe: each collector timed with 100 loaded modules while the
-   given number of processes (default 60) run; the process list's cost per
-   process is printed too, so that a machine with 300 processes can be
-   figured from it.
-2. The crash lab's 20-thread report (av-read in a click handler, as in
+First starts the given number of sleeping processes (default 300; this
+script's children, ended at the end), then:
+1. sysinfo_bench.exe: each collector timed with 100 loaded modules;
+2. the crash lab's 20-thread report (av-read in a click handler, as in
    crash_report_bench.py) with the "modules", "processes" and "hardware"
    plug-ins and without them (--set Plugins=labitem): medians and the
    difference, the collectors' share.
@@ -20,6 +19,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 ENV = dict(os.environ, WINEDEBUG="-all")
 
@@ -31,7 +31,7 @@ def report_time(lab, plugins, runs):
         for _ in range(runs):
             args = ["wine", lab, "av-read", "--click", "--times", "--threads", "19", "--report", report]
             if plugins is not None:
-                args += ["--set", "Plugins=" + plugins]
+                args += ["--set", "Plugins=\"%s\"" % plugins]
             out = subprocess.run(args, capture_output=True, timeout=120, env=ENV).stdout.decode("latin-1")
             m = re.search(r"handled in ([0-9.]+) ms", out)
             if not m:
@@ -43,13 +43,26 @@ def report_time(lab, plugins, runs):
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build/win"
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 9
-    processes = sys.argv[3] if len(sys.argv) > 3 else "60"
+    processes = int(sys.argv[3]) if len(sys.argv) > 3 else 300
     bench = os.path.join(build, "bench", "sysinfo_bench.exe")
-    print(subprocess.run(["wine", bench, "100", processes, str(runs)], capture_output=True, timeout=600,
-                         env=ENV).stdout.decode("latin-1").replace("\r", ""), end="")
-    lab = os.path.join(build, "tests", "crashlab", "crashlab.exe")
-    with_lists = report_time(lab, None, runs)
-    without = report_time(lab, "labitem", runs)
+    children = []
+    try:
+        for i in range(processes):
+            children.append(subprocess.Popen(["wine", bench, "--sleep"], env=ENV, stdout=subprocess.DEVNULL,
+                                             stderr=subprocess.DEVNULL))
+            if i % 20 == 19:
+                time.sleep(1)
+        time.sleep(5)
+        print(subprocess.run(["wine", bench, "100", "0", str(runs)], capture_output=True, timeout=600,
+                             env=ENV).stdout.decode("latin-1").replace("\r", ""), end="")
+        lab = os.path.join(build, "tests", "crashlab", "crashlab.exe")
+        with_lists = report_time(lab, None, runs)
+        without = report_time(lab, "labitem", runs)
+    finally:
+        for child in children:
+            child.kill()
+        for child in children:
+            child.wait()
     a, b = statistics.median(with_lists), statistics.median(without)
     print("20-thread report, %d runs (median, min-max):" % runs)
     print("  with the three lists     %7.1f ms  (%.1f-%.1f)" % (a, min(with_lists), max(with_lists)))

@@ -103,6 +103,8 @@ void CollectNtProcesses(std::vector<TProcessEntry>& out) {
   const std::string system = n && n < MAX_PATH ? std::string(systemDirectory, n) : std::string();
   using GetModuleFileNameExFn = DWORD(WINAPI*)(HANDLE, HMODULE, char*, DWORD);
   const auto getName = SystemCall<GetModuleFileNameExFn>("psapi.dll", "GetModuleFileNameExA");
+  using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, char*, DWORD*);
+  const auto fullName = SystemCall<QueryFullProcessImageNameFn>("kernel32.dll", "QueryFullProcessImageNameA");
   for (const char* at = buffer.get();;) {
     TProcessRecord r;
     std::memcpy(&r, at, sizeof r);
@@ -110,13 +112,23 @@ void CollectNtProcesses(std::vector<TProcessEntry>& out) {
     std::string name = "Idle";
     int64_t priority = -1;
     if (r.nameBuffer && r.nameLength) name = WideToAnsi(r.nameBuffer, r.nameLength / 2);
-    // One handle for the full name and the priority, where the process
-    // lets itself be read; else the priority alone.
-    HANDLE process = id && r.nameBuffer ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id)
-                                        : nullptr;
+    // One handle for the full name and the priority. The full name comes
+    // from the system's image name query where there is one (reading the
+    // other process's memory costs milliseconds per process), else from
+    // its main module.
+    HANDLE process = nullptr;
+    if (id && r.nameBuffer)
+      process = OpenProcess(fullName ? PROCESS_QUERY_LIMITED_INFORMATION
+                                     : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
+                            FALSE, id);
     if (process) {
       char path[MAX_PATH];
-      const DWORD n = getName ? getName(process, nullptr, path, MAX_PATH) : 0;
+      DWORD n = MAX_PATH;
+      if (fullName) {
+        if (!fullName(process, 0, path, &n)) n = 0;
+      } else {
+        n = getName ? getName(process, nullptr, path, MAX_PATH) : 0;
+      }
       if (n && n < MAX_PATH) name = PlainProcessPath(std::string(path, n), system);
       priority = PriorityClassOf(process);
       CloseHandle(process);
