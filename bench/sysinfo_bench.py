@@ -53,8 +53,12 @@ def main():
             if i % 20 == 19:
                 time.sleep(1)
         time.sleep(5)
-        print(subprocess.run(["wine", bench, "100", "0", str(runs)], capture_output=True, timeout=600,
-                             env=ENV).stdout.decode("latin-1").replace("\r", ""), end="")
+        # Into a file: a pipe would stay open in the desktop process that
+        # the first drawing call starts.
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(["wine", bench, "100", "0", str(runs)], stdout=out, timeout=600, env=ENV)
+            out.seek(0)
+            print(out.read().decode("latin-1").replace("\r", ""), end="")
         lab = os.path.join(build, "tests", "crashlab", "crashlab.exe")
         with_lists = report_time(lab, None, runs)
         without = report_time(lab, "labitem", runs)

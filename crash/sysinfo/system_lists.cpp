@@ -84,8 +84,8 @@ std::string ProcessListText(const std::vector<TProcessEntry>& processes) {
 }
 
 std::string PlainProcessPath(const std::string& path, const std::string& systemDirectory) {
-  static const std::string kSystemRoot = "\\SystemRoot\\System32\\";
-  if (StartsWithText1252(path, kSystemRoot)) return systemDirectory + path.substr(kSystemRoot.size() - 1);
+  const std::string systemRoot = "\\SystemRoot\\System32\\";
+  if (StartsWithText1252(path, systemRoot)) return systemDirectory + path.substr(systemRoot.size() - 1);
   if (path.compare(0, 4, "\\??\\") == 0) return path.substr(4);
   return path;
 }

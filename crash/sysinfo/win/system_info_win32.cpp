@@ -90,8 +90,11 @@ std::string FormatSize(int64_t bytes) {
 }
 
 TOS QueryOsInfo() {
-  static const TOS os = MakeOsInfo(ReadVersion());
-  return os;
+  // Leaked: a static with a destructor would register it with the runtime's
+  // exit list on first use, which blocks while the program exits (reports
+  // of errors at exit).
+  static const TOS* const os = new TOS(MakeOsInfo(ReadVersion()));
+  return *os;
 }
 
 std::string OsVersionText() { return OsVersionText(QueryOsInfo()); }
