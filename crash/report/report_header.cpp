@@ -64,6 +64,15 @@ THeaderItems CollectHeaderItems(IHeaderFacts& f) {
     c.Add("processors", [&] { return std::to_string(processors) + "x " + f.ProcessorName(); });
   }
   c.Add("physical memory", [&] { return f.PhysicalMemory(); });
+  // Asked for only on the 9x family (its only source): elsewhere it does
+  // not count for the insertion index.
+  std::string resources;
+  try {
+    resources = f.SystemResources();
+  } catch (...) {
+    // Not known: no item.
+  }
+  if (!resources.empty()) c.Add("system resources", [&] { return resources; });
   c.Add("free disk space", [&] { return f.FreeDiskSpace(); });
   c.Add("display mode", [&] { return f.DisplayMode(); });
   c.Add("process id", [&] { return DollarHex(f.ProcessId()); });

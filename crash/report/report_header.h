@@ -29,6 +29,8 @@ class IHeaderFacts {
   virtual int ProcessorCount() = 0;
   virtual std::string ProcessorName() = 0;
   virtual std::string PhysicalMemory() = 0;
+  // Free GDI and USER resources: on the 9x family only, else empty.
+  virtual std::string SystemResources() = 0;
   virtual std::string FreeDiskSpace() = 0;
   virtual std::string DisplayMode() = 0;
   virtual uint32_t ProcessId() = 0;

@@ -21,6 +21,9 @@ Each row:
                 it means something under Wine (None: not compared)
   sections      sections whose lines must be exactly these
   header        header items with exactly these values
+  system        the report carries the full header of a machine and a
+                process (SYSTEM_HEADER, in this order, each value matching)
+                and the "modules", "processes" and "hardware" sections
 """
 from dataclasses import dataclass, field
 
@@ -43,18 +46,47 @@ class Scenario:
     off_exit: int = None
     sections: dict = field(default_factory=dict)
     header: dict = field(default_factory=dict)
+    system: bool = False
 
     def label(self):
         return " ".join([self.name] + self.args)
 
 
+# The header items a report of the crash lab has, in their order, each with
+# the regular expression its whole value matches. "processor" stands for
+# either form ("processor" or "processors"); items marked optional are left
+# out where the system has no value (a fresh Wine prefix has no registered
+# owner).
+SYSTEM_HEADER = [
+    ("date/time", r"\d{4}-\d\d-\d\d, \d\d:\d\d:\d\d, \d+ms"),
+    ("computer name", r".+"),
+    ("user name", r".+"),
+    ("registered owner", r".+", "optional"),
+    ("operating system", r"Windows [A-Za-z0-9 .-]+ build \d+"),
+    ("system language", r"[A-Za-z ()]+"),
+    ("system up time", r"\d+ (day|hour|minute|second)s?( \d+ (hour|minute|second)s?)?"),
+    ("program up time", r"\d+ milliseconds|\d+ (hour|minute|second)s?( \d+ (minute|second)s?)?"),
+    ("processor", r"(\d+x )?\S.*"),
+    ("physical memory", r"\d+/\d+ MB \(free/total\)"),
+    ("free disk space", r"\([A-Z]:\) \d+[.,]\d\d [KMG]B( \([A-Z]:\) \d+[.,]\d\d [KMG]B)?"),
+    ("display mode", r"\d+x\d+, \d+ bit"),
+    ("process id", r"\$[1-9a-f][0-9a-f]*"),
+    ("allocated memory", r"\d+[.,]\d\d [KMG]B"),
+    ("command line", r".*crashlab\.exe.*"),
+    ("executable", r"crashlab\.exe"),
+    ("exec. date/time", r"\d{4}-\d\d-\d\d \d\d:\d\d"),
+    ("compiled with", r"GCC \d+\.\d+\.\d+( \(.+\))?, mingw-w64 \d+\.\d+, 32-bit"),
+    ("Kestrix version", r"3\.0e"),
+]
+
 AV_READ_10 = r"Access violation at address \$[0-9a-f]+ in module 'crashlab\.exe'\. Read of address \$10\."
 
 SCENARIOS = [
     # A call through a null function pointer cannot be unwound: reported from
-    # a fresh stack, the caller named under the top line at address 0.
+    # a fresh stack, the caller named under the top line at address 0. Its
+    # report is also checked for the full header and the system lists.
     Scenario("null-call", exit=AV, cls="EAccessViolation", msg=r"Access Violation\.", top="NullCall",
-             context=True, off_exit=AV),
+             context=True, off_exit=AV, system=True),
     Scenario("null-call", ["--thread"], exit=AV, cls="EAccessViolation", msg=r"Access Violation\.", top="NullCall",
              thread="thread", context=True, off_exit=AV),
     # The system's heap code deals with a double free itself (under Wine):

@@ -10,7 +10,7 @@ import sys
 import tempfile
 import unittest
 
-from crash_scenarios import SCENARIOS
+from crash_scenarios import SCENARIOS, SYSTEM_HEADER
 from test_crashlab import reports, winpath
 
 LAB_DIR = None
@@ -61,6 +61,47 @@ class CrashScenarioTest(unittest.TestCase):
             self.assertEqual(dict(sections).get(name), expected, name)
         for name, expected in s.header.items():
             self.assertEqual(header.get(name), expected, name)
+        if s.system:
+            self.check_system(header, names, dict(sections))
+
+    def check_system(self, header, names, sections):
+        """The full header in its order and the three system lists, each
+        consistent with the header."""
+        wanted = []
+        for name, pattern, *optional in SYSTEM_HEADER:
+            if optional and name not in header:
+                continue
+            if name == "processor":
+                name = "processors" if "processors" in header else "processor"
+            wanted.append(name)
+            self.assertIn(name, header, "header item missing")
+            self.assertRegex(header[name], "^(?:%s)$" % pattern, name)
+        present = [n for n in names if n in wanted]
+        self.assertEqual(present, wanted, "header order")
+        self.assertLess(names.index("Kestrix version"), names.index("callstack crc"))
+        lists = ("modules:", "processes:", "hardware:", "cpu registers:")
+        self.assertEqual([t for t in sections if t in lists],
+                         ["modules:", "processes:"] + (["hardware:"] if "hardware:" in sections else [])
+                         + ["cpu registers:"], "the lists before the registers")
+        # Modules: the executable at its load address, columns aligned.
+        modules = sections["modules:"]
+        exe = [line for line in modules if re.match(r"^00400000 crashlab\.exe ", line)]
+        self.assertEqual(len(exe), 1, "\n".join(modules))
+        self.assertTrue(any(re.match(r"^[0-9a-f]{8} kernel32\.dll +\d+\.\d+\.\d+\.\d+ .*system32$", line, re.I)
+                            for line in modules), "\n".join(modules))
+        name_column = {len(m.group(1)) for m in (re.match(r"^([0-9a-f]{8} \S+ +)\d+\.\d+\.\d+\.\d+ ", line)
+                                                 for line in modules) if m}
+        self.assertEqual(len(name_column), 1, "one name column")
+        # Processes: this process under the header's id, with its priority.
+        pid = header["process id"][1:]
+        rows = sections["processes:"]
+        width = len(rows[0].split(" ")[0])
+        own = [line for line in rows if line.startswith(pid.rjust(width, "0") + " crashlab.exe ")]
+        self.assertEqual(len(own), 1, "\n".join(rows))
+        self.assertRegex(own[0], r" normal +[A-Za-z]:\\")
+        # Hardware (when the system lists any device): classes and devices.
+        for line in sections.get("hardware:", []):
+            self.assertRegex(line, r"^(\+ |  - )\S")
 
     def test_scenarios(self):
         for s in SCENARIOS:

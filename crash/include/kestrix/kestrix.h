@@ -14,6 +14,9 @@
 
 namespace kestrix {
 
+// The library's version, as reports name it.
+inline constexpr char kKestrixVersion[] = "3.0e";
+
 // True when the library started (settings valid and Enabled).
 bool KestrixActive();
 

@@ -12,6 +12,7 @@
 #include "crash/report/report_text.h"
 #include "crash/exception/system_exceptions.h"
 #include "crash/threads/win/thread_table_win32.h"
+#include "kestrix/kestrix.h"
 
 namespace kestrix {
 namespace {
@@ -70,14 +71,28 @@ bool HasParameters() {
   return *p != 0;
 }
 
+#define KX_TEXT(x) #x
+#define KX_NUMBER(x) KX_TEXT(x)
+
+// The toolchain that built the library (and with it the program):
+// "GCC 12.2.0 (12-posix), mingw-w64 10.0, 32-bit".
 std::string CompilerText() {
 #if defined(__clang__)
-  return "Clang " __clang_version__;
+  std::string text = "Clang " __clang_version__;
 #elif defined(__GNUC__)
-  return "GCC " __VERSION__ " (mingw-w64 i686)";
+  const std::string number =
+      KX_NUMBER(__GNUC__) "." KX_NUMBER(__GNUC_MINOR__) "." KX_NUMBER(__GNUC_PATCHLEVEL__);
+  std::string text = "GCC " + number;
+  if (number != __VERSION__) text += " (" __VERSION__ ")";
 #else
-  return "unknown compiler";
+  std::string text = "unknown C++ compiler";
 #endif
+#if defined(__MINGW64_VERSION_MAJOR)
+  text += ", mingw-w64 " KX_NUMBER(__MINGW64_VERSION_MAJOR) "." KX_NUMBER(__MINGW64_VERSION_MINOR);
+#elif defined(__MINGW32_MAJOR_VERSION)
+  text += ", MinGW " KX_NUMBER(__MINGW32_MAJOR_VERSION) "." KX_NUMBER(__MINGW32_MINOR_VERSION);
+#endif
+  return text + (sizeof(void*) == 4 ? ", 32-bit" : ", 64-bit");
 }
 
 // "main thread ($1a4):" and the like; empty: no section.
@@ -144,16 +159,17 @@ class TWinHeaderFacts final : public IHeaderFacts {
 
   std::string DateTime() override { return DateTimeText(); }
   std::string ComputerName() override { return ComputerNameText(); }
-  std::string WtsClientName() override { return WtsClientNameText(); }
+  std::string WtsClientName() override { return RemoteClientName(); }
   std::string UserName() override { return UserNameText(); }
   std::string RegisteredOwner() override { return RegisteredOwnerText(); }
-  std::string OperatingSystem() override { return OperatingSystemText(); }
-  std::string SystemLanguage() override { return SystemLanguageText(); }
+  std::string OperatingSystem() override { return OsVersionText(); }
+  std::string SystemLanguage() override { return OsLanguageText(); }
   std::string SystemUpTime() override { return SystemUpTimeText(); }
   std::string ProgramUpTime() override { return ProgramUpTimeText(); }
-  int ProcessorCount() override { return kestrix::ProcessorCount(); }
-  std::string ProcessorName() override { return ProcessorNameText(); }
+  int ProcessorCount() override { return CountProcessors(); }
+  std::string ProcessorName() override { return CpuNameText(); }
   std::string PhysicalMemory() override { return PhysicalMemoryText(); }
+  std::string SystemResources() override { return QueryOsInfo().Win9x ? FreeResourcesText() : std::string(); }
   std::string FreeDiskSpace() override { return FreeDiskSpaceText(); }
   std::string DisplayMode() override { return DisplayModeText(); }
   uint32_t ProcessId() override { return GetCurrentProcessId(); }
@@ -181,7 +197,7 @@ class TWinHeaderFacts final : public IHeaderFacts {
     return FileVersionText(ms, ls);
   }
   std::string CompiledWith() override { return CompilerText(); }
-  std::string KestrixVersion() override { return "3.0e"; }
+  std::string KestrixVersion() override { return kKestrixVersion; }
   std::vector<std::pair<std::string, std::function<std::string()>>> PluginItems() override {
     std::vector<std::pair<std::string, std::function<std::string()>>> items;
     for (const TReportPlugin& plugin : PluginsFor(e_, false)) {

@@ -17,6 +17,7 @@
 #include "crash/startup/win/runtime_catch_points_win32.h"
 #include "crash/startup/win/startup_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
+#include "crash/sysinfo/win/system_lists_win32.h"
 #include "crash/report/win/code_locations_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "debuginfo/readers/win/module_maps_win32.h"
@@ -251,6 +252,18 @@ HMODULE OwnModule() {
   return module;
 }
 
+// --- the system lists' plug-ins ("modules", "processes", "hardware") ---
+
+void RegisterSystemListPlugins() {
+  for (const TSystemListPlugin& p : kSystemListPlugins) RegisterReportPlugin(p.name, p.description, p.procedure, true);
+}
+
+void UnregisterSystemListPlugins() {
+  for (const TSystemListPlugin& p : kSystemListPlugins) UnregisterReportPlugin(p.name);
+}
+
+// ---
+
 LARGE_INTEGER g_startupBegin{}, g_startupEnd{};
 
 // The start-up proper (KestrixStartup times it).
@@ -264,6 +277,7 @@ __attribute__((constructor(101))) void KestrixStartup() {
 
 void StartUp() {
   NoteProgramStart();
+  RegisterSystemListPlugins();
   SetMainThreadId(GetCurrentThreadId());
   const HMODULE exe = GetModuleHandleA(nullptr);
   // A copy of the library in a library module leaves the catch points to
@@ -334,6 +348,7 @@ void KestrixShutdown() {
   // still holds it).
   ResumeProgramThreads();
   SetMainSettings(KXPtr<IKXSettings>());
+  UnregisterSystemListPlugins();
   CloseThreadTable();
 }
 

@@ -20,6 +20,7 @@ class TFakeFacts : public IHeaderFacts {
   std::string otherModule;
   std::string version = "1.0.0.0";
   std::string bde;
+  std::string resources;  // the 9x family's item
   std::vector<std::pair<std::string, std::function<std::string()>>> plugins;
 
   std::string Fact(const char* name, std::string value) {
@@ -41,6 +42,7 @@ class TFakeFacts : public IHeaderFacts {
   }
   std::string ProcessorName() override { return Fact("cpu", processorName); }
   std::string PhysicalMemory() override { return Fact("memory", "100 MB/200 MB"); }
+  std::string SystemResources() override { return Fact("resources", resources); }
   std::string FreeDiskSpace() override { return Fact("disk", "(C:) 1 MB"); }
   std::string DisplayMode() override { return Fact("display", "1024x768, 32 bit"); }
   uint32_t ProcessId() override { return 0x1a4; }
@@ -106,6 +108,19 @@ TEST(ReportHeader, PresenceRules) {
   names = Names(h.items);
   EXPECT_FALSE(has("processor"));
   EXPECT_EQ(h.insertionIndex, 19);
+}
+
+TEST(ReportHeader, SystemResourcesOnlyWhereKnown) {
+  TFakeFacts f;
+  const int without = CollectHeaderItems(f).insertionIndex;
+  f.resources = "07/35 (gdi/user)";
+  const THeaderItems h = CollectHeaderItems(f);
+  const std::vector<std::string> names = Names(h.items);
+  auto at = std::find(names.begin(), names.end(), "system resources");
+  ASSERT_NE(at, names.end());
+  EXPECT_EQ(*(at - 1), "physical memory");
+  EXPECT_EQ(*(at + 1), "free disk space");
+  EXPECT_EQ(h.insertionIndex, without + 1) << "asked for only where it is known";
 }
 
 TEST(ReportHeader, AFailingFactLeavesOnlyItsItemOut) {
