@@ -330,6 +330,12 @@ void DestroyLibraryWindow() {
 
 // --- presentation --------------------------------------------------------------
 
+namespace {
+TExceptionDialog g_exceptionDialog = nullptr;
+}  // namespace
+
+void SetExceptionDialog(TExceptionDialog dialog) { g_exceptionDialog = dialog; }
+
 void ShowException(TIKXException* e) {
   const std::string raw = e->GetRawTextSetting(e->ExceptionKind() == etFreeze ? "FrozenMsg" : "ExceptMsg");
   const std::string message = e->ExpandText(raw, e->ExceptionMessageText());
@@ -344,14 +350,20 @@ void ShowException(TIKXException* e) {
     if (out && out != INVALID_HANDLE_VALUE) WriteFile(out, text.data(), text.size(), &written, nullptr);
     return;
   }
-  switch (e->DisplayMode()) {
-    case 4:
-      return;
+  const int32_t mode = e->DisplayMode();
+  if (mode == 4) return;
+  if (g_exceptionDialog && mode >= 0 && mode <= 3) {
+    // Mode 1 (the exception's assistant) falls back to the dialog while
+    // there are no assistants.
+    g_exceptionDialog(e, mode == 1 ? 0 : mode, true);
+    return;
+  }
+  switch (mode) {
     case 0:
     case 1:
-      // The exception dialog is not part of the library yet: an exception
-      // from an event handler is shown by the program's own message box
-      // once the handling is over; others get the message box below.
+      // Without the dialog, an exception from an event handler is shown by
+      // the program's own message box once the handling is over; others
+      // get the message box below.
       if (e->Source() == esEventHandler) {
         g_presentationLeftTo = e->FaultingThreadId();
         return;

@@ -279,6 +279,8 @@ void WaitForHandling(HANDLE event) {
 
 }  // namespace
 
+void FinishBeforeEnding(TIKXException* e) { FinishAutomaticActions(e, true); }
+
 // --- entry -------------------------------------------------------------------
 
 void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t address, std::string* reportVar,

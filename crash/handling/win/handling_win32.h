@@ -103,6 +103,14 @@ bool AutoActionDue(int32_t n);
 uint32_t ExitCodeOf(TIKXException* exception);
 // Starts the program again with the restart block and ends this process.
 [[noreturn]] void RestartProgram();
+// Before the program is closed or restarted: the report completed, the
+// automatic save done if due, a background send waited for.
+void FinishBeforeEnding(TIKXException* exception);
+
+// The exception dialog (display modes 0 to 3), set at start-up; without it
+// exceptions are shown in a message box.
+using TExceptionDialog = void (*)(TIKXException* exception, int mode, bool beep);
+void SetExceptionDialog(TExceptionDialog dialog);
 // A handler that needs the complete report is registered.
 bool CompleteHandlerExists();
 

@@ -23,6 +23,7 @@
 #include "debuginfo/parser/win/own_process_win32.h"
 #include "kestrix/kestrix.h"
 #include "report_ui/progress/progress_alert.h"
+#include "report_ui/dialog/win/exception_box_win32.h"
 
 // Referenced by the library's link options, so that this file (and with it
 // the start-up) is always linked into the program.
@@ -218,6 +219,7 @@ void WireLayers() {
   hooks.completed = ReportCompleted;
   hooks.show = ShowException;
   hooks.pleaseWaitBox = CreateProgressAlert;
+  SetExceptionDialog(RunExceptionDialog);
   hooks.disassemble = parser::DisassembleOwnFunction;
   parser::SetOwnLineLookup(MapLineOf);
   parser::SetOwnRoutinesLookup(MapRuntimeRoutines);
