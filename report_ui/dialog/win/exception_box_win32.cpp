@@ -151,9 +151,9 @@ TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAl
   SetBkMode(memDC_, TRANSPARENT);
 
   // The message, the picture, the buttons.
-  message_ = CreateWindowExA(0, "STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+  message_ = CreateWindowExA(0, "STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL,
                              layout.message.x, layout.message.y, layout.message.w, layout.message.h, window_,
-                             nullptr, GetModuleHandleA(nullptr), nullptr);
+                             reinterpret_cast<HMENU>(0xFFFF), GetModuleHandleA(nullptr), nullptr);
   SendMessageA(message_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   if (in.picture) {
     picture_ = CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_OWNERDRAW,
@@ -271,7 +271,9 @@ int TExceptionBox::MeasureText(const std::string& text, int wrapWidth, int& heig
   HDC dc = GetDC(window_);
   HGDIOBJ old = SelectObject(dc, font_);
   RECT r = {0, 0, wrapWidth > 0 ? wrapWidth : 10000, 0};
-  const UINT flags = DT_CALCRECT | (wrapWidth > 0 ? DT_WORDBREAK | DT_NOPREFIX : DT_SINGLELINE);
+  // A word longer than the line (a path) is broken as an edit control
+  // breaks it, by the message's static control too.
+  const UINT flags = DT_CALCRECT | (wrapWidth > 0 ? DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX : DT_SINGLELINE);
   DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
   SelectObject(dc, old);
   ReleaseDC(window_, dc);
