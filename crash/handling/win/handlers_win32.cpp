@@ -332,9 +332,11 @@ void DestroyLibraryWindow() {
 
 namespace {
 TExceptionDialog g_exceptionDialog = nullptr;
+TReportHtmlPage g_reportHtmlPage = nullptr;
 }  // namespace
 
 void SetExceptionDialog(TExceptionDialog dialog) { g_exceptionDialog = dialog; }
+void SetReportHtmlPage(TReportHtmlPage page) { g_reportHtmlPage = page; }
 
 void ShowException(TIKXException* e) {
   const std::string raw = e->GetRawTextSetting(e->ExceptionKind() == etFreeze ? "FrozenMsg" : "ExceptMsg");
@@ -342,7 +344,10 @@ void ShowException(TIKXException* e) {
   if (ConsoleMode()) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     std::string text = message + "\r\n";
-    if (e->AutoShowBugRep() || e->ShowBtnVis()) {
+    if (CgiMode() && g_reportHtmlPage) {
+      e->SetPlWaitBoxOff();
+      text = "Content-Type: text/html\r\n\r\n" + g_reportHtmlPage(e);
+    } else if (e->AutoShowBugRep() || e->ShowBtnVis()) {
       e->SetPlWaitBoxOff();
       text += "\r\n" + e->ReportText(true) + "\r\n";
     }

@@ -502,5 +502,10 @@ void StopHandlingThread() {
 void SetFreezeWatchControl(const TFreezeWatchControl& control) { g_freezeWatch = control; }
 void SetConsoleMode(bool value) { g_consoleMode = value; }
 bool ConsoleMode() { return g_consoleMode; }
+namespace {
+bool g_cgiMode = false;
+}  // namespace
+void SetCgiMode(bool value) { g_cgiMode = value; }
+bool CgiMode() { return g_cgiMode; }
 
 }  // namespace kestrix

@@ -67,6 +67,10 @@ bool StartHandlingThread();
 void StopHandlingThread();
 void SetConsoleMode(bool value);
 bool ConsoleMode();
+// A console program answering as a CGI program: an exception is written to
+// standard output as an HTML page.
+void SetCgiMode(bool value);
+bool CgiMode();
 
 // --- handlers, plug-ins -------------------------------------------------------
 
@@ -111,6 +115,9 @@ void FinishBeforeEnding(TIKXException* exception);
 // exceptions are shown in a message box.
 using TExceptionDialog = void (*)(TIKXException* exception, int mode, bool beep);
 void SetExceptionDialog(TExceptionDialog dialog);
+// The report as an HTML page, for CGI mode; set at start-up with the dialog.
+using TReportHtmlPage = std::string (*)(TIKXException* exception);
+void SetReportHtmlPage(TReportHtmlPage page);
 // A handler that needs the complete report is registered.
 bool CompleteHandlerExists();
 

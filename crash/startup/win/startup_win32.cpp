@@ -220,6 +220,7 @@ void WireLayers() {
   hooks.show = ShowException;
   hooks.pleaseWaitBox = CreateProgressAlert;
   SetExceptionDialog(RunExceptionDialog);
+  SetReportHtmlPage(ReportHtmlPageOf);
   hooks.disassemble = parser::DisassembleOwnFunction;
   parser::SetOwnLineLookup(MapLineOf);
   parser::SetOwnRoutinesLookup(MapRuntimeRoutines);

@@ -35,6 +35,21 @@ void PutOnClipboard(HWND owner, const std::string& text) {
 
 void SetDeliveryHooks(const TDeliveryHooks& hooks) { g_delivery = hooks; }
 
+std::string ReportHtmlPageOf(TIKXException* e) {
+  THtmlPageSettings s;
+  s.titleBar = e->TitleBar();
+  s.exceptMsg = e->GetRawTextSetting("ExceptMsg");
+  s.continueBtnTxt = e->ContinueBtnTxt();
+  s.showBtnTxt = e->ShowBtnTxt();
+  s.continueBtnVis = e->ContinueBtnVis();
+  s.showBtnVis = e->ShowBtnVis();
+  s.autoShowBugRep = e->AutoShowBugRep();
+  auto expand = [](void* context, const std::string& text, const std::string& exceptMsg) {
+    return static_cast<TIKXException*>(context)->ExpandText(text, exceptMsg);
+  };
+  return BuildReportHtmlPage(e->ReportText(true), s, expand, e);
+}
+
 bool TExceptionBox::Fire(uint8_t action) {
   bool handled = false;
   FireExceptionHandlers(window_, ekAction, action, handled, e_.get());

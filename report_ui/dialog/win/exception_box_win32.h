@@ -31,6 +31,10 @@ struct TDeliveryHooks {
 };
 void SetDeliveryHooks(const TDeliveryHooks& hooks);
 
+// The exception's report as an HTML page (BuildReportHtmlPage with the
+// exception's settings).
+std::string ReportHtmlPageOf(TIKXException* exception);
+
 // Called with each dialog window before it is shown (and the message box
 // flag).
 void SetExceptionBoxHook(void (*hook)(HWND window, bool messageBox));
