@@ -8,25 +8,19 @@ Each picture is a function of a point in its own square (0..n); shapes are
 sampled 4x4 per pixel, so edges get partial alpha. Run it from this folder
 to redraw the .bmp files; the build uses the stored files.
 """
+import importlib.util
 import math
-import struct
+import os
 
-SUB = 4
-
-
-def capsule(px, py, ax, ay, bx, by, r):
-    dx, dy = bx - ax, by - ay
-    t = max(0.0, min(1.0, ((px - ax) * dx + (py - ay) * dy) / (dx * dx + dy * dy)))
-    return math.hypot(px - ax - t * dx, py - ay - t * dy) <= r
-
-
-def polygon(px, py, pts):
-    hit = False
-    for i in range(len(pts)):
-        (x1, y1), (x2, y2) = pts[i], pts[i - 1]
-        if (y1 > py) != (y2 > py) and px < (x2 - x1) * (py - y1) / (y2 - y1) + x1:
-            hit = not hit
-    return hit
+# Sampling, capsules, polygons and the file format: the progress window's
+# picture script.
+_here = os.path.dirname(os.path.abspath(__file__))
+_spec = importlib.util.spec_from_file_location("progress_pictures",
+                                               os.path.join(_here, "..", "progress", "make_pictures.py"))
+_progress = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(_progress)
+capsule, polygon, render, write_bmp = (_progress.capsule, _progress.inside_polygon, _progress.render,
+                                       _progress.write_bmp)
 
 
 def box(px, py, x1, y1, x2, y2):
@@ -145,35 +139,6 @@ def big(x, y):
     return tuple(min(255, round(c + (255 - c) * 0.45 * highlight)) for c in base)
 
 
-def render(shape, size):
-    rows = []
-    for py in range(size):
-        row = []
-        for px in range(size):
-            acc, n = [0, 0, 0], 0
-            for sy in range(SUB):
-                for sx in range(SUB):
-                    c = shape(px + (sx + 0.5) / SUB, py + (sy + 0.5) / SUB)
-                    if c:
-                        n += 1
-                        for k in range(3):
-                            acc[k] += c[k]
-            a = round(255 * n / (SUB * SUB))
-            rgb = [round(v / n) if n else 0 for v in acc]
-            row.append((rgb[2], rgb[1], rgb[0], a))  # B, G, R, A
-        rows.append(row)
-    return rows
-
-
-def write_bmp(path, rows):
-    size = len(rows)
-    pixels = b"".join(bytes(p) for row in reversed(rows) for p in row)  # bottom-up
-    header = struct.pack("<IiiHHIIiiII", 40, size, size, 1, 32, 0, len(pixels), 2835, 2835, 0, 0)
-    with open(path, "wb") as f:
-        f.write(b"BM" + struct.pack("<IHHI", 14 + len(header) + len(pixels), 0, 0, 54))
-        f.write(header + pixels)
-
-
 PICTURES = [
     ("kxisend", send, 16), ("kxisave", save, 16), ("kxiprint", print_, 16), ("kxishow", show, 16),
     ("kxicontinue", continue_, 16), ("kxirestart", restart, 16), ("kxiclose", close, 16),
@@ -181,5 +146,6 @@ PICTURES = [
 ]
 
 if __name__ == "__main__":
+    os.chdir(_here)
     for name, shape, size in PICTURES:
         write_bmp(name.lower() + ".bmp", render(shape, size))

@@ -140,21 +140,26 @@ void PressKey(HWND window, WORD key) {
   quorrin::gui::QuorrinProcess::PostKey(focus ? focus : window, key);
 }
 
+// Sends message with an item whose text buffer lies in the other process;
+// returns the text the control put there.
+template <class Item>
+std::string RemoteText(HANDLE process, HWND control, UINT message, WPARAM wParam, Item item) {
+  RemoteMemory memory(process, 512);
+  item.pszText = static_cast<char*>(memory.Address()) + 256;
+  item.cchTextMax = 200;
+  memory.Write(&item, sizeof item);
+  SendMessageA(control, message, wParam, reinterpret_cast<LPARAM>(memory.Address()));
+  char text[200] = {};
+  memory.Read(text, sizeof text - 1, 256);
+  return text;
+}
+
 std::vector<std::string> TabNames(HANDLE process, HWND tabs) {
   std::vector<std::string> names;
-  RemoteMemory memory(process, 512);
   const int count = static_cast<int>(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
-    TCITEMA item{};
-    item.mask = TCIF_TEXT;
-    item.pszText = reinterpret_cast<char*>(static_cast<char*>(memory.Address()) + 256);
-    item.cchTextMax = 200;
-    memory.Write(&item, sizeof item);
-    SendMessageA(tabs, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(memory.Address()));
-    char text[200] = {};
-    memory.Read(text, sizeof text - 1, 256);
-    names.emplace_back(text);
-  }
+  TCITEMA item{};
+  item.mask = TCIF_TEXT;
+  for (int i = 0; i < count; ++i) names.push_back(RemoteText(process, tabs, TCM_GETITEMA, i, item));
   return names;
 }
 
@@ -162,32 +167,16 @@ std::vector<std::string> ColumnCaptions(HANDLE process, HWND list) {
   std::vector<std::string> captions;
   HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
   const int count = static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0));
-  RemoteMemory memory(process, 512);
-  for (int i = 0; i < count; ++i) {
-    LVCOLUMNA column{};
-    column.mask = LVCF_TEXT;
-    column.pszText = static_cast<char*>(memory.Address()) + 256;
-    column.cchTextMax = 200;
-    memory.Write(&column, sizeof column);
-    SendMessageA(list, LVM_GETCOLUMNA, i, reinterpret_cast<LPARAM>(memory.Address()));
-    char text[200] = {};
-    memory.Read(text, sizeof text - 1, 256);
-    captions.emplace_back(text);
-  }
+  LVCOLUMNA column{};
+  column.mask = LVCF_TEXT;
+  for (int i = 0; i < count; ++i) captions.push_back(RemoteText(process, list, LVM_GETCOLUMNA, i, column));
   return captions;
 }
 
 std::string CellText(HANDLE process, HWND list, int row, int column) {
-  RemoteMemory memory(process, 512);
   LVITEMA item{};
   item.iSubItem = column;
-  item.pszText = static_cast<char*>(memory.Address()) + 256;
-  item.cchTextMax = 200;
-  memory.Write(&item, sizeof item);
-  SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(memory.Address()));
-  char text[200] = {};
-  memory.Read(text, sizeof text - 1, 256);
-  return text;
+  return RemoteText(process, list, LVM_GETITEMTEXTA, row, item);
 }
 
 // Clicks tab i of a tab control (the dialog switches its content).
