@@ -359,9 +359,12 @@ void ShowException(TIKXException* e) {
   if (mode == 4) return;
   if (g_exceptionDialog && mode >= 0 && mode <= 3) {
     // Mode 1 (the exception's assistant) falls back to the dialog while
-    // there are no assistants.
-    g_exceptionDialog(e, mode == 1 ? 0 : mode, true);
-    return;
+    // there are no assistants. A dialog that fails leaves the message box.
+    try {
+      g_exceptionDialog(e, mode == 1 ? 0 : mode, true);
+      return;
+    } catch (...) {
+    }
   }
   switch (mode) {
     case 0:

@@ -218,12 +218,14 @@ TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAl
   SetForegroundWindow(window_);
   if (focused_ >= 0) SetFocus(buttons_[focused_]);
   else if (HWND first = GetNextDlgTabItem(window_, nullptr, FALSE)) SetFocus(first);
-  e->AddReportListener(&TExceptionBox::OnReportChanged, this, false);
+  // The listener is handed the window, not the box: a call already on its
+  // way when the box goes only posts to a window that is gone.
+  e->AddReportListener(&TExceptionBox::OnReportChanged, window_, false);
   listening_ = true;
 }
 
 TExceptionBox::~TExceptionBox() {
-  if (listening_) e_->RemoveReportListener(&TExceptionBox::OnReportChanged, this);
+  if (listening_) e_->RemoveReportListener(&TExceptionBox::OnReportChanged, window_);
   if (window_ && IsWindow(window_)) {
     SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
@@ -287,9 +289,8 @@ int TExceptionBox::IndexOf(HWND button) const {
   return -1;
 }
 
-void TExceptionBox::OnReportChanged(void* self, bool, const std::string&, IKXException*) {
-  auto* box = static_cast<TExceptionBox*>(self);
-  if (HWND w = box->window_) PostMessageA(w, kReportChangedMessage, kReportChangedW, kReportChangedL);
+void TExceptionBox::OnReportChanged(void* window, bool, const std::string&, IKXException*) {
+  PostMessageA(static_cast<HWND>(window), kReportChangedMessage, kReportChangedW, kReportChangedL);
 }
 
 // --- tabs ----------------------------------------------------------------------

@@ -69,7 +69,7 @@ class TExceptionBox {
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK ButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam);
-  static void OnReportChanged(void* self, bool complete, const std::string& report, IKXException* exception);
+  static void OnReportChanged(void* window, bool complete, const std::string& report, IKXException* exception);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
   bool CanContinue();

@@ -247,6 +247,19 @@ TEST(DialogWindow, ShortViewLayoutThenDetailsViewWithTabs) {
   EXPECT_EQ(FocusOf(box), Button(box, "send bug report"));
   Capture(box, "dialog-short.bmp");
 
+  // No delivery channel yet: sending says that it did not work.
+  PostMessageA(Button(box, "send bug report"), BM_CLICK, 0, 0);
+  HWND failure = nullptr;
+  WaitUntil([&] {
+    failure = FindWindowA("#32770", "crashlab.exe");
+    return failure && IsWindowVisible(failure);
+  });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(TextOf(GetDlgItem(failure, 0xFFFF)), "Sorry, sending the bug report didn't work.");
+  PostMessageA(failure, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(failure); }));
+  EXPECT_TRUE(IsWindowVisible(box));
+
   PostMessageA(Button(box, "show bug report"), BM_CLICK, 0, 0);
   HWND details = lab.WaitForBox(box);
   ASSERT_TRUE(details);
