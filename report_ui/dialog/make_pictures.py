@@ -8,19 +8,16 @@ Each picture is a function of a point in its own square (0..n); shapes are
 sampled 4x4 per pixel, so edges get partial alpha. Run it from this folder
 to redraw the .bmp files; the build uses the stored files.
 """
-import importlib.util
 import math
 import os
+import runpy
 
 # Sampling, capsules, polygons and the file format: the progress window's
 # picture script.
 _here = os.path.dirname(os.path.abspath(__file__))
-_spec = importlib.util.spec_from_file_location("progress_pictures",
-                                               os.path.join(_here, "..", "progress", "make_pictures.py"))
-_progress = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(_progress)
-capsule, polygon, render, write_bmp = (_progress.capsule, _progress.inside_polygon, _progress.render,
-                                       _progress.write_bmp)
+_progress = runpy.run_path(os.path.join(_here, "..", "progress", "make_pictures.py"))
+capsule, polygon = _progress["capsule"], _progress["inside_polygon"]
+render, write_bmp = _progress["render"], _progress["write_bmp"]
 
 
 def box(px, py, x1, y1, x2, y2):

@@ -30,7 +30,7 @@ uint32_t BlendQuarters(uint32_t a, uint32_t b, int quarters) { return BlendEight
 
 }  // namespace
 
-void TExceptionBox::DrawPicture(int index, uint32_t* pixels, int stride, int x, int y, int n, uint32_t) {
+void TExceptionBox::DrawPicture(int index, uint32_t* pixels, int stride, int x, int y, int n) {
   if (!pixels) return;
   const char* name = ButtonPictureName(index);
   HMODULE module = GetModuleHandleA(nullptr);
@@ -94,17 +94,16 @@ void TExceptionBox::DrawButton(int index, HDC target) {
     // into the background.
     const uint32_t line = ugly_ ? dark : face;
     const int x = lastX_;
+    // Distance k from the line: k quarters of the way to the background.
     for (int k = deep ? 3 : 0; k >= 0; --k) {
-      const uint32_t c = BlendQuarters(line, background, k + 1 > 3 ? 4 : k);
-      for (int side : {-k, k}) {
-        const int px = x + side;
-        if (px >= 0 && px < w) FillRgb(memDC_, RECT{px, 0, px + 1, h}, k == 0 ? line : c);
-      }
+      const uint32_t c = BlendQuarters(line, background, k);
+      for (int px : {x - k, x + k})
+        if (px >= 0 && px < w) FillRgb(memDC_, RECT{px, 0, px + 1, h}, c);
     }
   }
   GdiFlush();
   const int pictureIndex = static_cast<int>(GetWindowLongPtrA(button, GWLP_USERDATA));
-  if (h >= 16 + d + 3) DrawPicture(pictureIndex, memPixels_, memWidth_, d + 3, d + 3, 16, background);
+  if (h >= 16 + d + 3) DrawPicture(pictureIndex, memPixels_, memWidth_, d + 3, d + 3, 16);
   char caption[64] = {};
   GetWindowTextA(button, caption, sizeof caption);
   RECT measure = {0, 0, 0, 0};

@@ -29,26 +29,35 @@ HFONT MakeFont(const char* face, int height) {
                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
 }
 
-int MeasureForLayout(void* self, int wrapWidth, int& height);
+// Text in the dialog font: its width and height, wrapped at wrapWidth
+// (0: one line). A word longer than the line (a path) is broken as an edit
+// control breaks it, by the message's static control too.
+int MeasureText(HWND window, HFONT font, const std::string& text, int wrapWidth, int& height) {
+  HDC dc = GetDC(window);
+  HGDIOBJ old = SelectObject(dc, font);
+  RECT r = {0, 0, wrapWidth > 0 ? wrapWidth : 10000, 0};
+  const UINT flags = DT_CALCRECT | (wrapWidth > 0 ? DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX : DT_SINGLELINE);
+  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
+  SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  height = r.bottom - r.top;
+  return r.right - r.left;
+}
 
 struct TMeasureContext {
-  TExceptionBox* box;
+  HWND window;
+  HFONT font;
   const std::string* text;
-  int (TExceptionBox::*measure)(const std::string&, int, int&);
 };
+
+int MeasureForLayout(void* context, int wrapWidth, int& height) {
+  auto* c = static_cast<TMeasureContext*>(context);
+  return MeasureText(c->window, c->font, *c->text, wrapWidth, height);
+}
 
 }  // namespace
 
 void SetExceptionBoxHook(void (*hook)(HWND, bool)) { g_boxHook = hook; }
-
-namespace {
-
-int MeasureForLayout(void* context, int wrapWidth, int& height) {
-  auto* c = static_cast<TMeasureContext*>(context);
-  return (c->box->*(c->measure))(*c->text, wrapWidth, height);
-}
-
-}  // namespace
 
 TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAllowed, bool messageBox)
     : e_(exception), messageBox_(messageBox), detailsAllowed_(detailsAllowed) {
@@ -118,9 +127,9 @@ TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAl
   for (int i = 0; i < kDialogButtons; ++i) {
     if (!visible[i]) continue;
     int h = 0;
-    in.widths[i] = MeasureText(captions[i].substr(0, 30), 0, h) + 39;
+    in.widths[i] = MeasureText(window_, font_, captions[i].substr(0, 30), 0, h) + 39;
   }
-  TMeasureContext measure{this, &text, &TExceptionBox::MeasureText};
+  TMeasureContext measure{window_, font_, &text};
   in.measureText = MeasureForLayout;
   in.context = &measure;
   in.screenWidth = GetSystemMetrics(SM_CXSCREEN);
@@ -269,20 +278,6 @@ void TExceptionBox::CreateFonts() {
   smallFont_ = MakeFont("Small Fonts", 8);
 }
 
-int TExceptionBox::MeasureText(const std::string& text, int wrapWidth, int& height) {
-  HDC dc = GetDC(window_);
-  HGDIOBJ old = SelectObject(dc, font_);
-  RECT r = {0, 0, wrapWidth > 0 ? wrapWidth : 10000, 0};
-  // A word longer than the line (a path) is broken as an edit control
-  // breaks it, by the message's static control too.
-  const UINT flags = DT_CALCRECT | (wrapWidth > 0 ? DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX : DT_SINGLELINE);
-  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
-  SelectObject(dc, old);
-  ReleaseDC(window_, dc);
-  height = r.bottom - r.top;
-  return r.right - r.left;
-}
-
 int TExceptionBox::IndexOf(HWND button) const {
   for (int i = 0; i < kDialogButtons; ++i)
     if (buttons_[i] && buttons_[i] == button) return i;
@@ -408,7 +403,7 @@ LRESULT TExceptionBox::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         const COLORREF face = GetSysColor(COLOR_BTNFACE);
         const uint32_t bg = GetRValue(face) << 16 | GetGValue(face) << 8 | GetBValue(face);
         std::fill(std::begin(pixels), std::end(pixels), bg);
-        DrawPicture(dbBig, pixels, 32, 0, 0, 32, bg);
+        DrawPicture(dbBig, pixels, 32, 0, 0, 32);
         SetDIBitsToDevice(dc, 0, 0, 32, 32, 0, 0, 0, 32, pixels, &bi, DIB_RGB_COLORS);
         return TRUE;
       }

@@ -77,12 +77,12 @@ class TExceptionBox {
   void ChooseAutoButton(bool fullDialog);
   void CreateFonts();
   void CreateButtons(const TDialogLayout& layout);
-  int MeasureText(const std::string& text, int wrapWidth, int& height);
   int IndexOf(HWND button) const;
 
   // Drawing (exception_box_draw_win32.cpp).
   void DrawButton(int index, HDC target);
-  void DrawPicture(int index, uint32_t* pixels, int stride, int x, int y, int n, uint32_t background);
+  // Blends the picture of index (n x n) into a 32-bit surface at (x, y).
+  void DrawPicture(int index, uint32_t* pixels, int stride, int x, int y, int n);
   void PaintSeparator(HDC dc);
   void FocusChanged(int index);
   void StartPressFade(int index);
