@@ -354,6 +354,57 @@ TEST(DialogWindow, NoDelayNoPress) {
   EXPECT_EQ(lab.WaitExit(), kAccessViolation);
 }
 
+// The saved reports of a file, as text.
+std::string ReadFileText(const std::string& path) {
+  std::string text;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got) text.append(buffer, got);
+  CloseHandle(h);
+  return text;
+}
+
+TEST(DialogWindow, SaveAppendsWithoutAskingToReplace) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string file = std::string(temp) + "kx-dialog-save.txt";
+  // An earlier report of another program in the file the user picks.
+  const std::string earlier = "date/time         : earlier\r\nexception class   : EEarlier\r\n\r\n";
+  HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(h, earlier.data(), static_cast<DWORD>(earlier.size()), &written, nullptr);
+  CloseHandle(h);
+  // BugRepFile absolute: once saved, the save button goes.
+  Lab lab("av-read --show 0 --set SaveBtnVis=true --set AutoSave=false --set AutoClip=false --report \"" + file +
+          "\"");
+  HWND box = lab.WaitForBox();
+  ASSERT_TRUE(box);
+  HWND save = Button(box, "save bug report");
+  ASSERT_TRUE(save);
+  PostMessageA(save, BM_CLICK, 0, 0);
+  HWND dialog = nullptr;
+  WaitUntil([&] {
+    dialog = FindWindowA("#32770", "save bug report");
+    return dialog && IsWindowVisible(dialog) && GetDlgItem(dialog, 1148) && IsWindowEnabled(GetDlgItem(dialog, IDOK));
+  });
+  ASSERT_TRUE(dialog);
+  SetWindowTextA(GetDlgItem(dialog, 1148), file.c_str());
+  PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+  // No question about replacing the file (it would hold the save): the save
+  // goes through.
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(save); }, 20000)) << "the save button is gone once saved";
+  const std::string text = ReadFileText(file);
+  EXPECT_EQ(text.rfind(earlier, 0), 0u) << "the earlier report stays first";
+  EXPECT_NE(text.find("exception class  : EAccessViolation"), std::string::npos) << text.substr(0, 300);
+  PostMessageA(box, WM_CLOSE, 0, 0);
+  EXPECT_EQ(lab.WaitExit(), kAccessViolation);
+  DeleteFileA(file.c_str());
+}
+
 std::string Clipboard() {
   std::string text;
   if (!OpenClipboard(nullptr)) return text;
