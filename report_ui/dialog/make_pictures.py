@@ -112,28 +112,28 @@ def restart(x, y):
     return None
 
 
-def close(x, y):
-    d = math.hypot(x - 8, y - 8)
-    if d > 7.4:
+def red_cross(x, y, n):
+    """A red disc with a white cross and a highlight, n pixels across."""
+    k, c = n / 32, n / 2
+    d = math.hypot(x - c, y - c)
+    if d > 15 * k:
         return None
-    if capsule(x, y, 5, 5, 11, 11, 1.2) or capsule(x, y, 11, 5, 5, 11, 1.2):
+    a, b = c - 5.5 * k, c + 5.5 * k
+    if capsule(x, y, a, a, b, b, 2.2 * k) or capsule(x, y, b, a, a, b, 2.2 * k):
         return (255, 255, 255)
-    if d > 6.6:
-        return (140, 20, 20)
-    return shade((220, 50, 45), y, 1, 15, 70)
+    if d > 13.8 * k:
+        return (130, 15, 15)
+    highlight = max(0.0, 1 - math.hypot(x - 12 * k, y - 9 * k) / (10 * k))
+    base = shade((225, 45, 40), y, 2 * k, 30 * k, 80)
+    return tuple(min(255, round(v + (255 - v) * 0.45 * highlight)) for v in base)
+
+
+def close(x, y):
+    return red_cross(x, y, 16)
 
 
 def big(x, y):
-    d = math.hypot(x - 16, y - 16)
-    if d > 15:
-        return None
-    if capsule(x, y, 10.5, 10.5, 21.5, 21.5, 2.2) or capsule(x, y, 21.5, 10.5, 10.5, 21.5, 2.2):
-        return (255, 255, 255)
-    if d > 13.8:
-        return (130, 15, 15)
-    highlight = max(0.0, 1 - math.hypot(x - 12, y - 9) / 10)
-    base = shade((225, 45, 40), y, 2, 30, 80)
-    return tuple(min(255, round(c + (255 - c) * 0.45 * highlight)) for c in base)
+    return red_cross(x, y, 32)
 
 
 PICTURES = [

@@ -13,6 +13,7 @@
 
 namespace {
 
+using quorrin::gui::ChildRect;
 using quorrin::gui::ClassOf;
 using quorrin::gui::RemoteMemory;
 using quorrin::gui::SaveWindowBitmap;
@@ -105,13 +106,6 @@ HWND Button(HWND box, const std::string& caption) {
   for (const auto& [text, b] : Buttons(box))
     if (text == caption) return b;
   return nullptr;
-}
-
-RECT ClientRectOf(HWND child) {
-  RECT r;
-  GetWindowRect(child, &r);
-  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-  return r;
 }
 
 // A caption's width in the dialog font, measured here.
@@ -218,7 +212,7 @@ TEST(DialogWindow, ShortViewLayoutThenDetailsViewWithTabs) {
   // The right column: one x, one width (the widest caption + 39), rows 26 apart.
   HWND cont = Button(box, "continue application"), restart = Button(box, "restart application"),
        close = Button(box, "close application");
-  const RECT rc = ClientRectOf(cont), rr = ClientRectOf(restart), rx = ClientRectOf(close);
+  const RECT rc = ChildRect(cont), rr = ChildRect(restart), rx = ChildRect(close);
   RECT client;
   GetClientRect(box, &client);
   const int right = std::max({CaptionWidth("continue application"), CaptionWidth("restart application"),
@@ -231,7 +225,7 @@ TEST(DialogWindow, ShortViewLayoutThenDetailsViewWithTabs) {
   EXPECT_EQ(rx.top - rr.top, 26);
   EXPECT_EQ(rc.bottom - rc.top, 22);
   // The bottom row: from x = 6, each as wide as its caption + 35, 4 apart.
-  const RECT rs = ClientRectOf(Button(box, "send bug report")), rv = ClientRectOf(Button(box, "save bug report"));
+  const RECT rs = ChildRect(Button(box, "send bug report")), rv = ChildRect(Button(box, "save bug report"));
   EXPECT_EQ(rs.left, 6);
   EXPECT_EQ(rs.right - rs.left, CaptionWidth("send bug report") + 35);
   EXPECT_EQ(rv.left, rs.right + 4);
@@ -300,7 +294,7 @@ TEST(DialogWindow, ShortViewLayoutThenDetailsViewWithTabs) {
   RECT before, tabsBefore;
   GetWindowRect(details, &before);
   GetWindowRect(tabs, &tabsBefore);
-  const RECT closeBefore = ClientRectOf(Button(details, "close application"));
+  const RECT closeBefore = ChildRect(Button(details, "close application"));
   SetWindowPos(details, nullptr, 0, 0, before.right - before.left + 100, before.bottom - before.top + 50,
                SWP_NOMOVE | SWP_NOZORDER);
   RECT tabsAfter;
@@ -309,7 +303,7 @@ TEST(DialogWindow, ShortViewLayoutThenDetailsViewWithTabs) {
     return tabsAfter.right - tabsAfter.left == tabsBefore.right - tabsBefore.left + 100;
   });
   EXPECT_EQ(tabsAfter.bottom - tabsAfter.top, tabsBefore.bottom - tabsBefore.top + 50);
-  EXPECT_EQ(ClientRectOf(Button(details, "close application")).left, closeBefore.left + 100);
+  EXPECT_EQ(ChildRect(Button(details, "close application")).left, closeBefore.left + 100);
 
   // Escape: FocusedBtn 0 and no continuing: the close button's action.
   PressKey(details, VK_ESCAPE);
@@ -323,7 +317,7 @@ TEST(DialogWindow, OneRowWithoutRestartAndClose) {
   ASSERT_TRUE(box);
   HWND cont = Button(box, "continue application"), send = Button(box, "send bug report");
   ASSERT_TRUE(cont && send);
-  const RECT rc = ClientRectOf(cont), rs = ClientRectOf(send);
+  const RECT rc = ChildRect(cont), rs = ChildRect(send);
   RECT client;
   GetClientRect(box, &client);
   EXPECT_EQ(rc.top, rs.top);
