@@ -14,6 +14,7 @@ namespace {
 
 const char kClassName[] = "KestrixWndClass";
 void (*g_boxHook)(HWND, bool) = nullptr;
+void (*g_freezeSink)(HWND) = nullptr;
 
 std::string ExecutableTitle() {
   char path[MAX_PATH] = {};
@@ -58,6 +59,7 @@ int MeasureForLayout(void* context, int wrapWidth, int& height) {
 }  // namespace
 
 void SetExceptionBoxHook(void (*hook)(HWND, bool)) { g_boxHook = hook; }
+void SetFreezeDialogSink(void (*sink)(HWND)) { g_freezeSink = sink; }
 
 TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAllowed, bool messageBox)
     : e_(exception), messageBox_(messageBox), detailsAllowed_(detailsAllowed) {
@@ -225,6 +227,7 @@ TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAl
   if (IsIconic(window_)) ShowWindow(window_, SW_RESTORE);
   BringWindowToTop(window_);
   SetForegroundWindow(window_);
+  if (freeze && g_freezeSink) g_freezeSink(window_);
   if (focused_ >= 0) SetFocus(buttons_[focused_]);
   else if (HWND first = GetNextDlgTabItem(window_, nullptr, FALSE)) SetFocus(first);
   // The listener is handed the window, not the box: a call already on its

@@ -35,6 +35,11 @@ void SetDeliveryHooks(const TDeliveryHooks& hooks);
 // exception's settings).
 std::string ReportHtmlPageOf(TIKXException* exception);
 
+// Told the window of a dialog that shows a freeze, so that the freeze
+// watchdog can close it (null message, both parameters 777) once the
+// program answers again.
+void SetFreezeDialogSink(void (*sink)(HWND window));
+
 // Called with each dialog window before it is shown (and the message box
 // flag).
 void SetExceptionBoxHook(void (*hook)(HWND window, bool messageBox));

@@ -329,6 +329,15 @@ TEST(DialogWindow, OneRowWithoutRestartAndClose) {
   EXPECT_EQ(lab.WaitExit(), 0u);
 }
 
+TEST(DialogWindow, FreezeWatchdogMessageClosesIt) {
+  Lab lab("cpp --click --show 0 --set AutoClip=false");
+  HWND box = lab.WaitForBox();
+  ASSERT_TRUE(box);
+  PostMessageA(box, WM_NULL, 777, 777);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+  EXPECT_EQ(lab.WaitExit(), 0u);  // the program goes on
+}
+
 TEST(DialogWindow, CountDownPressesTheAutoButton) {
   Lab lab("av-read --show 0 --set AutoClose=1 --set AutoDelay=1 --set AutoClip=false");
   HWND box = lab.WaitForBox();
