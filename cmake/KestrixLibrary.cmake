@@ -40,6 +40,8 @@ foreach(dir crash/base crash/settings crash/exception crash/threads crash/sysinf
             debuginfo/map debuginfo/readers crash/handling debuginfo/decoder debuginfo/parser report_ui/progress
             report_ui/imaging
             report_ui/mail report_ui/delivery
+            report_ui/views
+            report_ui/dialog
             crash/startup)
   add_subdirectory(${KESTRIX_SOURCE_ROOT}/${dir} ${CMAKE_BINARY_DIR}/kestrix/${dir})
 endforeach()

@@ -65,11 +65,11 @@ def letter(x, y):
     return None
 
 
-def render(shape):
+def render(shape, size=SIZE):
     rows = []
-    for py in range(SIZE):
+    for py in range(size):
         row = []
-        for px in range(SIZE):
+        for px in range(size):
             acc, n = [0, 0, 0], 0
             for sy in range(SUB):
                 for sx in range(SUB):
@@ -86,8 +86,9 @@ def render(shape):
 
 
 def write_bmp(path, rows):
+    size = len(rows)
     pixels = b"".join(bytes(p) for row in reversed(rows) for p in row)  # bottom-up
-    header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE, 1, 32, 0, len(pixels), 2835, 2835, 0, 0)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size, 1, 32, 0, len(pixels), 2835, 2835, 0, 0)
     with open(path, "wb") as f:
         f.write(b"BM" + struct.pack("<IHHI", 14 + len(header) + len(pixels), 0, 0, 54))
         f.write(header + pixels)

@@ -1,5 +1,6 @@
-// Waits for a message box of another process, prints its text and closes
-// it with OK: box_closer <seconds>. Exit code 0 when a box was closed.
+// Waits for a message box of another process (the system's, or the
+// exception dialog as a message box), prints its text and closes it with
+// OK: box_closer <seconds>. Exit code 0 when a box was closed.
 #include <windows.h>
 
 #include <cstdio>
@@ -13,7 +14,8 @@ BOOL CALLBACK FindBox(HWND hwnd, LPARAM) {
   char cls[32];
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
-  if (pid != GetCurrentProcessId() && GetClassNameA(hwnd, cls, sizeof cls) && lstrcmpA(cls, "#32770") == 0 &&
+  if (pid != GetCurrentProcessId() && GetClassNameA(hwnd, cls, sizeof cls) &&
+      (lstrcmpA(cls, "#32770") == 0 || lstrcmpA(cls, "KestrixWndClass") == 0) &&
       IsWindowVisible(hwnd)) {
     g_box = hwnd;
     return FALSE;

@@ -5,7 +5,7 @@
 //            [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
 //            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
-//            [--plwait] [--gui] [--after-shutdown] [--visible] [--mail-test-network <dns port>:<mx port>]
+//            [--plwait] [--gui] [--after-shutdown] [--visible] [--mail-test-network <dns port>:<mx port>] [--cgi]
 //
 // Scenarios: the table kScenarios below, and at-exit, at-exit-late,
 // at-exit-fault, threads, wait, none. --click raises inside a window's click
@@ -540,6 +540,7 @@ int main(int argc, char** argv) {
     else if (a == "--pause" && settings) settings->SetPauseThreads(true);
     else if (a == "--plwait" && settings) settings->SetPlWaitBox(true);
     else if (a == "--gui") kestrix::SetConsoleMode(false);  // present as a GUI program does
+    else if (a == "--cgi") kestrix::SetCgiMode(true);  // answer as a CGI program does
     else if (a == "--main-handler")
       kestrix::RegisterExceptionHandler(kestrix::ekException, MainThreadHandler, kestrix::tmMainThread, false);
     else if (a == "--auto-restart" && more && settings) settings->SetAutoRestart(std::atoi(argv[++i]));

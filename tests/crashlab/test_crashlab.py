@@ -277,6 +277,19 @@ class CrashLabTest(unittest.TestCase):
         self.assertEqual(header["labitem"], "lab item of ELabError")
         self.assertEqual(names.index("labitem") + 1, names.index("callstack crc"))
 
+    def test_cgi_program_prints_the_report_as_a_page(self):
+        rc, out = self.crash("cpp", "--show", "0", "--cgi", expect_rc=3)
+        head, _, page = out.partition("\n\n")
+        self.assertEqual(head, "Content-Type: text/html")
+        self.assertTrue(page.startswith("<html><head><title>crashlab.exe</title></head><body>\n"), page[:80])
+        self.assertIn(">An error occurred in the application.</p>", page)
+        self.assertIn("&nbsp;continue application&nbsp;</button>", page)
+        report = page[page.index('visibility:hidden;">\n') + 21:page.index("</textarea></td></tr></table></body></html>")]
+        self.assertIn("Lab error raised on purpose.", report)
+        self.assertTrue(report.startswith("date/time"), report[:40])
+        # The page holds the report as it was saved.
+        self.assertTrue(report.startswith(self.only_report()[3].replace("\r\n", "\n")), report[:200])
+
     def test_console_program_prints_the_message(self):
         rc, out = self.crash("cpp", "--click", "--show", "0", expect_rc=0)
         self.assertEqual(out.splitlines()[0], "An error occurred in the application.")
@@ -308,7 +321,8 @@ class CrashLabTest(unittest.TestCase):
         closer = subprocess.Popen(["wine", CLOSER, "30"], env=env, stdout=subprocess.PIPE)
         rc, out = self.crash("cpp", "--thread", "--gui", "--show", "3", expect_rc=0)
         text = closer.communicate(timeout=60)[0].decode("latin-1").replace("\r", "").strip()
-        self.assertEqual(text, "An error occurred in the application.\n\nLab error raised on purpose.")
+        # The exception dialog as a message box: the exception's own message.
+        self.assertEqual(text, "Lab error raised on purpose.")
         self.assertIn("continued", out)
         self.assertEqual(len(reports(self.file)), 1)
 

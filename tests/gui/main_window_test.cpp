@@ -345,6 +345,46 @@ std::string SystemText(DWORD code) {
   return text;
 }
 
+// The exception dialog of the program (shown by its crash-report library
+// from the library's own thread), or nullptr.
+struct DialogSearch {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK FindExceptionDialog(HWND w, LPARAM search) {
+  auto* s = reinterpret_cast<DialogSearch*>(search);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (pid != s->processId || !IsWindowVisible(w) || ClassOf(w) != "KestrixWndClass") return TRUE;
+  s->found = w;
+  return FALSE;
+}
+
+HWND WaitForExceptionDialog(const QuorrinProcess& app) {
+  DialogSearch search{GetProcessId(app.Process()), nullptr};
+  WaitUntil([&] {
+    EnumWindows(FindExceptionDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+  });
+  return search.found;
+}
+
+BOOL CALLBACK FindButton(HWND w, LPARAM search) {
+  auto* s = reinterpret_cast<std::pair<std::string, HWND>*>(search);
+  if (ClassOf(w) == "Button" && TextOf(w) == s->first) {
+    s->second = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND ButtonOf(HWND dialog, const std::string& caption) {
+  std::pair<std::string, HWND> search{caption, nullptr};
+  EnumChildWindows(dialog, FindButton, reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
 BOOL CALLBACK AppendStaticText(HWND w, LPARAM texts) {
   if (ClassOf(w) == "Static") *reinterpret_cast<std::string*>(texts) += TextOf(w);
   return TRUE;
@@ -377,23 +417,29 @@ TEST(MainWindow, OpenErrorIsShownAndTheWindowGoesOn) {
   SetText(GetDlgItem(dialog, 1148), project);
   PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
 
-  const HWND box = app.WaitForDialog("Quorrin");
-  ASSERT_TRUE(box) << "a message box reports the error";
-  const std::string expected =
-      "Cannot open file \"" + dir + "\\Busy.pas\". " + SystemText(ERROR_SHARING_VIOLATION) + ".";
+  // The exception dialog reports the error, with its message below the
+  // dialog's own (a line break after the file name's full stop).
+  const HWND box = WaitForExceptionDialog(app);
+  ASSERT_TRUE(box) << "the exception dialog reports the error";
+  const std::string expected = "An error occurred in the application.\r\nCannot open file \"" + dir +
+                               "\\Busy.pas\".\r\n" + SystemText(ERROR_SHARING_VIOLATION) + ".";
   EXPECT_EQ(StaticTexts(box), expected);
 
-  // What was built before the error stays; the order list stays empty.
+  const HWND goOn = ButtonOf(box, "continue application");
+  ASSERT_TRUE(goOn);
+  PostMessageA(goOn, BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+  ASSERT_TRUE(app.WaitIdle());
+  ASSERT_TRUE(app.Running());
+
+  // The main thread waited while the dialog showed; continuing returns to
+  // the window. What was built before the error stays; the order list stays
+  // empty.
   EXPECT_EQ(Indented(app.Tree()), (std::vector<std::string>{"Held.dpr", "  First.pas", "  Busy.pas"}));
   EXPECT_EQ(SendMessageA(app.Control(idUnitOrder), LB_GETCOUNT, 0, 0), 0);
   EXPECT_EQ(Lines(TextOf(app.Control(idConsole))),
             (std::vector<std::string>{"current dir: " + dir, "found actual unit for \"First.pas\": " + dir + "\\First.pas",
                                       "found actual unit for \"Busy.pas\": " + dir + "\\Busy.pas"}));
-
-  PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
-  ASSERT_TRUE(app.WaitIdle());
-  ASSERT_TRUE(app.Running());
 
   // The window goes on: once the file is free, the same project analyses.
   CloseHandle(writer);

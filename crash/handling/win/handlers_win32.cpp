@@ -330,13 +330,24 @@ void DestroyLibraryWindow() {
 
 // --- presentation --------------------------------------------------------------
 
+namespace {
+TExceptionDialog g_exceptionDialog = nullptr;
+TReportHtmlPage g_reportHtmlPage = nullptr;
+}  // namespace
+
+void SetExceptionDialog(TExceptionDialog dialog) { g_exceptionDialog = dialog; }
+void SetReportHtmlPage(TReportHtmlPage page) { g_reportHtmlPage = page; }
+
 void ShowException(TIKXException* e) {
   const std::string raw = e->GetRawTextSetting(e->ExceptionKind() == etFreeze ? "FrozenMsg" : "ExceptMsg");
   const std::string message = e->ExpandText(raw, e->ExceptionMessageText());
   if (ConsoleMode()) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     std::string text = message + "\r\n";
-    if (e->AutoShowBugRep() || e->ShowBtnVis()) {
+    if (CgiMode() && g_reportHtmlPage) {
+      e->SetPlWaitBoxOff();
+      text = "Content-Type: text/html\r\n\r\n" + g_reportHtmlPage(e);
+    } else if (e->AutoShowBugRep() || e->ShowBtnVis()) {
       e->SetPlWaitBoxOff();
       text += "\r\n" + e->ReportText(true) + "\r\n";
     }
@@ -344,14 +355,23 @@ void ShowException(TIKXException* e) {
     if (out && out != INVALID_HANDLE_VALUE) WriteFile(out, text.data(), text.size(), &written, nullptr);
     return;
   }
-  switch (e->DisplayMode()) {
-    case 4:
+  const int32_t mode = e->DisplayMode();
+  if (mode == 4) return;
+  if (g_exceptionDialog && mode >= 0 && mode <= 3) {
+    // Mode 1 (the exception's assistant) falls back to the dialog while
+    // there are no assistants. A dialog that fails leaves the message box.
+    try {
+      g_exceptionDialog(e, mode == 1 ? 0 : mode, true);
       return;
+    } catch (...) {
+    }
+  }
+  switch (mode) {
     case 0:
     case 1:
-      // The exception dialog is not part of the library yet: an exception
-      // from an event handler is shown by the program's own message box
-      // once the handling is over; others get the message box below.
+      // Without the dialog, an exception from an event handler is shown by
+      // the program's own message box once the handling is over; others
+      // get the message box below.
       if (e->Source() == esEventHandler) {
         g_presentationLeftTo = e->FaultingThreadId();
         return;

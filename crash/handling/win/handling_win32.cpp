@@ -323,6 +323,7 @@ std::string TemporaryDirectory() {
   if (!CreateDirectoryA(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
   return dir + "\\";
 }
+void FinishBeforeEnding(TIKXException* e) { FinishAutomaticActions(e, true); }
 
 // --- entry -------------------------------------------------------------------
 
@@ -546,5 +547,10 @@ void SetFreezeWatchControl(const TFreezeWatchControl& control) { g_freezeWatch =
 void SetConsoleMode(bool value) { g_consoleMode = value; }
 void SetSendReportHook(TSendReportHook hook) { g_sendReport = hook; }
 bool ConsoleMode() { return g_consoleMode; }
+namespace {
+bool g_cgiMode = false;
+}  // namespace
+void SetCgiMode(bool value) { g_cgiMode = value; }
+bool CgiMode() { return g_cgiMode; }
 
 }  // namespace kestrix

@@ -85,6 +85,10 @@ bool StartHandlingThread();
 void StopHandlingThread();
 void SetConsoleMode(bool value);
 bool ConsoleMode();
+// A console program answering as a CGI program: an exception is written to
+// standard output as an HTML page.
+void SetCgiMode(bool value);
+bool CgiMode();
 
 // --- handlers, plug-ins -------------------------------------------------------
 
@@ -121,6 +125,17 @@ bool AutoActionDue(int32_t n);
 uint32_t ExitCodeOf(TIKXException* exception);
 // Starts the program again with the restart block and ends this process.
 [[noreturn]] void RestartProgram();
+// Before the program is closed or restarted: the report completed, the
+// automatic save done if due, a background send waited for.
+void FinishBeforeEnding(TIKXException* exception);
+
+// The exception dialog (display modes 0 to 3), set at start-up; without it
+// exceptions are shown in a message box.
+using TExceptionDialog = void (*)(TIKXException* exception, int mode, bool beep);
+void SetExceptionDialog(TExceptionDialog dialog);
+// The report as an HTML page, for CGI mode; set at start-up with the dialog.
+using TReportHtmlPage = std::string (*)(TIKXException* exception);
+void SetReportHtmlPage(TReportHtmlPage page);
 // A handler that needs the complete report is registered.
 bool CompleteHandlerExists();
 

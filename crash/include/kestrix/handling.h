@@ -25,6 +25,7 @@ enum : uint8_t {
   acSave = 1,
   acPrint = 2,
   acShowReport = 6,
+  acHelp = 7,
   acContinue = 8,
   acRestart = 9,
   acClose = 10,

@@ -31,4 +31,8 @@ inline bool EventHandlerExceptionHook(std::exception_ptr error, void*) { return 
 // Names a thread in reports (as the thread-naming exception 0x406D1388 does).
 void SetThreadName(unsigned long threadId, const char* name);
 
+// A console program that answers as a CGI program: an exception is written
+// to standard output as an HTML page with the report.
+void SetCgiMode(bool value);
+
 }  // namespace kestrix

@@ -71,7 +71,8 @@ bool AskForPath(TIKXException* e, HWND parent, std::string& path) {
   ofn.lpstrInitialDir = folder.c_str();
   ofn.lpstrTitle = title.c_str();
   ofn.lpstrDefExt = "txt";
-  ofn.Flags = OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | OFN_OVERWRITEPROMPT;
+  // A save that appends to the file replaces nothing: no question then.
+  ofn.Flags = OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | (e->AppendBugReps() ? 0 : OFN_OVERWRITEPROMPT);
   using TGetSaveFileName = BOOL(WINAPI*)(OPENFILENAMEA*);
   auto getSaveFileName = SystemFunctionAs<TGetSaveFileName>("comdlg32.dll", "GetSaveFileNameA");
   if (!getSaveFileName || !getSaveFileName(&ofn)) return false;

@@ -27,6 +27,7 @@
 #include "report_ui/progress/progress_alert.h"
 #include "report_ui/imaging/png_writer.h"
 #include "report_ui/imaging/win/capture_win32.h"
+#include "report_ui/dialog/win/exception_box_win32.h"
 
 // Referenced by the library's link options, so that this file (and with it
 // the start-up) is always linked into the program.
@@ -235,6 +236,8 @@ void WireLayers() {
   hooks.completed = ReportCompleted;
   hooks.show = ShowException;
   hooks.pleaseWaitBox = CreateProgressAlert;
+  SetExceptionDialog(RunExceptionDialog);
+  SetReportHtmlPage(ReportHtmlPageOf);
   hooks.disassemble = parser::DisassembleOwnFunction;
   parser::SetOwnLineLookup(MapLineOf);
   parser::SetOwnRoutinesLookup(MapRuntimeRoutines);
