@@ -74,6 +74,13 @@ std::string ReportHeaderValue(std::string_view report, std::string_view label) {
   return std::string(report.substr(i + 2, end - i - 2));
 }
 
+std::string ReportExceptionMessage(std::string_view report) {
+  std::string value = ReportHeaderValue(report, "exception message");
+  const size_t first = value.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return value.substr(first, value.find_last_not_of(" \t") - first + 1);
+}
+
 TBugReportFileUpdate UpdateBugReportFile(std::string_view oldContent, std::string_view report,
                                          const TBugReportFileRules& rules) {
   TBugReportFileUpdate result;

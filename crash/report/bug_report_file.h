@@ -26,6 +26,10 @@ struct TBugReportFileUpdate {
 
 // A header value: the rest of the line after CR LF + label, whose first
 // non-blank character must be ':' followed by one blank; else empty.
+// The exception message as the report's header gives it, trimmed; empty
+// when the report has none.
+std::string ReportExceptionMessage(std::string_view report);
+
 std::string ReportHeaderValue(std::string_view report, std::string_view label);
 
 // What the file holds after saving report into a file that held oldContent.

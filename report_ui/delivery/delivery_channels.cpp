@@ -26,18 +26,4 @@ const char* ChannelName(TChannelKind kind) {
   return "";
 }
 
-std::string ReportExceptionMessage(const std::string& report) {
-  const size_t start = report.find("\r\nexception message");
-  if (start == std::string::npos) return std::string();
-  const size_t end = report.find("\r\n", start + 2);
-  std::string line = report.substr(start + 2, end == std::string::npos ? std::string::npos : end - start - 2);
-  const size_t colon = line.find(':');
-  if (colon == std::string::npos) return std::string();
-  line.erase(0, colon + 1);
-  line.erase(0, line.find_first_not_of(" \t"));
-  const size_t last = line.find_last_not_of(" \t");
-  line.erase(last == std::string::npos ? 0 : last + 1);
-  return line;
-}
-
 }  // namespace kestrix

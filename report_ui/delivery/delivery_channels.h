@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "crash/report/bug_report_file.h"
+
 namespace kestrix {
 
 enum TChannelResult { crFailed = 0, crSent = 1, crCancelled = 2 };
@@ -26,9 +28,5 @@ std::vector<TChannelKind> ChannelOrder(const TChannelSwitches& switches);
 bool IsNetworkChannel(TChannelKind kind);
 const char* ChannelName(TChannelKind kind);
 
-// The exception message as the report gives it: the text after the first
-// ":" of the "exception message" header line (names may be padded with
-// blanks before the colon), trimmed.
-std::string ReportExceptionMessage(const std::string& report);
 
 }  // namespace kestrix

@@ -164,20 +164,6 @@ int CloseButtonFor(int focusedBtn, bool continueExists, bool canContinue, bool c
   return -1;
 }
 
-std::string ReportExceptionMessage(const std::string& report) {
-  const std::string key = "\r\nexception message ";
-  size_t at = report.find(key);
-  if (at == std::string::npos) return std::string();
-  at += key.size();
-  const size_t end = report.find("\r\n", at);
-  std::string line = report.substr(at, end == std::string::npos ? std::string::npos : end - at);
-  const size_t colon = line.find(':');
-  line = colon == std::string::npos ? std::string() : line.substr(colon + 1);
-  const size_t b = line.find_first_not_of(" \t");
-  const size_t e = line.find_last_not_of(" \t");
-  return b == std::string::npos ? std::string() : line.substr(b, e - b + 1);
-}
-
 std::string BuildReportHtmlPage(const std::string& report, const THtmlPageSettings& s,
                                 std::string (*expand)(void*, const std::string&, const std::string&), void* context) {
   std::string page;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "crash/report/bug_report_file.h"
+
 namespace kestrix {
 
 enum TDialogButton {
@@ -78,8 +80,6 @@ struct THtmlPageSettings {
   std::string titleBar, exceptMsg, continueBtnTxt, showBtnTxt;
   bool continueBtnVis = true, showBtnVis = true, autoShowBugRep = false;
 };
-// The exception message as the report's header gives it.
-std::string ReportExceptionMessage(const std::string& report);
 // The report as an HTML page; expand expands placeholders of ExceptMsg
 // against the exception message (may be null: unchanged).
 std::string BuildReportHtmlPage(const std::string& report, const THtmlPageSettings& s,

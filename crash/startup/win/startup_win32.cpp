@@ -244,8 +244,14 @@ void WireLayers() {
   hooks.correctAddress = parser::CorrectOwnExceptionAddress;
   SetReportHooks(hooks);
   WireScreenshots();
-  // Sending: the delivery channels.
+  // Sending: the delivery channels, automatically and from the dialog.
   SetSendReportHook(SendReportFromHandling);
+  TDeliveryHooks delivery;
+  delivery.dispatch = [](TIKXException* e, const std::string& report, const KXPtr<IKXUnknown>&, HWND parent,
+                         HANDLE& sendThread, bool background) {
+    return DispatchBugReport(report, parent, &sendThread, false, e, background, false) == 1;
+  };
+  SetDeliveryHooks(delivery);
 }
 
 HMODULE OwnModule() {
