@@ -21,6 +21,7 @@
 #include "crash/threads/win/thread_table_win32.h"
 #include "debuginfo/readers/win/module_maps_win32.h"
 #include "debuginfo/parser/win/own_process_win32.h"
+#include "debuginfo/stack/win/stack_trace_win32.h"
 #include "kestrix/kestrix.h"
 #include "report_ui/progress/progress_alert.h"
 
@@ -222,6 +223,8 @@ void WireLayers() {
   parser::SetOwnLineLookup(MapLineOf);
   parser::SetOwnRoutinesLookup(MapRuntimeRoutines);
   hooks.correctAddress = parser::CorrectOwnExceptionAddress;
+  // Call stacks: the stack tracer.
+  hooks.traceThread = stack::TraceThreadForReport;
   SetReportHooks(hooks);
 }
 
@@ -305,6 +308,7 @@ void KestrixShutdown() {
     ReleaseEmergencyMemory();
     DestroyLibraryWindow();
     SetNameLineProvider(nullptr);
+    stack::ClearStackTables();
     ClearMapCache();
   }
   // Threads still paused go on; the main settings go, and with them the
