@@ -25,8 +25,11 @@ import sys
 import tempfile
 
 TIMEOUT = 90
-HELPER_CALLS = {"qsort": ("lab_via_qsort", "qsort"), "enumwindows": ("lab_via_enum", "EnumWindows"),
-                "thread": ("lab_block", "Sleep")}
+# The helper on a case's chain and its call into a system DLL: qsort's thunk
+# by name, EnumWindows and Sleep through the import table (the helper's last
+# indirect call).
+HELPER_CALLS = {"qsort": ("lab_via_qsort", r"qsort"), "enumwindows": ("lab_via_enum", r"^\*"),
+                "thread": ("lab_block", r"^\*")}
 ENTRY_FUNCTIONS = ("_main", "ChainThread")
 
 
@@ -73,12 +76,13 @@ class Code:
         return self.low <= address <= self.high
 
     def helper_call(self, helper, target):
+        found = None
         for name, calls in self.calls_in.items():
             if name == "_" + helper or name == helper:
                 for address, text in calls:
-                    if target.lower() in text.lower():
-                        return address
-        return None
+                    if re.search(target, text):
+                        found = address
+        return found
 
 
 def is_entry(code, address):
