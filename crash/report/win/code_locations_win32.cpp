@@ -106,12 +106,18 @@ int WalkFrameChain(uint32_t eip, uint32_t ebp, uint32_t* out, int max) {
   return WalkFrameChain(eip, ebp, ReadOwnMemory, nullptr, out, max);
 }
 
+// The module whose image holds address, or null.
+static HMODULE ModuleHolding(uint32_t address) {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(address), &module);
+  return module;
+}
+
 TCodeLocation DescribeCodeAddress(uint32_t address) {
   TCodeLocation loc;
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCSTR>(address), &module))
-    return loc;
+  const HMODULE module = ModuleHolding(address);
+  if (!module) return loc;
   loc.inModule = true;
   if (g_provider) {
     TCodeLocation mapped = loc;
@@ -134,10 +140,8 @@ TCodeLocation DescribeCodeAddress(uint32_t address) {
 
 TCodeLocation DescribeFromModuleSymbols(uint32_t address) {
   TCodeLocation loc;
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCSTR>(address), &module))
-    return loc;
+  const HMODULE module = ModuleHolding(address);
+  if (!module) return loc;
   loc.inModule = true;
   std::shared_ptr<TModuleSymbols> symbols = SymbolsOf(module);
   loc.module = symbols->file;

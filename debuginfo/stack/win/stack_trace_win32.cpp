@@ -65,13 +65,23 @@ class TPageCacheReader final : public decoder::MemoryReader {
 
  private:
   const uint8_t* Page(uint32_t at) const {
+    // Pages of module images stay for the process, the others (stacks,
+    // heap) for this trace.
+    static auto* imagePages = new std::unordered_map<uint32_t, std::vector<uint8_t>>;
     auto it = pages_.find(at);
-    if (it == pages_.end()) {
-      std::vector<uint8_t> bytes(4096);
-      if (at == 0 || !decoder::SafeRead(at, bytes.data(), 4096, regions_)) bytes.clear();
-      it = pages_.emplace(at, std::move(bytes)).first;
-    }
-    return it->second.empty() ? nullptr : it->second.data();
+    if (it != pages_.end()) return it->second.empty() ? nullptr : it->second.data();
+    it = imagePages->find(at);
+    if (it != imagePages->end()) return it->second.data();
+    std::vector<uint8_t> bytes(4096);
+    if (at == 0 || !decoder::SafeRead(at, bytes.data(), 4096, regions_)) bytes.clear();
+    MEMORY_BASIC_INFORMATION info;
+    const bool image = !bytes.empty() &&
+                       VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), &info, sizeof info) ==
+                           sizeof info &&
+                       info.Type == MEM_IMAGE && !(info.Protect & (PAGE_READWRITE | PAGE_WRITECOPY |
+                                                                   PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY));
+    auto& cache = image ? *imagePages : pages_;
+    return cache.emplace(at, std::move(bytes)).first->second.empty() ? nullptr : cache[at].data();
   }
   const decoder::TDATryRead* regions_;
   mutable std::unordered_map<uint32_t, std::vector<uint8_t>> pages_;
@@ -216,13 +226,16 @@ class TOwnProcess final : public IStackEnvironment {
  private:
   // Names and lines of an address: the module's map, else its symbol
   // tables (export directory, COFF symbols). Asked once per trace.
+  // Code does not move while its module stays loaded: the answers are kept
+  // for the process (asked under the tracer's lock only).
   const TCodeLocation& Describe(uint32_t address) const {
-    auto it = names_.find(address);
-    if (it != names_.end()) return it->second;
+    static auto* names = new std::unordered_map<uint32_t, TCodeLocation>;
+    auto it = names->find(address);
+    if (it != names->end()) return it->second;
     uint32_t base = 0;
     bool committed = false;
     const bool mapped = Region(address, &base, &committed) && HasMap(base);
-    return names_.emplace(address, mapped ? DescribeCodeAddress(address) : DescribeFromModuleSymbols(address))
+    return names->emplace(address, mapped ? DescribeCodeAddress(address) : DescribeFromModuleSymbols(address))
         .first->second;
   }
   // Whether the module at base carries a map, asked once per process (the
@@ -246,12 +259,11 @@ class TOwnProcess final : public IStackEnvironment {
   TPageCacheReader reader_;
   std::unique_ptr<StackCopyReader> copy_;
   const decoder::MemoryReader* memory_;
-  mutable std::unordered_map<uint32_t, TCodeLocation> names_;
 };
 
 // The process-wide tables, leaked: reports at exit still use them.
 struct TTracerState {
-  std::mutex lock;
+  std::recursive_mutex lock;
   TStackTracer tracer;
 };
 TTracerState& State() {
@@ -261,7 +273,7 @@ TTracerState& State() {
 
 TTraceResult Trace(TOwnProcess& process, const TTraceInput& input) {
   TTracerState& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard<std::recursive_mutex> guard(state.lock);
   return state.tracer.TraceStack(process, input);
 }
 
@@ -329,7 +341,12 @@ bool TraceThreadForReport(const TThreadStackRequest& r, TThreadStackResult& out)
   TTraceInput in = InputFor(r);
   TOwnProcess process;
   std::vector<TPreStackItem> snapshot;
+  // The caches behind the environment are shared: everything after a held
+  // thread's copy runs under the tracer's lock (never while a thread is held:
+  // a process trace holds the library's threads too).
+  std::unique_lock<std::recursive_mutex> guard(State().lock, std::defer_lock);
   if (r.captured) {
+    guard.lock();
     // The crashed thread: the stack as it was at the exception, where the
     // unwinding may since have overwritten it.
     const TCapturedStack& cs = *r.captured;
@@ -347,6 +364,15 @@ bool TraceThreadForReport(const TThreadStackRequest& r, TThreadStackResult& out)
     in.isExternal = r.external;
     snapshot = TStackTracer::PrepareStackSnapshot(process.Memory(), in.framePointer, in.top, in.bottom,
                                                   in.isException, in.currentAddress);
+    // The return addresses the capture found (the frame chain, a call to
+    // nowhere's caller at the stack pointer) are real: their newest
+    // records are anchored.
+    for (int k = 1; k < cs.frameCount; ++k)
+      for (size_t i = snapshot.size(); i-- > 0;)
+        if (snapshot[i].address == cs.frames[k]) {
+          snapshot[i].frameChain = 1;
+          break;
+        }
     in.snapshot = &snapshot;
     out.currentAddress = r.address;
   } else if (r.ownThread) {
@@ -355,6 +381,7 @@ bool TraceThreadForReport(const TThreadStackRequest& r, TThreadStackResult& out)
     out.currentAddress = t.crashAddress;
     return !t.text.text.empty();
   } else if (r.esp != 0) {
+    guard.lock();
     // A location given without a capture (the crashed thread's registers).
     in.bottom = r.esp;
     in.framePointer = r.ebp;
@@ -392,6 +419,7 @@ bool TraceThreadForReport(const TThreadStackRequest& r, TThreadStackResult& out)
     out.currentAddress = ctx.Eip;
     if (copied == 0) return false;
     bytes.resize(copied);
+    guard.lock();
     process.SetStackCopy(ctx.Esp, std::move(bytes));
     in.bottom = ctx.Esp;
     in.top = base;
@@ -405,7 +433,7 @@ bool TraceThreadForReport(const TThreadStackRequest& r, TThreadStackResult& out)
 
 void ClearStackTables() {
   TTracerState& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
+  std::lock_guard<std::recursive_mutex> guard(state.lock);
   state.tracer.Clear();
 }
 
