@@ -15,6 +15,7 @@
 #include "debuginfo/decoder/win/safe_read_win32.h"
 #include "debuginfo/map/map_file.h"
 #include "debuginfo/readers/win/module_maps_win32.h"
+#include "debuginfo/parser/win/own_process_win32.h"
 #include "debuginfo/stack/stack_memory.h"
 #include "debuginfo/stack/stack_output.h"
 
@@ -91,12 +92,7 @@ class TPageCacheReader final : public decoder::MemoryReader {
 // process: code ranges and the addresses of named exports.
 class TModuleFacts final : public parser::CodeEnvironment {
  public:
-  bool IsCommitted(uint32_t address) const override {
-    MEMORY_BASIC_INFORMATION info;
-    return VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), &info, sizeof info) ==
-               sizeof info &&
-           info.State == MEM_COMMIT;
-  }
+  bool IsCommitted(uint32_t address) const override { return parser::IsCommittedAddress(address); }
   bool CodeRange(uint32_t address, uint32_t* begin, uint32_t* end) const override {
     const TFacts* f = FactsAt(address);
     if (!f) return false;
@@ -108,13 +104,7 @@ class TModuleFacts final : public parser::CodeEnvironment {
     const TFacts* f = FactsAt(address);
     return f && std::binary_search(f->exports.begin(), f->exports.end(), address);
   }
-  std::string SystemErrorText(uint32_t error) const override {
-    char text[512];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                             sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n')) --n;
-    return std::string(text, n);
-  }
+  std::string SystemErrorText(uint32_t error) const override { return parser::SystemErrorMessage(error); }
 
  private:
   struct TFacts {
