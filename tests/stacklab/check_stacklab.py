@@ -129,11 +129,18 @@ def run_case(exe, code, index, kind):
     with tempfile.TemporaryDirectory() as tmp:
         truth_file, report_file = os.path.join(tmp, "truth.txt"), os.path.join(tmp, "report.txt")
         env = dict(os.environ, WINEDEBUG="-all")
+        # Output to a file, not a pipe: a helper process that outlives the
+        # program could hold a pipe open after the program has ended.
+        out_file = os.path.join(tmp, "out.txt")
         try:
-            proc = subprocess.run(["wine", exe, str(index), "--truth", winpath(truth_file), "--report",
-                                   winpath(report_file)], env=env, capture_output=True, timeout=TIMEOUT)
+            with open(out_file, "wb") as out:
+                proc = subprocess.run(["wine", exe, str(index), "--truth", winpath(truth_file), "--report",
+                                       winpath(report_file)], env=env, stdout=out, stderr=subprocess.STDOUT,
+                                      stdin=subprocess.DEVNULL, timeout=TIMEOUT)
         except subprocess.TimeoutExpired:
             return index, kind, "hang", None
+        with open(out_file, "rb") as out:
+            output = out.read()
         if not os.path.exists(truth_file) or not os.path.exists(report_file):
             return index, kind, "no truth or no report (exit 0x%08x)" % (proc.returncode & 0xFFFFFFFF), None
         walks = {"truth": [], "ebp": [], "dbghelp": []}
@@ -141,7 +148,7 @@ def run_case(exe, code, index, kind):
             for line in f:
                 name, value = line.split()
                 walks[name].append(int(value, 16))
-        thread = re.search(rb"chain thread ([0-9a-f]+)", proc.stdout)
+        thread = re.search(rb"chain thread ([0-9a-f]+)", output)
         reported = report_chain(report_file, int(thread.group(1), 16) if thread else None)
     # Recorded from the outermost call in; the window runs from the top down.
     truth = window(code, from_returns(code, walks["truth"][::-1]))
