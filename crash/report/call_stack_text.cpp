@@ -60,8 +60,9 @@ uint32_t CrcStepDword(uint32_t value, uint32_t dword) {
 }
 
 TCallStackText ComposeCallStack(const std::vector<TCallStackEntry>& entries,
-                                const TCallStackOptions& o) {
+                                const TCallStackOptions& o, std::vector<int>* printed) {
   TCallStackText out;
+  if (printed) printed->clear();
   size_t relWidth = 0, moduleWidth = 0, unitWidth = 0, lineWidth = 0, relLineWidth = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     const TCallStackEntry& e = entries[i];
@@ -129,6 +130,7 @@ TCallStackText ComposeCallStack(const std::vector<TCallStackEntry>& entries,
     havePrinted = true;
     lastAddr = e.finalAddr;
     ++out.printed;
+    if (printed) printed->push_back(static_cast<int>(i));
   }
 
   // The crash's function: the first entry with an entry address and a line,
@@ -147,6 +149,22 @@ TCallStackText ComposeCallStack(const std::vector<TCallStackEntry>& entries,
         break;
       }
   return out;
+}
+
+std::string FormatCodeLocation(uint32_t address, const TLocationFacts& f, bool showRelAddr, bool showRelLine) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(address));
+  std::string text = buf;
+  if (!f.described) return text + (showRelAddr ? " +0 ???" : " ???");
+  if (showRelAddr) {
+    std::snprintf(buf, sizeof buf, "%x", static_cast<unsigned>(f.entry != 0 && f.entry <= address ? address - f.entry : 0));
+    text += " +";
+    text += buf;
+  }
+  text += " " + f.module + " " + f.unit + " ";
+  if (f.line > 0) text += std::to_string(f.line) + " ";
+  if (showRelLine && f.line > 0 && f.firstLine > 0) text += "+" + std::to_string(f.line - f.firstLine) + " ";
+  return text + f.function;
 }
 
 std::string CallstackCrcText(uint32_t first, uint32_t second, uint32_t allThreads) {

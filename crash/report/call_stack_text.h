@@ -44,8 +44,21 @@ uint32_t CrcStep(uint32_t value, const void* data, size_t size);
 uint32_t CrcStepText(uint32_t value, const std::string& text);
 uint32_t CrcStepDword(uint32_t value, uint32_t dword);
 
+// printed, when given, receives the index of each printed entry.
 TCallStackText ComposeCallStack(const std::vector<TCallStackEntry>& entries,
-                                const TCallStackOptions& options);
+                                const TCallStackOptions& options, std::vector<int>* printed = nullptr);
+
+// What is known of one code address, for FormatCodeLocation.
+struct TLocationFacts {
+  bool described = false;  // the address lies in a module with a name for it
+  uint32_t entry = 0;      // the function's entry, 0 when unknown
+  std::string module, unit, function;
+  int32_t line = 0;       // 0 when unknown
+  int32_t firstLine = 0;  // the line at the function's entry, 0 when unknown
+};
+
+// The one-line text of a single address: "0040123a +1a quorrin.exe Unit1 35 +2 TForm1.Click".
+std::string FormatCodeLocation(uint32_t address, const TLocationFacts& facts, bool showRelAddr, bool showRelLine);
 
 // "$" + 8 hexadecimal digits of each checksum, joined by ", " (31 characters).
 std::string CallstackCrcText(uint32_t first, uint32_t second, uint32_t allThreads);

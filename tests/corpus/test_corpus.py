@@ -109,7 +109,7 @@ SCENARIOS = [
     # handler: the program goes on (Wine's msvcrt.dll without a handler of
     # the program's own only logs it).
     S(["invalid-parameter"], "KxException", r"(?i)invalid parameter", "CorpusInvalidParameter", 0, 0),
-    S(["new-fails"], "bad_alloc", OUT_OF_MEMORY, "CorpusNewFails", ENDS, ABORT, known_fault=NEW_STACK_FAULT),
+    S(["new-fails"], "bad_alloc", OUT_OF_MEMORY, "CorpusNewFails", ENDS, ABORT),
     S(["breakpoint"], BREAKPOINT_CLASS, BREAKPOINT_MESSAGE, "CorpusBreakpoint", ENDS, BREAKPOINT),
     S(["illegal-instruction"], ILLEGAL_CLASS, ILLEGAL_MESSAGE, "CorpusIllegalInstruction",
       ENDS, ILLEGAL),
@@ -144,7 +144,7 @@ SCENARIOS = [
     S(["stack-overflow", "thread"], "EStackOverflow", r"^Stack overflow\.$", "CorpusRecurse", 0,
       STACK_OVERFLOW_THREAD_WINE),
     S(["cpp-throw", "thread"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", 0, ABORT),
-    S(["new-fails", "thread"], "bad_alloc", OUT_OF_MEMORY, "CorpusNewFails", 0, ABORT, known_fault=NEW_STACK_FAULT),
+    S(["new-fails", "thread"], "bad_alloc", OUT_OF_MEMORY, "CorpusNewFails", 0, ABORT),
     S(["raise-exception", "thread"], "EExternalException", r"^External exception e0c0ffee\.$",
       "CorpusRaiseException", ENDS, 0xEE),
     S(["breakpoint", "thread"], BREAKPOINT_CLASS, BREAKPOINT_MESSAGE, "CorpusBreakpoint", 0,
@@ -178,7 +178,7 @@ SCENARIOS = [
     S(["privileged-instruction", "window"], "EPrivilege", r"^Privileged instruction\.$",
       "CorpusPrivilegedInstruction", 0, PRIVILEGED),
     S(["cpp-throw", "window"], "runtime_error", r"^nobody catches this runtime_error\.$", "CorpusThrow", 0, 0),
-    S(["new-fails", "window"], "bad_alloc", OUT_OF_MEMORY, "CorpusNewFails", 0, 0, known_fault=NEW_STACK_FAULT),
+    S(["new-fails", "window"], "bad_alloc", OUT_OF_MEMORY, "CorpusNewFails", 0, 0),
     # std::terminate ends the program wherever it is called.
     S(["noexcept-throw", "window"], "ECorpusError", r"^thrown in a noexcept function\.$", "CorpusThrowInNoexcept",
       ENDS, ABORT),

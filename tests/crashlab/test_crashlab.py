@@ -121,15 +121,15 @@ class CrashLabTest(unittest.TestCase):
 
     def check_lines_against_addr2line(self, lines):
         """Frames of the lab carry unit, line and function; each line is the one
-        addr2line gives (the fault's address at the top, a return address one
-        byte back below it; outermost inlined frame)."""
+        addr2line gives for its address (the fault's at the top, the call
+        instruction below it; outermost inlined frame)."""
         frames = []
         for i, line in enumerate(lines):
             f = line.split()
             if len(f) >= 7 and f[2] == "crashlab.exe":
                 self.assertRegex(f[4], r"^[1-9]\d*$", line)
                 addr = int(f[0], 16)
-                frames.append((addr if i == 0 else addr - 1, int(f[4]), line))
+                frames.append((addr, int(f[4]), line))
         self.assertTrue(frames)
         out = subprocess.run(["i686-w64-mingw32-addr2line", "-f", "-i", "-a", "-e", LAB],
                              input="\n".join("%x" % a for a, _, _ in frames), capture_output=True, text=True,

@@ -114,7 +114,9 @@ class KxFileTest(unittest.TestCase):
         self.check_against_addr2line(ordinary)
 
     def check_against_addr2line(self, ordinary):
-        asked = [a if i == 0 else a - 1 for i, (a, _) in enumerate(ordinary)]
+        # Every line's address is an exact code address: the fault's, then
+        # the call instructions.
+        asked = [a for a, _ in ordinary]
         out = subprocess.run(["i686-w64-mingw32-addr2line", "-f", "-i", "-a", "-e", ARGS.lab],
                              input="\n".join("%x" % a for a in asked), capture_output=True, text=True,
                              check=True).stdout
@@ -147,7 +149,7 @@ class KxFileTest(unittest.TestCase):
         found = frames(self.runs["missing"][4], self.name)
         named = frames(self.runs["beside"][4], self.name)
         self.assertEqual([a for a, _ in found], [a for a, _ in named], "the same crash, the same addresses")
-        asked = ["%x" % (a if i == 0 else a - 1) for i, (a, _) in enumerate(found)]
+        asked = ["%x" % a for a, _ in found]
         out = subprocess.run([os.path.join(ARGS.tools, "kxmap"), self.receiver_kx, *asked], capture_output=True,
                              text=True, check=True).stdout.splitlines()
         self.assertEqual(len(out), len(asked))

@@ -182,7 +182,7 @@ uint32_t CallInstructionBefore(uint32_t ret) {
 }
 
 void CaptureStack(uint32_t eip, uint32_t esp, uint32_t ebp, TCapturedStack& out, bool withBytes) {
-  out = TCapturedStack();
+  ResetCapturedStack(out);
   out.eip = eip;
   out.esp = esp;
   out.ebp = ebp;
@@ -207,6 +207,12 @@ void CaptureStack(uint32_t eip, uint32_t esp, uint32_t ebp, TCapturedStack& out,
     out.frames[out.frameCount++] = ret;
     if (next <= frame) break;
     frame = next;
+  }
+  if (esp >= limits.low && esp < limits.high) {
+    out.stackTop = limits.high;
+    const uint32_t words = (limits.high - esp) / 4;
+    out.wordCount = static_cast<int>(words < TCapturedStack::kMaxWords ? words : TCapturedStack::kMaxWords);
+    std::memcpy(out.words, reinterpret_cast<const void*>(esp), out.wordCount * 4u);
   }
   if (withBytes && esp >= limits.low && esp < limits.high) {
     const uint32_t n = limits.high - esp < TCapturedStack::kMaxBytes ? limits.high - esp : TCapturedStack::kMaxBytes;

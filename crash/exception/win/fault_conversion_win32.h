@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "crash/exception/system_exceptions.h"
@@ -22,13 +23,22 @@ namespace kestrix {
 struct TCapturedStack {
   static constexpr int kMaxFrames = 64;
   static constexpr int kMaxBytes = 320;
+  static constexpr int kMaxWords = 4096;
   uint32_t eip = 0, esp = 0, ebp = 0;
+  uint32_t stackTop = 0;  // the thread's stack base; 0 unknown
   uint32_t frames[kMaxFrames] = {};  // code addresses, top first
   int frameCount = 0;
   uint8_t bytes[kMaxBytes] = {};  // from esp on, up to the end of its region
   int byteCount = 0;
   bool complete = false;  // the chain ended at the stack's base or a null frame
+  // The raw stack from esp on (at most kMaxWords), so that the stack tracer
+  // sees the frames that unwinding overwrites; 0 words: not copied.
+  uint32_t words[kMaxWords] = {};
+  int wordCount = 0;
 };
+
+// Clears a capture in place (no temporary of its size on the stack).
+inline void ResetCapturedStack(TCapturedStack& s) { std::memset(static_cast<void*>(&s), 0, sizeof s); }
 
 // The address of the call instruction that returns to `returnAddress` (the
 // usual encodings: call rel32, call [mem], call reg); 0 when none of them
@@ -36,7 +46,8 @@ struct TCapturedStack {
 uint32_t CallInstructionBefore(uint32_t returnAddress);
 
 // Walks the frame-pointer chain from (eip, ebp) within the current thread's
-// stack, and copies the stack bytes at esp.
+// stack, copies the stack words at esp, and with withBytes the stack bytes
+// for the stack dump.
 void CaptureStack(uint32_t eip, uint32_t esp, uint32_t ebp, TCapturedStack& out, bool withBytes);
 
 // An operating-system exception turned into a C++ exception.

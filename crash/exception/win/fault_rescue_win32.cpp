@@ -85,7 +85,7 @@ void KeepFault(TFaultBlock& block, const EXCEPTION_RECORD& record, const CONTEXT
   block.record = record;
   block.record.ExceptionRecord = nullptr;
   block.context = context;
-  block.stack = TCapturedStack();
+  ResetCapturedStack(block.stack);
 }
 
 void CaptureFaultStack(TFaultBlock& block) {

@@ -32,12 +32,6 @@ class TChangeBracket {
   IKXChangeSink& sink_;
 };
 
-std::string Hex8(uint32_t v) {
-  char buf[12];
-  std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(v));
-  return buf;
-}
-
 std::string ModulePath(HMODULE module) {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
@@ -276,17 +270,34 @@ void TIKXException::PrepareThreads() {
       t.address = c_.address;
       t.esp = hasContext_ ? context_.Esp : c_.stackPointer;
       t.ebp = hasContext_ ? context_.Ebp : c_.framePointer;
+      t.haveContext = hasContext_ || hasPrepared_ || t.esp != 0;
+    } else if (t.id == GetCurrentThreadId()) {
+      t.address = reinterpret_cast<uint32_t>(__builtin_return_address(0));
       t.haveContext = true;
+    } else if (HANDLE h = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, t.id)) {
+      // The thread's current address for its placeholder line.
+      if (SuspendThread(h) != static_cast<DWORD>(-1)) {
+        CONTEXT ctx{};
+        ctx.ContextFlags = CONTEXT_CONTROL;
+        if (GetThreadContext(h, &ctx)) {
+          t.address = ctx.Eip;
+          t.haveContext = true;
+        }
+        ResumeThread(h);
+      }
+      CloseHandle(h);
     }
     threads_.push_back(t);
   }
 }
 
 std::string TIKXException::ThreadSectionPlaceholder(const TReportThread& t) {
-  if (!t.crashed) return std::string(">> stack ") + kCalculatedSoon;
-  const TCodeLocation loc = DescribeCodeAddress(t.address);
-  std::string line = Hex8(t.address) + " " + loc.module + " " + loc.unit + " " + loc.function;
-  return line + "\r\n>> stack " + kCalculatedSoon;
+  const std::string location = t.haveContext || t.crashed
+                                   ? FormatCodeAddress(t.address, ShowRelAddrs(), ShowRelLines())
+                                   : std::string();
+  if (t.haveContext) return location + "\r\n>> stack " + kCalculatedSoon;
+  if (t.crashed) return ">> stack not accessible, exception location: \r\n" + location;
+  return ">> stack not accessible";
 }
 
 void TIKXException::PrepareSections() {
@@ -341,6 +352,39 @@ void TIKXException::SetSection(const std::string& title, const std::string& cont
 }
 
 std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode) {
+  if (ReportHooks().traceThread) {
+    TThreadStackRequest r;
+    r.creator = t.creatorAddress;
+    r.hideUglyItems = HideUglyItems();
+    r.showRelAddrs = ShowRelAddrs();
+    r.showRelLines = ShowRelLines();
+    r.abort = &abort_;
+    if (t.crashed) {
+      r.captured = hasPrepared_ ? &prepared_ : nullptr;
+      r.address = t.address;
+      r.esp = t.esp;
+      r.ebp = t.ebp;
+      r.exception = true;
+      r.external = hasContext_;
+    } else if (t.id == GetCurrentThreadId()) {
+      r.ownThread = true;
+    } else {
+      r.threadId = t.id;
+    }
+    TThreadStackResult result;
+    if ((r.captured || r.esp || !t.crashed) && ReportHooks().traceThread(r, result)) {
+      if (t.crashed) crashFunctionEntry_ = result.functionEntry;
+      crc1 = result.checksum1;
+      crc2 = result.checksum2;
+      programCode = result.programCode;
+      return result.text;
+    }
+    // Not traced: the frame chain below.
+  }
+  return FrameChainReport(t, crc1, crc2, programCode);
+}
+
+std::string TIKXException::FrameChainReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode) {
   uint32_t frames[TCapturedStack::kMaxFrames];
   int count = 0;
   if (t.crashed && hasPrepared_) {

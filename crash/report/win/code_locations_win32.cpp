@@ -2,6 +2,7 @@
 
 #include "crash/base/win/scoped_handle.h"
 #include "crash/exception/frame_walk.h"
+#include "crash/report/call_stack_text.h"
 #include "crash/report/coff_symbols.h"
 
 #include <algorithm>
@@ -105,12 +106,18 @@ int WalkFrameChain(uint32_t eip, uint32_t ebp, uint32_t* out, int max) {
   return WalkFrameChain(eip, ebp, ReadOwnMemory, nullptr, out, max);
 }
 
+// The module whose image holds address, or null.
+static HMODULE ModuleHolding(uint32_t address) {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(address), &module);
+  return module;
+}
+
 TCodeLocation DescribeCodeAddress(uint32_t address) {
   TCodeLocation loc;
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCSTR>(address), &module))
-    return loc;
+  const HMODULE module = ModuleHolding(address);
+  if (!module) return loc;
   loc.inModule = true;
   if (g_provider) {
     TCodeLocation mapped = loc;
@@ -128,6 +135,14 @@ TCodeLocation DescribeCodeAddress(uint32_t address) {
       return mapped;
     }
   }
+  return DescribeFromModuleSymbols(address);
+}
+
+TCodeLocation DescribeFromModuleSymbols(uint32_t address) {
+  TCodeLocation loc;
+  const HMODULE module = ModuleHolding(address);
+  if (!module) return loc;
+  loc.inModule = true;
   std::shared_ptr<TModuleSymbols> symbols = SymbolsOf(module);
   loc.module = symbols->file;
   auto it = std::upper_bound(symbols->symbols.begin(), symbols->symbols.end(), address,
@@ -139,6 +154,19 @@ TCodeLocation DescribeCodeAddress(uint32_t address) {
     loc.entry = it->address;
   }
   return loc;
+}
+
+std::string FormatCodeAddress(uint32_t address, bool showRelAddr, bool showRelLine) {
+  const TCodeLocation loc = DescribeCodeAddress(address);
+  TLocationFacts facts;
+  facts.described = loc.inModule && (!loc.function.empty() || loc.entry != 0);
+  facts.entry = loc.entry;
+  facts.module = loc.module;
+  facts.unit = loc.unit;
+  facts.function = loc.function;
+  facts.line = loc.line;
+  facts.firstLine = loc.entryLine;
+  return FormatCodeLocation(address, facts, showRelAddr, showRelLine);
 }
 
 bool IsProgramCode(uint32_t address) {

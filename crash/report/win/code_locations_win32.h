@@ -35,6 +35,14 @@ void SetNameLineProvider(TNameLineProvider provider);
 // that a call at the end of a function does not name the next one.
 TCodeLocation DescribeCodeAddress(uint32_t address);
 
+// The one-line text of a code address (FormatCodeLocation): address,
+// offset in its function, module, unit, line, relative line, function.
+std::string FormatCodeAddress(uint32_t address, bool showRelAddr, bool showRelLine);
+
+// The same from the module's symbol tables only (export directory, COFF
+// symbols), without asking the provider.
+TCodeLocation DescribeFromModuleSymbols(uint32_t address);
+
 // Reads memory of the own process; false instead of a fault.
 bool SafeRead(const void* source, void* dest, size_t count);
 

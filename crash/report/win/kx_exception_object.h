@@ -174,6 +174,8 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   void SetSection(const std::string& title, const std::string& content);
   std::string ThreadSectionPlaceholder(const TReportThread& t);
   std::string ThreadReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode);
+  // The frame-pointer walk, where the stack tracer is not there or fails.
+  std::string FrameChainReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode);
 
   TExceptionCreation c_;
   TExceptionObjectInfo object_;
@@ -213,6 +215,26 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   std::atomic<DWORD> plWaitHere_{0};  // the thread that shows the box while it computes
 };
 
+// One thread's call stack as the report asks the stack tracer for it.
+struct TThreadStackRequest {
+  DWORD threadId = 0;       // another thread: held while its stack is copied
+  bool ownThread = false;   // the calling thread itself (a process trace)
+  const TCapturedStack* captured = nullptr;  // the crashed thread: its stack at the exception
+  uint32_t address = 0, esp = 0, ebp = 0;    // the crashed thread's location and registers
+  bool exception = false, external = false;  // external: a processor or system exception
+  uint32_t creator = 0;
+  bool hideUglyItems = false, showRelAddrs = true, showRelLines = true;
+  const std::atomic<bool>* abort = nullptr;
+};
+struct TThreadStackResult {
+  std::string text;
+  uint32_t checksum1 = 0, checksum2 = 0;
+  bool hasLines = false;
+  uint32_t functionEntry = 0, codeAddress = 0;  // the crash's function, for the disassembly
+  uint32_t currentAddress = 0;                  // where the thread stood
+  bool programCode = false;                     // the stack runs code of the program
+};
+
 // What the report asks of the layers above it; set once at start-up.
 struct TReportHooks {
   // The report became complete.
@@ -227,6 +249,9 @@ struct TReportHooks {
   std::string (*disassemble)(uint32_t entry, uint32_t crashAddress, bool formatted, int lineLimit) = nullptr;
   // The exception address as its function's code has it.
   uint32_t (*correctAddress)(uint32_t address) = nullptr;
+  // A thread's call stack from the stack tracer; false when it cannot be
+  // traced (the frame chain is walked instead).
+  bool (*traceThread)(const TThreadStackRequest& request, TThreadStackResult& result) = nullptr;
 };
 void SetReportHooks(const TReportHooks& hooks);
 const TReportHooks& ReportHooks();

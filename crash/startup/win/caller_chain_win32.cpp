@@ -72,13 +72,15 @@ uint32_t CallSite(uint32_t ret) {
 }
 
 void ChainFromCall(uint32_t ret, uint32_t slot, uint32_t frame, TCapturedStack& out) {
-  out = TCapturedStack();
+  ResetCapturedStack(out);
   out.eip = CallSite(ret);
   out.esp = slot + 4;
   out.ebp = frame;
   out.frames[out.frameCount++] = out.eip;
   const NT_TIB* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
   const uint32_t low = reinterpret_cast<uint32_t>(tib->StackLimit), high = reinterpret_cast<uint32_t>(tib->StackBase);
+  // The stack above the call stays as it is while the report is made.
+  out.stackTop = high;
   while (out.frameCount < TCapturedStack::kMaxFrames) {
     if (frame < low || frame + 8 > high || (frame & 3)) break;
     const auto* p = reinterpret_cast<const uint32_t*>(frame);

@@ -22,6 +22,7 @@
 #include "crash/threads/win/thread_table_win32.h"
 #include "debuginfo/readers/win/module_maps_win32.h"
 #include "debuginfo/parser/win/own_process_win32.h"
+#include "debuginfo/stack/win/stack_trace_win32.h"
 #include "kestrix/kestrix.h"
 #include "report_ui/delivery/win/dispatch_bug_report_win32.h"
 #include "report_ui/progress/progress_alert.h"
@@ -242,6 +243,8 @@ void WireLayers() {
   parser::SetOwnLineLookup(MapLineOf);
   parser::SetOwnRoutinesLookup(MapRuntimeRoutines);
   hooks.correctAddress = parser::CorrectOwnExceptionAddress;
+  // Call stacks: the stack tracer.
+  hooks.traceThread = stack::TraceThreadForReport;
   SetReportHooks(hooks);
   WireScreenshots();
   // Sending: the delivery channels, automatically and from the dialog.
@@ -350,6 +353,7 @@ void KestrixShutdown() {
     DestroyLibraryWindow();
     SetNameLineProvider(nullptr);
     SetSendReportHook(nullptr);
+    stack::ClearStackTables();
     ClearMapCache();
   }
   // Threads still paused go on; the main settings go, and with them the

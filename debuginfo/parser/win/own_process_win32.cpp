@@ -72,12 +72,7 @@ class ProcessModules final : public CodeEnvironment, public decoder::SymbolSourc
  public:
   explicit ProcessModules(const TDATryRead* regions) : regions_(regions) {}
 
-  bool IsCommitted(uint32_t address) const override {
-    MEMORY_BASIC_INFORMATION info;
-    return VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), &info, sizeof info) ==
-               sizeof info &&
-           info.State == MEM_COMMIT;
-  }
+  bool IsCommitted(uint32_t address) const override { return IsCommittedAddress(address); }
   // The code sections of the module (executable ones), else the memory region.
   bool CodeRange(uint32_t address, uint32_t* begin, uint32_t* end) const override {
     const ModuleHeaders h = HeadersOf(ModuleAt(address), regions_);
@@ -105,13 +100,7 @@ class ProcessModules final : public CodeEnvironment, public decoder::SymbolSourc
     return true;
   }
   bool IsNamedExport(uint32_t address) const override { return !ExportNameAt(address, regions_).empty(); }
-  std::string SystemErrorText(uint32_t error) const override {
-    char text[512];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                             sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n')) --n;
-    return std::string(text, n);
-  }
+  std::string SystemErrorText(uint32_t error) const override { return SystemErrorMessage(error); }
 
   bool ModuleOf(uint32_t address, decoder::TModuleRange* out) const override {
     const HMODULE module = ModuleAt(address);
@@ -152,6 +141,21 @@ class TOwnLines final : public LineSource {
 }  // namespace
 
 void SetOwnLineLookup(TOwnLineLookup lookup) { g_lineLookup = lookup; }
+
+bool IsCommittedAddress(uint32_t address) {
+  MEMORY_BASIC_INFORMATION info;
+  return VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), &info, sizeof info) ==
+             sizeof info &&
+         info.State == MEM_COMMIT;
+}
+
+std::string SystemErrorMessage(uint32_t error) {
+  char text[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                           sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n')) --n;
+  return std::string(text, n);
+}
 void SetOwnRoutinesLookup(TOwnRoutinesLookup lookup) { g_routinesLookup = lookup; }
 
 std::string DisassembleOwnFunction(uint32_t entry, uint32_t crashAddress, bool formatted, int lineLimit) {

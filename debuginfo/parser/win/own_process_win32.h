@@ -20,6 +20,11 @@ void SetOwnLineLookup(TOwnLineLookup lookup);
 using TOwnRoutinesLookup = TRuntimeRoutines (*)(uint32_t address);
 void SetOwnRoutinesLookup(TOwnRoutinesLookup lookup);
 
+// Whether the address lies in committed memory of the own process.
+bool IsCommittedAddress(uint32_t address);
+// The system's text of an error number, without the line break.
+std::string SystemErrorMessage(uint32_t error);
+
 // The disassembly section's text: the listing of the function at entry
 // around crashAddress (the settings FormatDisAsm and LimitDisAsm).
 std::string DisassembleOwnFunction(uint32_t entry, uint32_t crashAddress, bool formatted, int lineLimit);

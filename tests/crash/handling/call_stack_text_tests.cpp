@@ -110,6 +110,34 @@ TEST(CallStackText, ChecksumsFollowFunctionsNotAddresses) {
   EXPECT_EQ(ComposeCallStack(bare, {}).checksum1, 0x0044ac7fu);
 }
 
+TEST(CallStackText, FormatCodeLocationOfOneAddress) {
+  TLocationFacts f;
+  f.described = true;
+  f.entry = 0x0044ac6c;
+  f.module = "quorrin.exe";
+  f.unit = "Unit1";
+  f.function = "TForm1.Button1Click";
+  f.line = 35;
+  f.firstLine = 33;
+  EXPECT_EQ(FormatCodeLocation(0x0044ac7f, f, true, true), "0044ac7f +13 quorrin.exe Unit1 35 +2 TForm1.Button1Click");
+  EXPECT_EQ(FormatCodeLocation(0x0044ac7f, f, false, false), "0044ac7f quorrin.exe Unit1 35 TForm1.Button1Click");
+  // Without a line neither the line nor the relative line is written.
+  f.line = 0;
+  EXPECT_EQ(FormatCodeLocation(0x0044ac7f, f, true, true), "0044ac7f +13 quorrin.exe Unit1 TForm1.Button1Click");
+  EXPECT_EQ(FormatCodeLocation(0x0044ac7f, TLocationFacts(), true, true), "0044ac7f +0 ???");
+  EXPECT_EQ(FormatCodeLocation(0x0044ac7f, TLocationFacts(), false, true), "0044ac7f ???");
+}
+
+TEST(CallStackText, PrintedEntriesAreNamedByIndex) {
+  auto stack = ClickStack();
+  stack.insert(stack.begin() + 1, stack[0]);  // the same address again: not printed twice
+  stack[1].isTop = false;
+  std::vector<int> printed;
+  const TCallStackText t = ComposeCallStack(stack, {false, true, true, false}, &printed);
+  EXPECT_EQ(printed, (std::vector<int>{0, 2}));
+  EXPECT_EQ(t.printed, 2);
+}
+
 TEST(CallStackText, CallstackCrcItem) {
   EXPECT_EQ(CallstackCrcText(0x1, 0xabcdef12, 0), "$00000001, $abcdef12, $00000000");
   EXPECT_EQ(CallstackCrcText(0, 0, 0).size(), 31u);
