@@ -39,6 +39,7 @@ find_package(ZLIB REQUIRED)
 foreach(dir crash/base crash/settings crash/exception crash/threads crash/sysinfo crash/report
             debuginfo/map debuginfo/readers crash/handling debuginfo/decoder debuginfo/parser report_ui/progress
             report_ui/delivery
+            report_ui/assistant
             crash/startup)
   add_subdirectory(${KESTRIX_SOURCE_ROOT}/${dir} ${CMAKE_BINARY_DIR}/kestrix/${dir})
 endforeach()
