@@ -45,6 +45,13 @@ SIZE TextSize(HDC dc, HFONT font, const std::string& text) {
   return size;
 }
 
+std::string WindowText(HWND w) {
+  int length = GetWindowTextLengthA(w);
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  text.resize(static_cast<size_t>(GetWindowTextA(w, text.data(), length + 1)));
+  return text;
+}
+
 }  // namespace
 
 class TNVFormWindow {
@@ -353,6 +360,8 @@ void TNVFormWindow::Close(int result) {
   if (done_) return;
   KillTimer(window_, 1);
   form_.modalResult_ = result;
+  for (size_t i = 0; i < m_.items.size(); ++i)
+    if (HWND w = ItemWindow(i); w && m_.items[i].itemClass == TFormItemClass::Edit) m_.items[i].text = WindowText(w);
   if (result != nvmrContinue) {
     // Only Continue keeps what was typed.
     for (size_t i = 0; i < m_.items.size() && i < textsAtShow_.size(); ++i)
@@ -424,12 +433,7 @@ LRESULT TNVFormWindow::Handle(UINT message, WPARAM w, LPARAM l) {
       if (HIWORD(w) == BN_CLICKED) {
         Clicked(index);
       } else if (HIWORD(w) == EN_CHANGE) {
-        TFormItem& item = m_.items[static_cast<size_t>(index)];
-        int length = GetWindowTextLengthA(reinterpret_cast<HWND>(l));
-        std::string text(static_cast<size_t>(length) + 1, '\0');
-        GetWindowTextA(reinterpret_cast<HWND>(l), text.data(), length + 1);
-        text.resize(static_cast<size_t>(length));
-        item.text = text;
+        m_.items[static_cast<size_t>(index)].text = WindowText(reinterpret_cast<HWND>(l));
         KXPtr<INVItem> ref = form_.Item(index);
         form_.Fire(nvaEvent, ref.get());
         Recheck();
