@@ -22,6 +22,7 @@
 #include "debuginfo/readers/win/module_maps_win32.h"
 #include "debuginfo/parser/win/own_process_win32.h"
 #include "kestrix/kestrix.h"
+#include "report_ui/assistant/win/nv_form.h"
 #include "report_ui/progress/progress_alert.h"
 
 // Referenced by the library's link options, so that this file (and with it
@@ -223,6 +224,8 @@ void WireLayers() {
   parser::SetOwnRoutinesLookup(MapRuntimeRoutines);
   hooks.correctAddress = parser::CorrectOwnExceptionAddress;
   SetReportHooks(hooks);
+  // Assistants of the settings are built by the form runtime.
+  RegisterAssistantLoader();
 }
 
 HMODULE OwnModule() {
@@ -305,6 +308,7 @@ void KestrixShutdown() {
     ReleaseEmergencyMemory();
     DestroyLibraryWindow();
     SetNameLineProvider(nullptr);
+    SetAssistantLoader(nullptr);
     ClearMapCache();
   }
   // Threads still paused go on; the main settings go, and with them the
