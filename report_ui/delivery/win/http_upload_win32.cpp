@@ -14,6 +14,7 @@
 #include "crash/base/win/system_library.h"
 #include "report_ui/delivery/http_reply.h"
 #include "report_ui/delivery/http_upload_request.h"
+#include "report_ui/delivery/win/winsock_session.h"
 
 namespace kestrix {
 
@@ -26,21 +27,6 @@ struct TFileCloser {
   void operator()(FILE* f) const { fclose(f); }
 };
 using TFile = std::unique_ptr<FILE, TFileCloser>;
-
-class TWinsock {
- public:
-  TWinsock() {
-    WSADATA data;
-    ok_ = WSAStartup(MAKEWORD(1, 1), &data) == 0;
-  }
-  ~TWinsock() {
-    if (ok_) WSACleanup();
-  }
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_ = false;
-};
 
 class TSocket {
  public:
@@ -204,7 +190,7 @@ THttpUploadResult SendViaHttp(const THttpUploadJob& job) {
   progress.Append("", 100);
   progress.Append(job.sendFinalMsg, 500);
 
-  TWinsock winsock;
+  TWinsockSession winsock;
   if (!winsock.ok()) {
     result.error = "Windows Sockets are not available";
     return result;

@@ -10,6 +10,7 @@
 #include "crash/base/win/system_library.h"
 #include "crash/threads/win/library_threads.h"
 #include "report_ui/delivery/icmp_echo.h"
+#include "report_ui/delivery/win/winsock_session.h"
 
 namespace kestrix {
 
@@ -19,25 +20,10 @@ namespace {
 
 std::atomic<uint16_t> g_sequence{0};
 
-class TSocketSession {
- public:
-  TSocketSession() {
-    WSADATA data;
-    ok_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }
-  ~TSocketSession() {
-    if (ok_) WSACleanup();
-  }
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_;
-};
-
 }  // namespace
 
 bool PingHost(const std::string& host, unsigned timeoutMs) {
-  TSocketSession session;
+  TWinsockSession session;
   if (!session.ok()) return false;
   sockaddr_in to{};
   to.sin_family = AF_INET;
