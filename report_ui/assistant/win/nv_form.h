@@ -135,6 +135,9 @@ void RegisterAssistantLoader();
 // What the pages of an assistant that returned 1 add to the report: header
 // items and sections (pages left by Skip add nothing).
 std::vector<TFormAnswer> AssistantAnswers(TNVAssistant* assistant);
+// Puts those answers into the report of `exception` (when it is an
+// exception object): header items, or sections; answering again replaces.
+void PutAnswersIntoReport(TNVAssistant* assistant, IKXSettings* exception);
 
 // The contact page's handler.
 void HandleContactForm(TNVForm* form, int action, INVItem* item, IKXSettings* exception);

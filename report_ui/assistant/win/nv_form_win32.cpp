@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "crash/settings/win/settings_object.h"
+#include "kestrix/exception_object.h"
 #include "report_ui/assistant/form_definition.h"
 #include "report_ui/assistant/mail_address.h"
 
@@ -256,6 +257,17 @@ std::vector<TFormAnswer> AssistantAnswers(TNVAssistant* assistant) {
     out.insert(out.end(), answers.begin(), answers.end());
   }
   return out;
+}
+
+void PutAnswersIntoReport(TNVAssistant* assistant, IKXSettings* settings) {
+  IKXException* raw = nullptr;
+  if (!settings || !settings->QueryInterface(IKXException::IID, reinterpret_cast<void**>(&raw)) || !raw) return;
+  KXPtr<IKXException> exception = KXPtr<IKXException>::Adopt(raw);
+  KXPtr<IKXFields> header = exception->ReportHeader(), sections = exception->ReportSections();
+  for (const TFormAnswer& a : AssistantAnswers(assistant)) {
+    IKXFields* target = a.section ? sections.get() : header.get();
+    if (target) target->SetContent(a.name, a.content);
+  }
 }
 
 // --- the contact page --------------------------------------------------------
