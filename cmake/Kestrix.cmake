@@ -48,7 +48,7 @@ function(_kestrix_host_tool name var)
       CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${KESTRIX_HOST_CXX}
       INSTALL_COMMAND ""
       BUILD_ALWAYS ON
-      BUILD_BYPRODUCTS ${dir}/kxsettings ${dir}/kxpechecksum ${dir}/kxdebugmap ${dir}/kxmap
+      BUILD_BYPRODUCTS ${dir}/kxsettings ${dir}/kxpechecksum ${dir}/kxdebugmap ${dir}/kxmap ${dir}/kxforms
       USES_TERMINAL_BUILD OFF)
   endif()
   set(${var} ${dir}/${name} PARENT_SCOPE)
@@ -90,6 +90,10 @@ function(kestrix_embed target)
     get_property(picture_files GLOBAL PROPERTY KESTRIX_RESOURCE_FILES)
     set_source_files_properties(${dir}/kestrix.rc PROPERTIES OBJECT_DEPENDS "${picture_files}")
     target_sources(${target} PRIVATE ${dir}/kestrix.rc)
+    # Resources written by build steps of the library (the assistant forms).
+    if(TARGET kx_assistant_forms)
+      add_dependencies(${target} kx_assistant_forms)
+    endif()
   endif()
 
   # The debug-information map: the link runs through kxdebugmap, which

@@ -24,6 +24,7 @@
 #include "debuginfo/parser/win/own_process_win32.h"
 #include "debuginfo/stack/win/stack_trace_win32.h"
 #include "kestrix/kestrix.h"
+#include "report_ui/assistant/win/nv_form.h"
 #include "report_ui/delivery/win/dispatch_bug_report_win32.h"
 #include "report_ui/progress/progress_alert.h"
 #include "report_ui/imaging/png_writer.h"
@@ -255,6 +256,8 @@ void WireLayers() {
     return DispatchBugReport(report, parent, &sendThread, false, e, background, false) == 1;
   };
   SetDeliveryHooks(delivery);
+  // Assistants of the settings are built by the form runtime.
+  RegisterAssistantLoader();
 }
 
 HMODULE OwnModule() {
@@ -354,6 +357,7 @@ void KestrixShutdown() {
     SetNameLineProvider(nullptr);
     SetSendReportHook(nullptr);
     stack::ClearStackTables();
+    SetAssistantLoader(nullptr);
     ClearMapCache();
   }
   // Threads still paused go on; the main settings go, and with them the

@@ -427,8 +427,12 @@ KXPtr<INVAssistant> FakeLoader(HMODULE module, const std::string& title,
 TEST_F(Settings, AssistantsByNameWithTheScreenshotRule) {
   KXPtr<TIKXSettings> s = Object(Exe());
   KXPtr<INVAssistant> a;
-  EXPECT_FALSE(s->LoadAssistantByName("SendAssistant", a));  // no loader installed
-  TAssistantLoader previous = SetAssistantLoader(FakeLoader);
+  // The start-up installs the form runtime's loader; without any loader
+  // nothing loads.
+  TAssistantLoader previous = SetAssistantLoader(nullptr);
+  EXPECT_NE(previous, nullptr);
+  EXPECT_FALSE(s->LoadAssistantByName("SendAssistant", a));
+  SetAssistantLoader(FakeLoader);
   ASSERT_TRUE(s->LoadAssistantByName("sendassistant", a));
   EXPECT_EQ(g_loaded.module, Exe());
   EXPECT_EQ(g_loaded.title, "Send Assistant");

@@ -1,0 +1,77 @@
+// IsOnline over a raw ICMP socket (time-to-live 30) and WinINet's dial-up
+// attempt.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "report_ui/delivery/win/online_check.h"
+
+#include <atomic>
+
+#include "crash/base/win/system_library.h"
+#include "crash/threads/win/library_threads.h"
+#include "report_ui/delivery/icmp_echo.h"
+#include "report_ui/delivery/win/winsock_session.h"
+
+namespace kestrix {
+
+const char kOnlineCheckHost[] = "1.1.1.1";
+
+namespace {
+
+std::atomic<uint16_t> g_sequence{0};
+
+}  // namespace
+
+bool PingHost(const std::string& host, unsigned timeoutMs) {
+  TWinsockSession session;
+  if (!session.ok()) return false;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = inet_addr(host.c_str());
+  if (to.sin_addr.s_addr == INADDR_NONE) {
+    hostent* entry = gethostbyname(host.c_str());
+    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return false;
+    memcpy(&to.sin_addr, entry->h_addr_list[0], sizeof to.sin_addr);
+  }
+  SOCKET s = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+  if (s == INVALID_SOCKET) return false;
+  int ttl = 30;
+  setsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl);
+  auto identifier = static_cast<uint16_t>(GetCurrentProcessId());
+  auto sequence = static_cast<uint16_t>(++g_sequence);
+  std::vector<uint8_t> request = IcmpEchoRequest(identifier, sequence);
+  bool answered = false;
+  if (sendto(s, reinterpret_cast<const char*>(request.data()), static_cast<int>(request.size()), 0,
+             reinterpret_cast<sockaddr*>(&to), sizeof to) == static_cast<int>(request.size())) {
+    DWORD start = GetTickCount();
+    uint8_t buffer[1500];
+    for (;;) {
+      DWORD elapsed = GetTickCount() - start;
+      if (elapsed >= timeoutMs) break;
+      fd_set set;
+      FD_ZERO(&set);
+      FD_SET(s, &set);
+      DWORD left = timeoutMs - elapsed;
+      timeval limit{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
+      if (select(0, &set, nullptr, nullptr, &limit) <= 0) break;
+      int n = recv(s, reinterpret_cast<char*>(buffer), sizeof buffer, 0);
+      if (n <= 0) break;
+      if (IsEchoReply(buffer, static_cast<size_t>(n), identifier, sequence)) {
+        answered = true;
+        break;
+      }
+    }
+  }
+  closesocket(s);
+  return answered;
+}
+
+bool IsOnline(bool mayGoOnline) {
+  if (PingHost(kOnlineCheckHost)) return true;
+  if (!mayGoOnline || IsProcessBlocked(250)) return false;
+  using TAttemptConnect = DWORD(WINAPI*)(DWORD);
+  auto attempt = SystemFunctionAs<TAttemptConnect>("wininet.dll", "InternetAttemptConnect");
+  return attempt && attempt(0) == ERROR_SUCCESS && PingHost(kOnlineCheckHost);
+}
+
+}  // namespace kestrix
