@@ -37,8 +37,8 @@ set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
 
 foreach(dir crash/base crash/settings crash/exception crash/threads crash/sysinfo crash/report
-            debuginfo/map debuginfo/readers crash/handling debuginfo/decoder debuginfo/parser report_ui/progress
-            crash/startup)
+            debuginfo/map debuginfo/readers crash/handling crash/watchdog debuginfo/decoder debuginfo/parser
+            report_ui/progress crash/startup)
   add_subdirectory(${KESTRIX_SOURCE_ROOT}/${dir} ${CMAKE_BINARY_DIR}/kestrix/${dir})
 endforeach()
 

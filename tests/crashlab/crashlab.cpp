@@ -5,9 +5,10 @@
 //            [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
 //            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
-//            [--plwait] [--gui] [--after-shutdown]
+//            [--plwait] [--gui] [--after-shutdown] [--freeze-ms <ms>]
 //
-// Scenarios: the table kScenarios below, and at-exit, at-exit-late,
+// Scenarios: the table kScenarios below, those of thread_scenarios.cpp
+// (threads, work items, pausing, the loader lock, freezes), at-exit, at-exit-late,
 // at-exit-fault, threads, wait, none. --click raises inside a window's click
 // handler (the program goes on), --thread in a thread of its own
 // (--raw-thread: one started by CreateThread); without either the exception
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "lab_settings.h"
+#include "thread_scenarios.h"
 #include "crash/handling/win/handling_win32.h"
 #include "crash/startup/win/startup_win32.h"
 #include "kestrix/kestrix.h"
@@ -390,6 +392,7 @@ const TScenario kScenarios[] = {
 __attribute__((noinline)) void Raise(const std::string& s) {
   for (const TScenario& scenario : kScenarios)
     if (s == scenario.name) return scenario.raise();
+  crashlab::RaiseThreadScenario(s);
 }
 
 // The window's event boundary, as a GUI framework has it.
@@ -528,7 +531,9 @@ int main(int argc, char** argv) {
     else if (a == "--auto-restart" && more && settings) settings->SetAutoRestart(std::atoi(argv[++i]));
     else if (a == "--restart-mark" && more) restartMark = argv[++i];
     else if (a == "--after-shutdown") g_afterShutdown = true;
+    else if (a == "--freeze-ms" && more) crashlab::g_freezeMs = std::atoi(argv[++i]);
   }
+  crashlab::RestartFreezeWatch();
 #ifdef CRASHLAB_SETTINGS_DLL
   std::printf("settings library %d\n", LabSettingsLibrary());
 #endif

@@ -381,7 +381,41 @@ std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32
   if (t.crashed) crashFunctionEntry_ = text.functionEntry;
   crc1 = text.checksum1;
   crc2 = text.checksum2;
-  return text.text;
+  return text.text + CreatorLine(t);
+}
+
+// The code that created the thread (recorded by the thread hooks), as the
+// section's last line: a line break and the call-stack line of the creator
+// address; empty without one.
+std::string TIKXException::CreatorLine(const TReportThread& t) {
+  if (!t.creatorAddress || !t.creatorThreadId) return std::string();
+  TCallStackEntry e;
+  const TCodeLocation loc = DescribeCodeAddress(t.creatorAddress - 1);
+  e.finalAddr = t.creatorAddress;
+  e.module = loc.module;
+  e.unit = loc.unit;
+  e.function = loc.function;
+  e.functionEntry = loc.entry;
+  e.absLine = loc.line;
+  e.line = loc.line > 0 && loc.entryLine > 0 && ShowRelLines() ? loc.line - loc.entryLine : loc.line;
+  TCallStackOptions options;
+  options.showRelAddrs = ShowRelAddrs();
+  options.showRelLines = ShowRelLines();
+  options.hasCreator = true;
+  const std::string line = ComposeCallStack({e}, options).text;
+  return line.empty() ? line : "\r\n" + line;
+}
+
+// Inserts ">> created by <creator's title> at:" before a section's creator
+// line.
+void TIKXException::MarkCreator(const TReportThread& t, std::string& s) {
+  if (!t.creatorAddress || !t.creatorThreadId || s.empty() || s[0] == '>') return;
+  uint32_t ca = 0;
+  DWORD ct = 0;
+  const std::string creator = ThreadTitle(t.creatorThreadId, false, true, ca, ct);
+  const size_t last = s.rfind("\r\n");
+  if (last != std::string::npos)
+    s.insert(last, "\r\n>> created by " + (creator.empty() ? std::string("?") : creator) + " at:");
 }
 
 void TIKXException::StartCompletion() {
@@ -546,6 +580,7 @@ uint32_t TIKXException::ComputeSections() {
       bool program = false;
       std::string s = ThreadReport(t, checksums_[0], checksums_[1], program);
       all = checksums_[1];
+      MarkCreator(t, s);
       return s;
     });
   }
@@ -580,14 +615,7 @@ uint32_t TIKXException::ComputeSections() {
       bool program = false;
       std::string s = ThreadReport(t, c1, c2, program);
       if (program) all = CrcStepDword(all, c2);
-      if (t.creatorThreadId && !s.empty() && s[0] != '>') {
-        uint32_t ca = 0;
-        DWORD ct = 0;
-        const std::string creator = ThreadTitle(t.creatorThreadId, false, true, ca, ct);
-        const size_t last = s.rfind("\r\n");
-        if (last != std::string::npos)
-          s.insert(last, "\r\n>> created by " + (creator.empty() ? std::string("?") : creator) + " at:");
-      }
+      MarkCreator(t, s);
       return s;
     });
   }

@@ -174,6 +174,8 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   void SetSection(const std::string& title, const std::string& content);
   std::string ThreadSectionPlaceholder(const TReportThread& t);
   std::string ThreadReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode);
+  std::string CreatorLine(const TReportThread& t);
+  void MarkCreator(const TReportThread& t, std::string& s);
 
   TExceptionCreation c_;
   TExceptionObjectInfo object_;

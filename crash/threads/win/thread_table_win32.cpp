@@ -136,6 +136,8 @@ bool OpenThreadTable() {
 
 bool ThreadTableOpen() { return g_table != nullptr; }
 
+HANDLE WatchdogMutex() { return Table() ? Table()->watchdogMutex : nullptr; }
+
 void CloseThreadTable() {
   if (!g_table) return;
   if (g_counted && InterlockedDecrement(&Table()->users) == 0) {

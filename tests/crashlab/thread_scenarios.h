@@ -1,0 +1,16 @@
+// The crash lab's thread, work-item, pausing and freeze scenarios.
+#pragma once
+
+#include <string>
+
+namespace crashlab {
+
+// How long the freeze scenarios keep the main thread (--freeze-ms).
+extern int g_freezeMs;
+
+// Runs the named scenario; false when it is none of these.
+bool RaiseThreadScenario(const std::string& name);
+// Starts the freeze watchdog again with the settings as --set left them.
+void RestartFreezeWatch();
+
+}  // namespace crashlab
