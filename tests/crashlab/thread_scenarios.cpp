@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include "crash/handling/win/handling_win32.h"
@@ -45,12 +46,29 @@ DWORD WINAPI LabWorkItem(void* done) {
   return 0;
 }
 
+// The report of another thread is saved once the bug report file ends with
+// its two line breaks (at most 20 s).
+void WaitForReport() {
+  const std::string path = kestrix::MainSettings() ? kestrix::MainSettings()->BugRepFile() : std::string();
+  for (int i = 0; i < 400; ++i) {
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+      char tail[4] = {};
+      const bool whole = std::fseek(f, -4, SEEK_END) == 0 && std::fread(tail, 1, 4, f) == 4 &&
+                         std::memcmp(tail, "\r\n\r\n", 4) == 0;
+      std::fclose(f);
+      if (whole) return;
+    }
+    Sleep(50);
+  }
+  Say("no report saved\n");
+}
+
 void WorkItem() {
   HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (!QueueUserWorkItem(LabWorkItem, done, WT_EXECUTEDEFAULT)) Say("not queued\n");
   // The item's frame unwinds (setting the event) before the report is made.
   Say(WaitForSingleObject(done, 20000) == WAIT_OBJECT_0 ? "work item left\n" : "work item hangs\n");
-  Sleep(200);
+  WaitForReport();
   CloseHandle(done);
 }
 
@@ -190,9 +208,13 @@ void LoaderLock() {
 
 __attribute__((noinline)) void FreezeLoop() {
   Say("freezing\n");
+  // The clock is read seldom: the freeze is caught in this function's own
+  // code, not in a call of the system's.
   const DWORD until = GetTickCount() + g_freezeMs;
   volatile unsigned spins = 0;
-  while (static_cast<LONG>(GetTickCount() - until) < 0) ++spins;
+  do {
+    for (unsigned i = 0; i < 20000000; ++i) spins = spins + 1;
+  } while (static_cast<LONG>(GetTickCount() - until) < 0);
 }
 
 __attribute__((noinline)) void FreezeSleep() {

@@ -344,6 +344,28 @@ void* PthreadFrame(void* p) {
   return reinterpret_cast<void*>(-1);
 }
 
+// The return address into the code that called std::thread's start code,
+// which keeps no frame of its own: the first word on the stack above this
+// frame, below the caller's frame, that follows a call into it.
+uint32_t CallerOfThreadStart(const uint32_t* frame) {
+  const auto* end = reinterpret_cast<const uint32_t*>(frame[0]);
+  if (end <= frame || end - frame > 512) return 0;
+  const HMODULE exe = GetModuleHandleA(nullptr);
+  for (const uint32_t* p = frame + 2; p < end + 2; ++p) {
+    const uint32_t v = *p;
+    HMODULE owner = nullptr;
+    if (v < 5 || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                     reinterpret_cast<LPCSTR>(v - 5), &owner) || owner != exe)
+      continue;
+    const auto* call = reinterpret_cast<const uint8_t*>(v - 5);
+    if (call[0] != 0xE8) continue;
+    int32_t displacement;
+    std::memcpy(&displacement, call + 1, 4);
+    if (g_config.isRuntimeThreadStart(v + static_cast<uint32_t>(displacement) + 1)) return v;
+  }
+  return 0;
+}
+
 }  // namespace
 
 bool InstallThreadHooks(const TThreadHookConfig& config) {
@@ -433,7 +455,7 @@ extern "C" int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* at
   // The caller is the runtime's thread object (std::thread) or the program.
   const uint32_t caller = frame[1];
   if (g_config.isRuntimeThreadStart && g_config.isRuntimeThreadStart(caller)) {
-    t_pendingCreator = CreatorFrom(frame, 2);
+    t_pendingCreator = CallerOfThreadStart(frame);
     t_pendingClass = "std::thread";
   }
   if (!t_pendingCreator) t_pendingCreator = caller;
