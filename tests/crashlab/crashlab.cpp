@@ -459,6 +459,7 @@ void AfterShutdown() {
               kestrix::MainSettings() ? "kept" : "dropped", buffer ? "kept" : "gone");
   std::fflush(stdout);
   if (buffer) CloseHandle(buffer);
+  crashlab::PrintHooksLeft();
 }
 __attribute__((constructor(101))) void RegisterAfterShutdown() { std::atexit(AfterShutdown); }
 

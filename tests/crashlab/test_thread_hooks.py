@@ -111,6 +111,16 @@ class ThreadCrashes(LabRun):
 
 
 class PausingAndStalling(LabRun):
+    def test_thread_creation_is_hooked_inside_the_system_and_nothing_stays_patched(self):
+        rc, out = self.lab("hook-mode", "--after-shutdown", expect_rc=0)
+        # Every thread of the process passes the hook, also those of modules
+        # loaded later.
+        self.assertIn("thread hooks: internal call", out)
+        # After a pause the message hooks are in too; shutdown undoes all.
+        rc, out = self.lab("pause-pumping", "--pause", "--after-shutdown", "--set", "CheckFreeze=true", expect_rc=0)
+        self.assertIn("watching", out)
+        self.assertIn("after shutdown: thread hooks none, code patches 0, message hooks off, watchdog off", out)
+
     def test_a_thread_pumping_its_own_window_stops_while_paused_and_goes_on_after(self):
         rc, out = self.lab("pause-pumping", "--pause", expect_rc=0)
         self.assertIn("pumping\n", out)
@@ -190,6 +200,12 @@ class Freezes(LabRun):
                 self.assertGreater(after, FREEZE_TIMEOUT_MS / 1000 * 0.9)
                 self.assertLess(after, FREEZE_TIMEOUT_MS / 1000 + FREEZE_MARGIN_S)
                 self.check_freeze_report(function)
+
+    def test_a_modal_loop_of_the_program_is_no_freeze(self):
+        after, out, rc = self.freeze("freeze-modal", 3500)
+        self.assertEqual(rc, 0)
+        self.assertIn("continued", out)
+        self.assertFalse(os.path.exists(self.file), "no report")
 
     def test_a_program_that_recovers_on_its_own_is_not_reported(self):
         after, out, rc = self.freeze("freeze-loop", FREEZE_TIMEOUT_MS // 2)

@@ -11,7 +11,9 @@
 #include <stdexcept>
 
 #include "crash/handling/win/handling_win32.h"
+#include "crash/threads/win/code_patch_win32.h"
 #include "crash/threads/win/library_threads.h"
+#include "crash/threads/win/thread_hooks_win32.h"
 #include "crash/watchdog/win/freeze_watch_win32.h"
 #include "kestrix/kestrix.h"
 
@@ -248,7 +250,37 @@ __attribute__((noinline)) void FreezeDeadlock() {
   CloseHandle(ready);
 }
 
+// --- a modal loop of the program ----------------------------------------------------
+
+void CALLBACK CloseModalBox(HWND, UINT, UINT_PTR, DWORD) {
+  if (HWND box = FindWindowA("#32770", "Lab modal")) PostMessageA(box, WM_CLOSE, 0, 0);
+}
+
+// A message box of the program, open for --freeze-ms: its modal loop keeps
+// the main thread's messages going, so it is no freeze.
+void ModalLoop() {
+  Say("freezing\n");
+  const UINT_PTR timer = SetTimer(nullptr, 0, g_freezeMs, CloseModalBox);
+  MessageBoxA(nullptr, "A modal loop of the program", "Lab modal", MB_OK);
+  KillTimer(nullptr, timer);
+}
+
+const char* ModeName(kestrix::TThreadHookMode mode) {
+  switch (mode) {
+    case kestrix::TThreadHookMode::kInternalCall: return "internal call";
+    case kestrix::TThreadHookMode::kImports: return "imports";
+    default: return "none";
+  }
+}
+
 }  // namespace
+
+void PrintHooksLeft() {
+  std::printf("after shutdown: thread hooks %s, code patches %u, message hooks %s, watchdog %s\n",
+              ModeName(kestrix::ThreadHookMode()), static_cast<unsigned>(kestrix::CodePatchCount()),
+              kestrix::MessageHooksInstalled() ? "on" : "off", kestrix::FreezeWatchRunning() ? "on" : "off");
+  std::fflush(stdout);
+}
 
 bool RaiseThreadScenario(const std::string& name) {
   if (name == "work-item") WorkItem();
@@ -259,6 +291,8 @@ bool RaiseThreadScenario(const std::string& name) {
   else if (name == "freeze-loop") FreezeLoop();
   else if (name == "freeze-sleep") FreezeSleep();
   else if (name == "freeze-deadlock") FreezeDeadlock();
+  else if (name == "freeze-modal") ModalLoop();
+  else if (name == "hook-mode") std::printf("thread hooks: %s\n", ModeName(kestrix::ThreadHookMode()));
   else return false;
   return true;
 }

@@ -203,6 +203,29 @@ TEST_F(ThreadHooks, MessageCallsRunThePauseCheckFirstAndKeepLastError) {
   EXPECT_EQ(g_checks, checks);
 }
 
+DWORD WINAPI EndsAtOnce(void*) { return 0; }
+
+TEST(ThreadRegistry, AThreadThatEndedUnseenIsPurgedByTheNextRegistration) {
+  ASSERT_TRUE(OpenThreadTable());
+  DWORD id = 0;
+  HANDLE h = CreateThread(nullptr, 0, EndsAtOnce, nullptr, CREATE_SUSPENDED, &id);
+  HANDLE own = nullptr;
+  DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &own, SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE,
+                  0);
+  RecordThreadInfo(id, own, "short lived", 0, 0, "");
+  TThreadInfo info;
+  LookupThread(id, info, 1000);
+  EXPECT_EQ(info.name, "short lived");
+  ResumeThread(h);
+  WaitForSingleObject(h, 10000);
+  CloseHandle(h);
+  AssignThreadName(GetCurrentThreadId(), "registry test");
+  LookupThread(id, info, 1000);
+  EXPECT_FALSE(info.registered);
+  LookupThread(GetCurrentThreadId(), info, 1000);
+  EXPECT_EQ(info.name, "registry test");
+}
+
 // --- the stalled process ------------------------------------------------------------
 
 using TLdrLock = LONG(NTAPI*)(ULONG, ULONG*, ULONG_PTR*);
