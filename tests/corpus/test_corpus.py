@@ -351,7 +351,8 @@ class CorpusTest(unittest.TestCase):
                 problems.append("message %r, expected %r" % (message, s.message))
             place = s.args[1] if len(s.args) > 1 else "main"
             title, lines = sections[0] if sections else ("", [])
-            expected_title = r"^thread \$[0-9a-f]+:" if place in ("thread", "raw-thread") else r"^main thread \(\$"
+            expected_title = (r"^thread \$[0-9a-f]+( \(std::thread\))?:" if place in ("thread", "raw-thread")
+                              else r"^main thread \(\$")
             if not re.match(expected_title, title):
                 problems.append("first section %r, expected %r" % (title, expected_title))
             elif s.function and not first_section_names(lines, s.function):

@@ -239,7 +239,7 @@ class CrashLabTest(unittest.TestCase):
         self.crash("cpp", "--thread", expect_rc=0)
         header, names, sections, raw = self.only_report()
         self.assertEqual(header["exception class"], "ELabError")
-        self.assertRegex(sections[0][0], r"^thread \$[0-9a-f]+:")
+        self.assertRegex(sections[0][0], r"^thread \$[0-9a-f]+ \(std::thread\):")
         self.assertTrue(sections[1][0].startswith("main thread ($"))
 
     def test_main_thread_handlers_run_in_the_main_thread_also_when_paused(self):

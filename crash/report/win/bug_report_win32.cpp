@@ -324,6 +324,26 @@ void TIKXException::SetSection(const std::string& title, const std::string& cont
   EndReportChange();
 }
 
+namespace {
+
+// The call-stack entry of a code address; below the top a frame is a return
+// address, whose call is one byte back.
+TCallStackEntry StackEntryAt(uint32_t address, bool top, bool relativeLines) {
+  TCallStackEntry e;
+  const TCodeLocation loc = DescribeCodeAddress(top ? address : address - 1);
+  e.finalAddr = address;
+  e.module = loc.module;
+  e.unit = loc.unit;
+  e.function = loc.function;
+  e.functionEntry = loc.entry;
+  e.absLine = loc.line;
+  e.line = loc.line > 0 && loc.entryLine > 0 && relativeLines ? loc.line - loc.entryLine : loc.line;
+  e.isTop = top;
+  return e;
+}
+
+}  // namespace
+
 std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode) {
   uint32_t frames[TCapturedStack::kMaxFrames];
   int count = 0;
@@ -359,17 +379,7 @@ std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32
   programCode = false;
   for (int i = 0; i < count; ++i) {
     if (abort_) break;
-    TCallStackEntry e;
-    // Below the top, a frame is a return address: its call is one byte back.
-    const TCodeLocation loc = DescribeCodeAddress(i == 0 ? frames[i] : frames[i] - 1);
-    e.finalAddr = frames[i];
-    e.module = loc.module;
-    e.unit = loc.unit;
-    e.function = loc.function;
-    e.functionEntry = loc.entry;
-    e.absLine = loc.line;
-    e.line = loc.line > 0 && loc.entryLine > 0 && ShowRelLines() ? loc.line - loc.entryLine : loc.line;
-    e.isTop = i == 0;
+    TCallStackEntry e = StackEntryAt(frames[i], i == 0, ShowRelLines());
     programCode |= IsProgramCode(frames[i]);
     entries.push_back(e);
   }
@@ -389,15 +399,7 @@ std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32
 // address; empty without one.
 std::string TIKXException::CreatorLine(const TReportThread& t) {
   if (!t.creatorAddress || !t.creatorThreadId) return std::string();
-  TCallStackEntry e;
-  const TCodeLocation loc = DescribeCodeAddress(t.creatorAddress - 1);
-  e.finalAddr = t.creatorAddress;
-  e.module = loc.module;
-  e.unit = loc.unit;
-  e.function = loc.function;
-  e.functionEntry = loc.entry;
-  e.absLine = loc.line;
-  e.line = loc.line > 0 && loc.entryLine > 0 && ShowRelLines() ? loc.line - loc.entryLine : loc.line;
+  const TCallStackEntry e = StackEntryAt(t.creatorAddress, false, ShowRelLines());
   TCallStackOptions options;
   options.showRelAddrs = ShowRelAddrs();
   options.showRelLines = ShowRelLines();
