@@ -120,20 +120,33 @@ DWORD WINAPI WorkItemFrame(void* p) {
   return result;
 }
 
-bool InModule(uint32_t address, const char* name) {
-  HMODULE m = GetModuleHandleA(name);
-  if (!m || address < reinterpret_cast<uint32_t>(m)) return false;
-  HMODULE owner = nullptr;
-  return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(address), &owner) &&
-         owner == m;
+// The system's and the C runtime's thread-start code, which is never the
+// creator: the images of these modules, taken at installation.
+struct TImageRange {
+  uint32_t begin = 0, end = 0;
+};
+TImageRange g_runtimeImages[5];
+TImageRange g_exeImage;
+
+TImageRange ImageOf(const char* name) {
+  auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(name));
+  if (!base) return {};
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const auto begin = reinterpret_cast<uint32_t>(base);
+  return {begin, begin + nt->OptionalHeader.SizeOfImage};
 }
 
-// The system's and the C runtime's thread-start code, which is never the
-// creator.
-bool IsRuntimeCode(uint32_t address) {
+void NoteRuntimeImages() {
+  int i = 0;
   for (const char* name : {"kernel32.dll", "kernelbase.dll", "ntdll.dll", "msvcrt.dll", "ucrtbase.dll"})
-    if (InModule(address, name)) return true;
+    g_runtimeImages[i++] = ImageOf(name);
+  g_exeImage = ImageOf(nullptr);
+}
+
+bool IsRuntimeCode(uint32_t address) {
+  for (const TImageRange& r : g_runtimeImages)
+    if (address >= r.begin && address < r.end) return true;
   return false;
 }
 
@@ -350,13 +363,9 @@ void* PthreadFrame(void* p) {
 uint32_t CallerOfThreadStart(const uint32_t* frame) {
   const auto* end = reinterpret_cast<const uint32_t*>(frame[0]);
   if (end <= frame || end - frame > 512) return 0;
-  const HMODULE exe = GetModuleHandleA(nullptr);
   for (const uint32_t* p = frame + 2; p < end + 2; ++p) {
     const uint32_t v = *p;
-    HMODULE owner = nullptr;
-    if (v < 5 || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                     reinterpret_cast<LPCSTR>(v - 5), &owner) || owner != exe)
-      continue;
+    if (v < g_exeImage.begin + 5 || v >= g_exeImage.end) continue;
     const auto* call = reinterpret_cast<const uint8_t*>(v - 5);
     if (call[0] != 0xE8) continue;
     int32_t displacement;
@@ -372,6 +381,7 @@ bool InstallThreadHooks(const TThreadHookConfig& config) {
   std::lock_guard<std::mutex> lock(HookMutex());
   if (g_mode != TThreadHookMode::kNone) return true;
   g_config = config;
+  NoteRuntimeImages();
   if (HookInternalCall()) {
     g_mode = TThreadHookMode::kInternalCall;
   } else {
