@@ -251,16 +251,18 @@ void ReportThreadException(std::exception_ptr error, uint8_t source, const void*
 uint32_t FindInternalCall(uint32_t function, const uint32_t* targets, int count) {
   const decoder::ProcessReader reader;
   uint32_t at = function;
-  for (int i = 0, hops = 0; i < 96 && at; ++i) {
+  for (int i = 0, hops = 0; i < 128 && at; ++i) {
     const decoder::TInstructionInfo info = decoder::DecodeInstruction(at, reader);
     if (!info.isValid) return 0;
     if (info.isCall && info.isRelative && info.targetSize == 4)
       for (int t = 0; t < count; ++t)
         if (targets[t] && info.target == targets[t]) return info.targetField;
-    if (info.isJump && i == hops && hops < 3 && info.target) {
-      at = info.target;  // a jump stub at the entry: the function is there
-      i = -1;
-      hops = 0;
+    // An unconditional jump (a stub's jump on to the real function): the
+    // function goes on there.
+    const bool unconditional = info.opcode == 0xE9 || info.opcode == 0xEB || (info.opcode == 0xFF && info.isJump);
+    if (info.isJump && unconditional) {
+      if (!info.target || ++hops > 3) return 0;
+      at = info.target;
       continue;
     }
     if (info.opcode == 0xC3 || info.opcode == 0xC2) return 0;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "crash/startup/win/startup_win32.h"
 #include "crash/threads/win/code_patch_win32.h"
 #include "crash/threads/win/library_threads.h"
 #include "crash/threads/win/thread_hooks_win32.h"
@@ -302,14 +303,19 @@ TEST(HookLoad, AThousandInstallsAndRemovalsWhileEightThreadsCreateThreadsAndPump
     GetProcessHandleCount(GetCurrentProcess(), &n);
     return n;
   }();
+  // Both ways of hooking: the internal call redirected (as the start-up
+  // does it) and the import slots patched.
+  bool internalCall = false;
   for (int i = 0; i < 1000; ++i) {
-    ASSERT_TRUE(InstallThreadHooks(Config()));
+    ASSERT_TRUE(i % 2 == 0 ? InstallLibraryThreadHooks() : InstallThreadHooks(Config()));
+    internalCall |= ThreadHookMode() == TThreadHookMode::kInternalCall;
     ASSERT_TRUE(InstallMessageHooks(CountCheck));
     RemoveMessageHooks();
     RemoveThreadHooks();
   }
   stop = true;
   for (auto& t : load) t.join();
+  EXPECT_TRUE(internalCall);
   EXPECT_EQ(failed, 0);
   EXPECT_EQ(ran, started);
   EXPECT_GT(started, 100);
