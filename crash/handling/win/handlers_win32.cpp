@@ -217,8 +217,9 @@ void PauseProgramThreads(DWORD spare) {
   if (!g_mainGoEvent) g_mainGoEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   if (!g_othersGoEvent) g_othersGoEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   if (!g_mainGoEvent || !g_othersGoEvent) return;
-  // Paused threads stop in their next message call.
-  InstallMessageHooks(PauseCheck);
+  // Paused threads stop in their next message call (hooked unless the
+  // loader lock, which the module walk needs, is held elsewhere).
+  if (!IsProcessStalled(0)) InstallMessageHooks(PauseCheck);
   ResetEvent(g_mainGoEvent);
   ResetEvent(g_othersGoEvent);
   Lists().pausedThreads.clear();

@@ -5,6 +5,7 @@
 
 #include "crash/handling/win/handling_win32.h"
 #include "crash/settings/win/settings_object.h"
+#include "crash/threads/win/library_threads.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "crash/watchdog/freeze_rules.h"
 
@@ -139,7 +140,7 @@ void StopFreezeWatch() {
   SetEvent(g_stop);
   // A watchdog inside a freeze report, or held by the loader lock at exit,
   // is ended the hard way.
-  if (id == GetCurrentThreadId() || WaitForSingleObject(g_thread, 2000) != WAIT_OBJECT_0)
+  if (id == GetCurrentThreadId() || IsProcessStalled(0) || WaitForSingleObject(g_thread, 2000) != WAIT_OBJECT_0)
     TerminateThread(g_thread, 0);
   UnregisterThread(id);
   CloseState();
