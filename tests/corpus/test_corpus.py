@@ -380,7 +380,8 @@ class CorpusTest(unittest.TestCase):
                 problems.append("site %d reported twice" % site)
             seen[site] = header.get("count")
             title, lines = sections[0]
-            if not re.match(r"^thread \$[0-9a-f]+:", title) or not first_section_names(lines, "CorpusSite%d" % site):
+            if (not re.match(r"^thread \$[0-9a-f]+( \(std::thread\))?:", title)
+                    or not first_section_names(lines, "CorpusSite%d" % site)):
                 problems.append("site %d: first section %r lacks CorpusSite%d" % (site, title, site))
         if sorted(seen) != list(range(10)):
             problems.append("sites reported: %s, expected 0..9" % sorted(seen))
