@@ -412,9 +412,16 @@ std::string TIKXException::CreatorLine(const TReportThread& t) {
 // line.
 void TIKXException::MarkCreator(const TReportThread& t, std::string& s) {
   if (!t.creatorAddress || !t.creatorThreadId || s.empty() || s[0] == '>') return;
-  uint32_t ca = 0;
-  DWORD ct = 0;
-  const std::string creator = ThreadTitle(t.creatorThreadId, false, true, ca, ct);
+  // The creator's title as its own section has it (most threads come from
+  // a listed thread); else made afresh.
+  std::string creator;
+  for (const TReportThread& other : threads_)
+    if (other.id == t.creatorThreadId) creator = other.title;
+  if (creator.empty()) {
+    uint32_t ca = 0;
+    DWORD ct = 0;
+    creator = ThreadTitle(t.creatorThreadId, false, true, ca, ct);
+  }
   const size_t last = s.rfind("\r\n");
   if (last != std::string::npos)
     s.insert(last, "\r\n>> created by " + (creator.empty() ? std::string("?") : creator) + " at:");
