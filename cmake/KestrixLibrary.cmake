@@ -37,9 +37,9 @@ set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
 
 foreach(dir crash/base crash/settings crash/exception crash/threads crash/sysinfo crash/report
-            debuginfo/map debuginfo/readers crash/handling debuginfo/decoder debuginfo/parser debuginfo/stack
-            report_ui/progress report_ui/imaging report_ui/mail report_ui/delivery report_ui/assistant
-            report_ui/views report_ui/dialog
+            debuginfo/map debuginfo/readers crash/handling crash/watchdog debuginfo/decoder debuginfo/parser
+            debuginfo/stack report_ui/progress report_ui/imaging report_ui/mail report_ui/delivery
+            report_ui/assistant report_ui/views report_ui/dialog
             crash/startup)
   add_subdirectory(${KESTRIX_SOURCE_ROOT}/${dir} ${CMAKE_BINARY_DIR}/kestrix/${dir})
 endforeach()

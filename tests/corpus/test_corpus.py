@@ -351,7 +351,8 @@ class CorpusTest(unittest.TestCase):
                 problems.append("message %r, expected %r" % (message, s.message))
             place = s.args[1] if len(s.args) > 1 else "main"
             title, lines = sections[0] if sections else ("", [])
-            expected_title = r"^thread \$[0-9a-f]+:" if place in ("thread", "raw-thread") else r"^main thread \(\$"
+            expected_title = (r"^thread \$[0-9a-f]+( \(std::thread\))?:" if place in ("thread", "raw-thread")
+                              else r"^main thread \(\$")
             if not re.match(expected_title, title):
                 problems.append("first section %r, expected %r" % (title, expected_title))
             elif s.function and not first_section_names(lines, s.function):
@@ -379,7 +380,8 @@ class CorpusTest(unittest.TestCase):
                 problems.append("site %d reported twice" % site)
             seen[site] = header.get("count")
             title, lines = sections[0]
-            if not re.match(r"^thread \$[0-9a-f]+:", title) or not first_section_names(lines, "CorpusSite%d" % site):
+            if (not re.match(r"^thread \$[0-9a-f]+( \(std::thread\))?:", title)
+                    or not first_section_names(lines, "CorpusSite%d" % site)):
                 problems.append("site %d: first section %r lacks CorpusSite%d" % (site, title, site))
         if sorted(seen) != list(range(10)):
             problems.append("sites reported: %s, expected 0..9" % sorted(seen))

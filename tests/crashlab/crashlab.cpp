@@ -5,9 +5,11 @@
 //            [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
 //            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
-//            [--plwait] [--gui] [--after-shutdown] [--visible] [--mail-test-network <dns port>:<mx port>] [--cgi]
+//            [--plwait] [--gui] [--cgi] [--after-shutdown] [--visible] [--freeze-ms <ms>]
+//            [--mail-test-network <dns port>:<mx port>]
 //
-// Scenarios: the table kScenarios below, and at-exit, at-exit-late,
+// Scenarios: the table kScenarios below, those of thread_scenarios.cpp
+// (threads, work items, pausing, the loader lock, freezes), at-exit, at-exit-late,
 // at-exit-fault, threads, wait, none. --click raises inside a window's click
 // handler (the program goes on), --thread in a thread of its own
 // (--raw-thread: one started by CreateThread); without either the exception
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "lab_settings.h"
+#include "thread_scenarios.h"
 #include "crash/handling/win/handling_win32.h"
 #include "crash/startup/win/startup_win32.h"
 #include "kestrix/kestrix.h"
@@ -391,6 +394,7 @@ const TScenario kScenarios[] = {
 __attribute__((noinline)) void Raise(const std::string& s) {
   for (const TScenario& scenario : kScenarios)
     if (s == scenario.name) return scenario.raise();
+  crashlab::RaiseThreadScenario(s);
 }
 
 // The window's event boundary, as a GUI framework has it.
@@ -464,6 +468,7 @@ void AfterShutdown() {
               kestrix::MainSettings() ? "kept" : "dropped", buffer ? "kept" : "gone");
   std::fflush(stdout);
   if (buffer) CloseHandle(buffer);
+  crashlab::PrintHooksLeft();
 }
 __attribute__((constructor(101))) void RegisterAfterShutdown() { std::atexit(AfterShutdown); }
 
@@ -547,7 +552,9 @@ int main(int argc, char** argv) {
     else if (a == "--restart-mark" && more) restartMark = argv[++i];
     else if (a == "--after-shutdown") g_afterShutdown = true;
     else if (a == "--visible") g_visibleForm = true;
+    else if (a == "--freeze-ms" && more) crashlab::g_freezeMs = std::atoi(argv[++i]);
   }
+  crashlab::RestartFreezeWatch();
 #ifdef CRASHLAB_SETTINGS_DLL
   std::printf("settings library %d\n", LabSettingsLibrary());
 #endif

@@ -48,7 +48,7 @@ class CrashScenarioTest(unittest.TestCase):
         self.assertRegex(header["exception message"], "^(?:%s)$" % s.msg)
         title, lines = sections[0]
         self.assertTrue(title.startswith(s.thread + " ($") if s.thread == "main thread"
-                        else re.match(r"thread \$[0-9a-f]+:", title), title)
+                        else re.match(r"thread \$[0-9a-f]+( \(std::thread\))?:", title), title)
         if s.top:
             self.assertTrue(any(s.top in line for line in lines[:3]), "%s not among\n%s" % (s.top, "\n".join(lines)))
         titles = [t for t, _ in sections]

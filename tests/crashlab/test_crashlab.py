@@ -239,7 +239,7 @@ class CrashLabTest(unittest.TestCase):
         self.crash("cpp", "--thread", expect_rc=0)
         header, names, sections, raw = self.only_report()
         self.assertEqual(header["exception class"], "ELabError")
-        self.assertRegex(sections[0][0], r"^thread \$[0-9a-f]+:")
+        self.assertRegex(sections[0][0], r"^thread \$[0-9a-f]+ \(std::thread\):")
         self.assertTrue(sections[1][0].startswith("main thread ($"))
 
     def test_main_thread_handlers_run_in_the_main_thread_also_when_paused(self):
@@ -251,7 +251,8 @@ class CrashLabTest(unittest.TestCase):
 
     def test_fault_leaving_a_thread_function_ends_only_that_thread(self):
         rc, out = self.crash("av-write", "--raw-thread", expect_rc=0)
-        self.assertIn("thread ended with 0", out)
+        # The thread frame reports the fault; the thread ends with -1.
+        self.assertIn("thread ended with 4294967295", out)
         self.assertIn("continued", out)
         header, names, sections, raw = self.only_report()
         self.assertEqual(header["exception class"], "EAccessViolation")

@@ -1,12 +1,14 @@
 // Handler and plug-in lists, firing the handlers (also in the main thread
 // through the library's message window), the exception time ring, the
 // emergency reserve, presentation and ending or restarting the program.
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <new>
 
 #include "crash/handling/win/handling_win32.h"
 #include "crash/settings/settings_lists.h"
+#include "crash/threads/win/thread_hooks_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
 
 namespace kestrix {
@@ -97,7 +99,12 @@ bool AnyThread(uint8_t m) { return m == tmAnyThread; }
 bool MainModes(uint8_t m) { return m == tmMainThread || m == tmMainPreferred; }
 bool PreferredMode(uint8_t m) { return m == tmMainPreferred; }
 
+std::atomic<UINT> g_probeMessage{0};
+std::atomic<LRESULT (*)(WPARAM, LPARAM)> g_probeHandler{nullptr};
+
 LRESULT CALLBACK LibraryWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg != 0 && msg == g_probeMessage)
+    if (auto probe = g_probeHandler.load()) return probe(wp, lp);
   if (msg != kLibraryMessage) return DefWindowProcA(hwnd, msg, wp, lp);
   PauseCheck();
   if (wp == 0 && lp) {
@@ -210,6 +217,9 @@ void PauseProgramThreads(DWORD spare) {
   if (!g_mainGoEvent) g_mainGoEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   if (!g_othersGoEvent) g_othersGoEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   if (!g_mainGoEvent || !g_othersGoEvent) return;
+  // Paused threads stop in their next message call (hooked unless the
+  // loader lock, which the module walk needs, is held elsewhere).
+  if (!IsProcessStalled(0)) InstallMessageHooks(PauseCheck);
   ResetEvent(g_mainGoEvent);
   ResetEvent(g_othersGoEvent);
   Lists().pausedThreads.clear();
@@ -321,6 +331,14 @@ bool CreateLibraryWindow() {
   RegisterClassA(&wc);
   g_window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
   return g_window != nullptr;
+}
+
+HWND LibraryWindow() { return g_window; }
+
+void SetLibraryWindowProbe(UINT message, LRESULT (*handler)(WPARAM, LPARAM)) {
+  g_probeHandler = nullptr;
+  g_probeMessage = message;
+  g_probeHandler = handler;
 }
 
 void DestroyLibraryWindow() {

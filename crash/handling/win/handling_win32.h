@@ -154,5 +154,9 @@ void SetSendReportHook(TSendReportHook hook);
 // The hidden message window of the main thread (answers 777).
 bool CreateLibraryWindow();
 void DestroyLibraryWindow();
+HWND LibraryWindow();
+// One more message the window answers through `handler` (the freeze
+// watchdog's probe); 0 and null remove it.
+void SetLibraryWindowProbe(UINT message, LRESULT (*handler)(WPARAM, LPARAM));
 
 }  // namespace kestrix

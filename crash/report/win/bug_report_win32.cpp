@@ -351,6 +351,26 @@ void TIKXException::SetSection(const std::string& title, const std::string& cont
   EndReportChange();
 }
 
+namespace {
+
+// The call-stack entry of a code address; below the top a frame is a return
+// address, whose call is one byte back.
+TCallStackEntry StackEntryAt(uint32_t address, bool top, bool relativeLines) {
+  TCallStackEntry e;
+  const TCodeLocation loc = DescribeCodeAddress(top ? address : address - 1);
+  e.finalAddr = address;
+  e.module = loc.module;
+  e.unit = loc.unit;
+  e.function = loc.function;
+  e.functionEntry = loc.entry;
+  e.absLine = loc.line;
+  e.line = loc.line > 0 && loc.entryLine > 0 && relativeLines ? loc.line - loc.entryLine : loc.line;
+  e.isTop = top;
+  return e;
+}
+
+}  // namespace
+
 std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode) {
   if (ReportHooks().traceThread) {
     TThreadStackRequest r;
@@ -419,17 +439,7 @@ std::string TIKXException::FrameChainReport(TReportThread& t, uint32_t& crc1, ui
   programCode = false;
   for (int i = 0; i < count; ++i) {
     if (abort_) break;
-    TCallStackEntry e;
-    // Below the top, a frame is a return address: its call is one byte back.
-    const TCodeLocation loc = DescribeCodeAddress(i == 0 ? frames[i] : frames[i] - 1);
-    e.finalAddr = frames[i];
-    e.module = loc.module;
-    e.unit = loc.unit;
-    e.function = loc.function;
-    e.functionEntry = loc.entry;
-    e.absLine = loc.line;
-    e.line = loc.line > 0 && loc.entryLine > 0 && ShowRelLines() ? loc.line - loc.entryLine : loc.line;
-    e.isTop = i == 0;
+    TCallStackEntry e = StackEntryAt(frames[i], i == 0, ShowRelLines());
     programCode |= IsProgramCode(frames[i]);
     entries.push_back(e);
   }
@@ -441,7 +451,40 @@ std::string TIKXException::FrameChainReport(TReportThread& t, uint32_t& crc1, ui
   if (t.crashed) crashFunctionEntry_ = text.functionEntry;
   crc1 = text.checksum1;
   crc2 = text.checksum2;
-  return text.text;
+  return text.text + CreatorLine(t);
+}
+
+// The code that created the thread (recorded by the thread hooks), as the
+// section's last line: a line break and the call-stack line of the creator
+// address; empty without one.
+std::string TIKXException::CreatorLine(const TReportThread& t) {
+  if (!t.creatorAddress || !t.creatorThreadId) return std::string();
+  const TCallStackEntry e = StackEntryAt(t.creatorAddress, false, ShowRelLines());
+  TCallStackOptions options;
+  options.showRelAddrs = ShowRelAddrs();
+  options.showRelLines = ShowRelLines();
+  options.hasCreator = true;
+  const std::string line = ComposeCallStack({e}, options).text;
+  return line.empty() ? line : "\r\n" + line;
+}
+
+// Inserts ">> created by <creator's title> at:" before a section's creator
+// line.
+void TIKXException::MarkCreator(const TReportThread& t, std::string& s) {
+  if (!t.creatorAddress || !t.creatorThreadId || s.empty() || s[0] == '>') return;
+  // The creator's title as its own section has it (most threads come from
+  // a listed thread); else made afresh.
+  std::string creator;
+  for (const TReportThread& other : threads_)
+    if (other.id == t.creatorThreadId) creator = other.title;
+  if (creator.empty()) {
+    uint32_t ca = 0;
+    DWORD ct = 0;
+    creator = ThreadTitle(t.creatorThreadId, false, true, ca, ct);
+  }
+  const size_t last = s.rfind("\r\n");
+  if (last != std::string::npos)
+    s.insert(last, "\r\n>> created by " + (creator.empty() ? std::string("?") : creator) + " at:");
 }
 
 void TIKXException::StartCompletion() {
@@ -606,6 +649,7 @@ uint32_t TIKXException::ComputeSections() {
       bool program = false;
       std::string s = ThreadReport(t, checksums_[0], checksums_[1], program);
       all = checksums_[1];
+      MarkCreator(t, s);
       return s;
     });
   }
@@ -640,14 +684,7 @@ uint32_t TIKXException::ComputeSections() {
       bool program = false;
       std::string s = ThreadReport(t, c1, c2, program);
       if (program) all = CrcStepDword(all, c2);
-      if (t.creatorThreadId && !s.empty() && s[0] != '>') {
-        uint32_t ca = 0;
-        DWORD ct = 0;
-        const std::string creator = ThreadTitle(t.creatorThreadId, false, true, ca, ct);
-        const size_t last = s.rfind("\r\n");
-        if (last != std::string::npos)
-          s.insert(last, "\r\n>> created by " + (creator.empty() ? std::string("?") : creator) + " at:");
-      }
+      MarkCreator(t, s);
       return s;
     });
   }

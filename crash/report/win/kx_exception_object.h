@@ -176,6 +176,8 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   std::string ThreadReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode);
   // The frame-pointer walk, where the stack tracer is not there or fails.
   std::string FrameChainReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode);
+  std::string CreatorLine(const TReportThread& t);
+  void MarkCreator(const TReportThread& t, std::string& s);
 
   TExceptionCreation c_;
   TExceptionObjectInfo object_;

@@ -1,6 +1,6 @@
 #include "crash/startup/win/runtime_catch_points_win32.h"
 
-#include "crash/startup/win/import_patch_win32.h"
+#include "crash/threads/win/code_patch_win32.h"
 
 #include <windows.h>
 
@@ -26,20 +26,15 @@ using TInvalidParameterHandler = void(__cdecl*)(const wchar_t*, const wchar_t*, 
 using TSetInvalidParameterHandler = TInvalidParameterHandler(__cdecl*)(TInvalidParameterHandler);
 using TSignalHandler = void(__cdecl*)(int);
 
-// What was changed, to be put back at shutdown.
-struct TCodePatch {
-  uint8_t* at = nullptr;
-  uint8_t saved[5] = {};
-};
 struct TRuntimeHandler {
   TSetInvalidParameterHandler set = nullptr;
   TInvalidParameterHandler previous = nullptr;
 };
 
 volatile bool g_installed = false;
-TImportPatch g_abortImport;
+void* g_originalAbort = nullptr;  // the executable's import, while patched
 TSignalHandler g_previousAbortSignal = SIG_DFL;
-TCodePatch g_invalidParameterPatch;
+void* g_invalidParameterPatch = nullptr;  // the patched _invalid_parameter
 TRuntimeHandler g_msvcrtHandler, g_ucrtHandler;
 
 thread_local uint32_t t_terminateReturn = 0, t_terminateFrame = 0;
@@ -118,35 +113,10 @@ void __cdecl OnInvalidParameter(const wchar_t* expression, const wchar_t* functi
 
 // --- patching ----------------------------------------------------------------------
 
-// Makes the function at `at` jump to `target` (the C runtime's own calls
-// of it included).
-void PatchJump(void* at, void* target, TCodePatch& patch) {
-  auto* code = static_cast<uint8_t*>(at);
-  DWORD old;
-  if (!code || !VirtualProtect(code, 5, PAGE_EXECUTE_READWRITE, &old)) return;
-  std::memcpy(patch.saved, code, 5);
-  code[0] = 0xE9;
-  const int32_t offset = static_cast<int32_t>(reinterpret_cast<uintptr_t>(target) - reinterpret_cast<uintptr_t>(code + 5));
-  std::memcpy(code + 1, &offset, 4);
-  VirtualProtect(code, 5, old, &old);
-  FlushInstructionCache(GetCurrentProcess(), code, 5);
-  patch.at = code;
-}
-
-void UnpatchJump(TCodePatch& patch) {
-  DWORD old;
-  if (patch.at && VirtualProtect(patch.at, 5, PAGE_EXECUTE_READWRITE, &old)) {
-    std::memcpy(patch.at, patch.saved, 5);
-    VirtualProtect(patch.at, 5, old, &old);
-    FlushInstructionCache(GetCurrentProcess(), patch.at, 5);
-  }
-  patch = TCodePatch();
-}
-
 // The invalid-parameter handler of a C runtime: through its own setter when
 // it has one, else (the system's msvcrt) by making its _invalid_parameter,
 // which every checking function calls, jump to the library.
-void CatchInvalidParameters(const char* runtime, TRuntimeHandler& handler, TCodePatch* patch) {
+void CatchInvalidParameters(const char* runtime, TRuntimeHandler& handler, void** patch) {
   HMODULE module = GetModuleHandleA(runtime);
   if (!module) return;
   if (auto set = reinterpret_cast<TSetInvalidParameterHandler>(
@@ -154,8 +124,8 @@ void CatchInvalidParameters(const char* runtime, TRuntimeHandler& handler, TCode
     handler.set = set;
     handler.previous = set(OnInvalidParameter);
   } else if (patch) {
-    PatchJump(reinterpret_cast<void*>(GetProcAddress(module, "_invalid_parameter")),
-              reinterpret_cast<void*>(&OnInvalidParameter), *patch);
+    void* at = reinterpret_cast<void*>(GetProcAddress(module, "_invalid_parameter"));
+    if (at && PatchJump(at, reinterpret_cast<void*>(&OnInvalidParameter))) *patch = at;
   }
 }
 
@@ -168,7 +138,7 @@ void ReleaseInvalidParameters(TRuntimeHandler& handler) {
 
 void InstallRuntimeCatchPoints() {
   if (g_installed) return;
-  PatchImport("abort", reinterpret_cast<void*>(&AbortHook), g_abortImport);
+  g_originalAbort = PatchModuleImport(GetModuleHandleA(nullptr), "abort", reinterpret_cast<void*>(&AbortHook));
   g_previousAbortSignal = std::signal(SIGABRT, OnAbortSignal);
   CatchInvalidParameters("msvcrt.dll", g_msvcrtHandler, &g_invalidParameterPatch);
   CatchInvalidParameters("ucrtbase.dll", g_ucrtHandler, nullptr);
@@ -180,9 +150,12 @@ void RemoveRuntimeCatchPoints() {
   g_installed = false;
   ReleaseInvalidParameters(g_ucrtHandler);
   ReleaseInvalidParameters(g_msvcrtHandler);
-  UnpatchJump(g_invalidParameterPatch);
+  if (g_invalidParameterPatch) UndoCodePatchAt(g_invalidParameterPatch);
+  g_invalidParameterPatch = nullptr;
   std::signal(SIGABRT, g_previousAbortSignal == SIG_ERR ? SIG_DFL : g_previousAbortSignal);
-  UnpatchImport(g_abortImport);
+  if (g_originalAbort)
+    PatchModuleImports(GetModuleHandleA(nullptr), reinterpret_cast<void*>(&AbortHook), g_originalAbort);
+  g_originalAbort = nullptr;
 }
 
 void ReportTerminateCall(uint8_t source, bool canContinue) {

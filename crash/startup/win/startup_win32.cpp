@@ -13,13 +13,17 @@
 #include "crash/handling/win/handling_win32.h"
 #include "crash/settings/win/settings_object.h"
 #include "crash/startup/win/calibration_win32.h"
-#include "crash/startup/win/import_patch_win32.h"
 #include "crash/startup/win/runtime_catch_points_win32.h"
 #include "crash/startup/win/startup_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
 #include "crash/sysinfo/win/system_lists_win32.h"
 #include "crash/report/win/code_locations_win32.h"
+#include "crash/threads/win/code_patch_win32.h"
+#include "crash/threads/win/thread_hooks_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
+#include "crash/watchdog/win/freeze_watch_win32.h"
+#include "debuginfo/decoder/decoder.h"
+#include "debuginfo/decoder/win/safe_read_win32.h"
 #include "debuginfo/readers/win/module_maps_win32.h"
 #include "debuginfo/parser/win/own_process_win32.h"
 #include "debuginfo/stack/win/stack_trace_win32.h"
@@ -46,7 +50,6 @@ namespace {
 bool g_active = false;
 volatile bool g_exiting = false;
 void(__cdecl* g_originalExit)(int) = nullptr;
-TImportPatch g_exitImport;
 std::terminate_handler g_previousTerminate = nullptr;
 
 [[noreturn]] void __cdecl ExitHook(int code) {
@@ -58,11 +61,15 @@ std::terminate_handler g_previousTerminate = nullptr;
 // Points the executable's import of `exit` at ExitHook, so that errors at
 // exit (static destructors, atexit functions) are known as such.
 void PatchExitImport() {
-  PatchImport("exit", reinterpret_cast<void*>(&ExitHook), g_exitImport);
-  g_originalExit = reinterpret_cast<void(__cdecl*)(int)>(g_exitImport.original);
+  g_originalExit = reinterpret_cast<void(__cdecl*)(int)>(
+      PatchModuleImport(GetModuleHandleA(nullptr), "exit", reinterpret_cast<void*>(&ExitHook)));
 }
 
-void UnpatchExitImport() { UnpatchImport(g_exitImport); }
+void UnpatchExitImport() {
+  if (g_originalExit)
+    PatchModuleImports(GetModuleHandleA(nullptr), reinterpret_cast<void*>(&ExitHook),
+                       reinterpret_cast<void*>(g_originalExit));
+}
 
 // std::terminate: an exception left a thread or the program (13), or an
 // error at exit (11).
@@ -278,6 +285,73 @@ void UnregisterSystemListPlugins() {
 }
 
 // ---
+// --- thread hooks and the freeze watchdog --------------------------------------
+
+void ReportThreadException(std::exception_ptr error, uint8_t source, const void* related) {
+  HandleCppException(error, source, true, related);
+}
+
+// The relative call inside `function` (past jump stubs) to one of the
+// targets: the address of its 4-byte displacement; 0 when there is none
+// before the function's first return.
+uint32_t FindInternalCall(uint32_t function, const uint32_t* targets, int count) {
+  const decoder::ProcessReader reader;
+  uint32_t at = function;
+  for (int i = 0, hops = 0; i < 128 && at; ++i) {
+    const decoder::TInstructionInfo info = decoder::DecodeInstruction(at, reader);
+    if (!info.isValid) return 0;
+    if (info.isCall && info.isRelative && info.targetSize == 4)
+      for (int t = 0; t < count; ++t)
+        if (targets[t] && info.target == targets[t]) return info.targetField;
+    // An unconditional jump (a stub's jump on to the real function): the
+    // function goes on there.
+    const bool unconditional = info.opcode == 0xE9 || info.opcode == 0xEB || (info.opcode == 0xFF && info.isJump);
+    if (info.isJump && unconditional) {
+      if (!info.target || ++hops > 3) return 0;
+      at = info.target;
+      continue;
+    }
+    if (info.opcode == 0xC3 || info.opcode == 0xC2) return 0;
+    at = info.end;
+  }
+  return 0;
+}
+
+// std::thread's start code, by its name in the module's map.
+bool IsStdThreadStart(uint32_t address) {
+  std::string module, unit, name;
+  int32_t line = 0;
+  uint32_t entry = 0;
+  return DescribeAddress(address - 1, module, unit, line, entry, name) &&
+         name.find("thread._M_start_thread") != std::string::npos;
+}
+
+// The settings module's header carries the linker version bytes "S" "R".
+bool LinkerMarker(HMODULE module) {
+  auto* base = reinterpret_cast<const uint8_t*>(module ? module : GetModuleHandleA(nullptr));
+  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  return nt->OptionalHeader.MajorLinkerVersion == 83 && nt->OptionalHeader.MinorLinkerVersion == 82;
+}
+
+TThreadHookConfig ThreadHookConfig(HMODULE settingsModule) {
+  TThreadHookConfig config;
+  config.report = ReportThreadException;
+  config.findInternalCall = FindInternalCall;
+  config.isRuntimeThreadStart = IsStdThreadStart;
+  config.creatorOneFrameUp = LinkerMarker(settingsModule);
+  return config;
+}
+
+void StartThreadHooks(const KXPtr<IKXSettings>& settings) {
+  InstallThreadHooks(ThreadHookConfig(settings->Module()));
+  if (settings->CheckFreeze()) StartFreezeWatch();
+}
+
+void StopThreadHooks() {
+  StopFreezeWatch();
+  RemoveMessageHooks();
+  RemoveThreadHooks();
+}
 
 LARGE_INTEGER g_startupBegin{}, g_startupEnd{};
 
@@ -328,6 +402,7 @@ void StartUp() {
   PatchExitImport();
   StartHandlingThread();
   CreateLibraryWindow();
+  StartThreadHooks(settings);
   ReserveEmergencyMemory();
   InstallRuntimeCatchPoints();
   g_active = true;
@@ -343,6 +418,7 @@ void KestrixShutdown() {
   SetShuttingDown(true);
   if (g_active) {
     g_active = false;
+    StopThreadHooks();
     RemoveRuntimeCatchPoints();
     StopHandlingThread();
     UnpatchExitImport();
@@ -372,6 +448,11 @@ void KestrixShutdown() {
 }  // namespace
 
 bool KestrixActive() { return g_active; }
+
+bool InstallLibraryThreadHooks() {
+  KXPtr<IKXSettings> settings = MainSettings();
+  return InstallThreadHooks(ThreadHookConfig(settings ? settings->Module() : nullptr));
+}
 
 double StartupMilliseconds() {
   LARGE_INTEGER frequency;

@@ -7,4 +7,8 @@ namespace kestrix {
 // ran).
 double StartupMilliseconds();
 
+// The thread hooks as the start-up installs them (RemoveThreadHooks
+// removes them); for benchmarks and tests.
+bool InstallLibraryThreadHooks();
+
 }  // namespace kestrix

@@ -55,20 +55,29 @@ void UnregisterLibraryThread(DWORD id) {
   UnregisterThread(id);
 }
 
-bool IsProcessBlocked(DWORD waitMs) {
-  if (g_shuttingDown) return true;
-  // PEB->LoaderLock, a critical section whose OwningThread holds a thread id.
+namespace {
+
+// The owner of a critical section of the process environment block; 0 free.
+DWORD PebLockOwner(uint32_t offset) {
   auto* peb = reinterpret_cast<uint8_t*>(__readfsdword(0x30));
-  auto* lock = peb ? *reinterpret_cast<RTL_CRITICAL_SECTION**>(peb + 0xA0) : nullptr;
-  if (!lock) return false;
-  const DWORD self = GetCurrentThreadId();
-  for (DWORD waited = 0;; waited += 10) {
-    const DWORD owner = static_cast<DWORD>(reinterpret_cast<uintptr_t>(lock->OwningThread));
-    if (owner == 0) return false;
-    if (owner == self || waited >= waitMs) return true;
+  auto* lock = peb ? *reinterpret_cast<RTL_CRITICAL_SECTION**>(peb + offset) : nullptr;
+  return lock ? static_cast<DWORD>(reinterpret_cast<uintptr_t>(lock->OwningThread)) : 0;
+}
+
+}  // namespace
+
+bool IsProcessStalled(DWORD waitMs) {
+  // PEB->LoaderLock (0xA0), else PEB->FastPebLock (0x1C).
+  for (DWORD left = waitMs;; left -= 10) {
+    DWORD owner = PebLockOwner(0xA0);
+    if (!owner) owner = PebLockOwner(0x1C);
+    if (!owner) return false;
+    if (owner == GetCurrentThreadId() || left < 10) return true;
     Sleep(10);
   }
 }
+
+bool IsProcessBlocked(DWORD waitMs) { return g_shuttingDown || IsProcessStalled(waitMs); }
 
 void SetShuttingDown(bool value) { g_shuttingDown = value; }
 bool ShuttingDown() { return g_shuttingDown; }

@@ -17,8 +17,11 @@ bool IsLibraryThread(DWORD id);
 void RegisterLibraryThread(DWORD id, const char* name);
 void UnregisterLibraryThread(DWORD id);
 
-// The loader lock is held by another thread (waited for up to waitMs) or by
-// this one, or the process is shutting down.
+// The loader lock (or, when it is free, the process-environment lock) is
+// held: by this thread, or by another one for longer than waitMs (tested
+// every 10 ms). Threads must then be neither started nor waited for.
+bool IsProcessStalled(DWORD waitMs);
+// Stalled, or the process is shutting down.
 bool IsProcessBlocked(DWORD waitMs);
 void SetShuttingDown(bool value);
 bool ShuttingDown();

@@ -103,6 +103,19 @@ class TCreationLock {
   HANDLE handle_ = nullptr;
 };
 
+// Unregisters the first entry whose thread has ended (one per call: threads
+// that never passed their end through the library leave no lasting trace).
+// Under the list lock.
+void PurgeOneEnded() {
+  for (TThreadEntry** link = &Table()->head; *link; link = &(*link)->next) {
+    TThreadEntry* e = *link;
+    if (EntrySize(e) < 28 || !e->handle || WaitForSingleObject(e->handle, 0) != WAIT_OBJECT_0) continue;
+    *link = e->next;
+    FreeEntry(e);
+    return;
+  }
+}
+
 }  // namespace
 
 bool OpenThreadTable() {
@@ -136,6 +149,8 @@ bool OpenThreadTable() {
 
 bool ThreadTableOpen() { return g_table != nullptr; }
 
+HANDLE WatchdogMutex() { return Table() ? Table()->watchdogMutex : nullptr; }
+
 void CloseThreadTable() {
   if (!g_table) return;
   if (g_counted && InterlockedDecrement(&Table()->users) == 0) {
@@ -158,6 +173,7 @@ void RecordThreadInfo(DWORD threadId, HANDLE threadHandle, const std::string& na
       *link = e->next;
       FreeEntry(e);
     }
+    PurgeOneEnded();
     return;
   }
   TThreadEntry* e = *link;
@@ -182,6 +198,7 @@ void RecordThreadInfo(DWORD threadId, HANDLE threadHandle, const std::string& na
     if (e->handle) CloseHandle(e->handle);
     e->handle = threadHandle;
   }
+  PurgeOneEnded();
 }
 
 void UnregisterThread(DWORD threadId) { RecordThreadInfo(threadId, nullptr, "", 0, 0, ""); }

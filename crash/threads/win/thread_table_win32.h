@@ -18,6 +18,9 @@ bool OpenThreadTable();
 // closes the registry.
 void CloseThreadTable();
 bool ThreadTableOpen();
+// The unnamed mutex the freeze watchdog holds for its lifetime (one
+// watchdog per process); null without a registry.
+HANDLE WatchdogMutex();
 
 // Registers or updates a thread; with an empty name and no class, creator
 // or handle it unregisters the thread.

@@ -1,0 +1,25 @@
+// The freeze watchdog: a thread of highest priority posts a probe to the
+// library's message window in the main thread every FreezeTimeout / 10
+// milliseconds; ten probes in a row without answer are reported through
+// HandleException as a freeze (type 1, source 1).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace kestrix {
+
+// Starts the watchdog (in the main thread, which owns the message window);
+// false when no window or thread could be had. Does nothing when running.
+// The timeout is the main settings' FreezeTimeout unless one is given.
+bool StartFreezeWatch(uint32_t freezeTimeout = 0);
+void StopFreezeWatch();
+// Around every exception handling (nesting counted); ignored when the
+// watchdog is not running or when called by the watchdog itself.
+void PauseFreezeWatch(bool pause);
+void ResetFreezeCounter();
+bool FreezeWatchRunning();
+DWORD FreezeWatchThreadId();
+
+}  // namespace kestrix
