@@ -208,7 +208,7 @@ MANY = {
 EXIT_CODE_FAULT = None
 
 RUN_TIMEOUT = 30    # seconds for one scenario
-MANY_TIMEOUT = 150  # seconds for a many-threads scenario
+MANY_TIMEOUT = 400  # seconds for a many-threads scenario (100 full reports of 100 threads)
 
 Run = collections.namedtuple("Run", "rc out err reports seconds hung")
 RESULTS = {}  # (exe, name) -> Run

@@ -284,7 +284,6 @@ void UnregisterSystemListPlugins() {
   for (const TSystemListPlugin& p : kSystemListPlugins) UnregisterReportPlugin(p.name);
 }
 
-// ---
 // --- thread hooks and the freeze watchdog --------------------------------------
 
 void ReportThreadException(std::exception_ptr error, uint8_t source, const void* related) {
