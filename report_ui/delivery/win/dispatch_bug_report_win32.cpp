@@ -231,7 +231,7 @@ int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot
 
   if (result == crFailed && !hidden) {
     const std::string text = e->SendFailMsg();
-    MessageBoxA(parent, text.c_str(), nullptr, MB_OK | MB_ICONERROR);
+    MessageBoxA(parent, text.c_str(), e->TitleBar().c_str(), MB_OK | MB_ICONERROR);
   }
   if (result == crSent) {
     e->SetSent(true);

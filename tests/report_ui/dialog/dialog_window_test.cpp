@@ -266,9 +266,10 @@ TEST(DialogWindow, ShortViewLayoutThenDetailsViewWithTabs) {
   std::vector<std::string> names;
   WaitUntil([&] {
     names = TabNames(lab.Process(), tabs);
-    return names.size() >= 5;
+    return names.size() >= 8;
   });
-  EXPECT_EQ(names, (std::vector<std::string>{"general", "call stack", "cpu regs", "stack dump", "disasm"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"general", "call stack", "modules", "processes", "hardware", "cpu regs",
+                                             "stack dump", "disasm"}));
   HWND list = TabContent(tabs, "SysListView32");
   ASSERT_TRUE(list);
   EXPECT_EQ(ColumnCaptions(lab.Process(), list), (std::vector<std::string>{"description", "value"}));
@@ -284,7 +285,14 @@ TEST(DialogWindow, ShortViewLayoutThenDetailsViewWithTabs) {
   EXPECT_EQ(CellText(lab.Process(), list, 1, 2), "crashlab.exe");
   Capture(details, "dialog-details.bmp");
 
+  // The modules section of a real report in its columns.
   SelectTab(lab.Process(), tabs, 2);
+  WaitUntil([&] { return ColumnCaptions(lab.Process(), TabContent(tabs, "SysListView32")).size() == 4; });
+  list = TabContent(tabs, "SysListView32");
+  EXPECT_EQ(ColumnCaptions(lab.Process(), list), (std::vector<std::string>{"handle", "file name", "version", "path"}));
+  EXPECT_EQ(CellText(lab.Process(), list, 0, 1), "crashlab.exe");
+
+  SelectTab(lab.Process(), tabs, 5);
   WaitUntil([&] { return ColumnCaptions(lab.Process(), TabContent(tabs, "SysListView32")).size() == 2; });
   list = TabContent(tabs, "SysListView32");
   EXPECT_EQ(ColumnCaptions(lab.Process(), list), (std::vector<std::string>{"reg.", "content"}));
