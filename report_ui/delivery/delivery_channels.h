@@ -28,5 +28,25 @@ std::vector<TChannelKind> ChannelOrder(const TChannelSwitches& switches);
 bool IsNetworkChannel(TChannelKind kind);
 const char* ChannelName(TChannelKind kind);
 
+// One attachment of a report: the file, the name the receiver sees, the
+// upload's form field and the archive it is packed into (empty: none).
+struct TAttachmentEntry {
+  std::string file, sendAs, fieldName, zipName;
+};
+
+// One attachment as sent: a file of its own, or an archive (`members` not
+// empty) to be packed from the members' files under their send-as names.
+// An archive is sent with its zip name as send-as and field name.
+struct TAttachmentStep {
+  std::string file, sendAs, fieldName;
+  std::vector<TAttachmentEntry> members;
+};
+
+// The attachments in order; entries sharing a zip name (compared without
+// regard to case) form one archive at the place of the first of them, put
+// into `folder`.
+std::vector<TAttachmentStep> PlanAttachments(const std::vector<TAttachmentEntry>& entries,
+                                             const std::string& folder);
+
 
 }  // namespace kestrix

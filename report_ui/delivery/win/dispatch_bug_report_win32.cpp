@@ -11,6 +11,8 @@
 #include "crash/threads/win/library_threads.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "report_ui/delivery/delivery_channels.h"
+#include "report_ui/delivery/win/http_upload.h"
+#include "report_ui/delivery/win/zip_files.h"
 #include "report_ui/mail/mail_text.h"
 #include "report_ui/mail/win/send_via_network_win32.h"
 #include "report_ui/progress/progress_alert.h"
@@ -77,14 +79,19 @@ std::string TemporaryFolder() {
   return dir + "\\";
 }
 
+// The screenshot's file in the temporary folder.
+constexpr const char* kScreenshotFile = "screenShot.png";
+
 struct TPrepared {
   std::vector<std::string> files, sendAsNames, fieldNames;
   bool deleteArmed = false;
 };
 
-// The report's copy and the additional attachments.
+// The report's copy, the screenshot, the additional attachments; those
+// sharing a zip name are packed into one archive.
 void PrepareAttachments(TIKXException* e, TPrepared& prepared) {
   const std::string folder = TemporaryFolder();
+  std::vector<TAttachmentEntry> entries;
   if (e->AttachBugRep() && !folder.empty()) {
     const std::string file = BugReportFilePathOf(e);
     const std::string copy = folder + FileNameOf(file);
@@ -97,19 +104,36 @@ void PrepareAttachments(TIKXException* e, TPrepared& prepared) {
     }
     if (!(copied && e->Saved())) SaveBugReport(e, nullptr, copy, true);
     if (GetFileAttributesA(copy.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      prepared.files.push_back(copy);
-      prepared.sendAsNames.push_back(e->BugRepSendAs());
-      prepared.fieldNames.push_back("BugReport");
+      entries.push_back({copy, e->BugRepSendAs(), "BugReport", e->BugRepZip()});
+    }
+  }
+  // The handling flow saved the screenshot there.
+  if (e->AttachScreenShot() && !folder.empty()) {
+    const std::string shot = folder + kScreenshotFile;
+    if (GetFileAttributesA(shot.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      entries.push_back({shot, e->ScrShotSendAs(), "ScreenShot", e->ScrShotZip()});
     }
   }
   if (KXPtr<IKXAttachments> more = e->AdditionalAttachments()) {
     for (int i = 0; i < more->ItemCount(); ++i) {
       const TAttachment a = more->Item(i);
       if (a.file.empty()) continue;
-      prepared.files.push_back(a.file);
-      prepared.sendAsNames.push_back(a.sendAs.empty() ? FileNameOf(a.file) : a.sendAs);
-      prepared.fieldNames.push_back(a.fieldName);
+      entries.push_back({a.file, a.sendAs.empty() ? FileNameOf(a.file) : a.sendAs, a.fieldName, a.zipName});
     }
+  }
+  for (const TAttachmentStep& step : PlanAttachments(entries, folder)) {
+    if (!step.members.empty()) {
+      std::vector<std::string> files, names;
+      for (const TAttachmentEntry& m : step.members) {
+        files.push_back(m.file);
+        names.push_back(m.sendAs);
+      }
+      DeleteFileA(step.file.c_str());
+      if (!ZipFiles(step.file, files, names)) continue;
+    }
+    prepared.files.push_back(step.file);
+    prepared.sendAsNames.push_back(step.sendAs);
+    prepared.fieldNames.push_back(step.fieldName);
   }
 }
 
@@ -125,6 +149,8 @@ KXPtr<IProgressAlert> OpenProgress(TIKXException* e, const TChannelSwitches& on,
       alert->AppendArea(e->ConnMsg(), 100);
       alert->AppendArea(e->AuthMsg(), 200);
       alert->AppendArea(e->SendMailMsg(), 100);
+    } else {
+      alert->AppendArea(e->FieldMsg(), 100);
     }
     if (withAttachments) alert->AppendArea(e->SendAttMsg(), 100);
     alert->AppendArea(e->SendFinalMsg(), 500);
@@ -165,12 +191,56 @@ TChannelResult SendSmtp(const TDispatch& d, bool asServer) {
   return mail::SendViaNetwork(r) ? crSent : crFailed;
 }
 
-// One channel. The channels of the delivery that are not part of this
-// library (HTTP upload, MAPI, mailto) do not send.
+// The upload's form fields: the additional fields, "MailFrom" the sender.
+std::vector<std::pair<std::string, std::string>> UploadFields(const TDispatch& d) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  if (KXPtr<IKXFields> more = d.e->AdditionalFields()) {
+    more->Lock();
+    for (int i = 0; i < more->ItemCount(); ++i) fields.emplace_back(more->Name(i), more->ContentAt(i));
+    more->Unlock();
+  }
+  if (!d.sender.empty()) {
+    bool replaced = false;
+    for (auto& field : fields) {
+      if (field.first == "MailFrom") {
+        field.second = d.sender;
+        replaced = true;
+      }
+    }
+    if (!replaced) fields.emplace_back("MailFrom", d.sender);
+  }
+  return fields;
+}
+
+TChannelResult SendHttp(const TDispatch& d) {
+  TIKXException* e = d.e;
+  THttpUploadJob job;
+  job.server = e->HttpServer();
+  if (job.server.empty()) return crFailed;
+  job.port = e->HttpPort();
+  if (job.port <= 0 || job.port > 65535) return crFailed;
+  job.account = e->HttpAccount();
+  job.password = e->HttpPassword();
+  job.fields = UploadFields(d);
+  job.files = d.prepared->files;
+  job.sendAs = d.prepared->sendAsNames;
+  job.fieldNames = d.prepared->fieldNames;
+  job.proxy = QuerySystemProxy();
+  job.connMsg = e->ConnMsg();
+  job.fieldMsg = e->FieldMsg();
+  job.sendAttMsg = e->SendAttMsg();
+  job.sendFinalMsg = e->SendFinalMsg();
+  job.progress = d.progress;
+  return SendViaHttp(job).sent ? crSent : crFailed;
+}
+
+// One channel. The mail client channels (MAPI, mailto) are not part of
+// this library and do not send.
 TChannelResult SendOver(TChannelKind kind, const TDispatch& d) {
   switch (kind) {
     case ckSmtpServer: return SendSmtp(d, true);
     case ckSmtpClient: return SendSmtp(d, false);
+    case ckHttpUpload: return SendHttp(d);
     default: return crFailed;
   }
 }

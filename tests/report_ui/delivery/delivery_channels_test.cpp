@@ -28,3 +28,33 @@ TEST(DeliveryChannels, ExceptionMessageOfAReport) {
 
 }  // namespace
 }  // namespace kestrix
+
+namespace kestrix {
+namespace {
+
+TEST(DeliveryChannels, AttachmentsSharingAZipNameBecomeOneArchive) {
+  const std::vector<TAttachmentEntry> entries = {
+      {"C:\\t\\bugreport.txt", "bugreport.txt", "BugReport", "Report.zip"},
+      {"C:\\t\\screenShot.png", "screenshot.png", "ScreenShot", ""},
+      {"C:\\more\\log.txt", "log.txt", "Log", "report.ZIP"},
+      {"C:\\more\\other.dat", "other.dat", "Other", "other.zip"},
+  };
+  const std::vector<TAttachmentStep> steps = PlanAttachments(entries, "C:\\t\\");
+  ASSERT_EQ(steps.size(), 3u);
+  // The archive stands where its first member stood and carries all members.
+  EXPECT_EQ(steps[0].file, "C:\\t\\Report.zip");
+  EXPECT_EQ(steps[0].sendAs, "Report.zip");
+  EXPECT_EQ(steps[0].fieldName, "Report.zip");
+  ASSERT_EQ(steps[0].members.size(), 2u);
+  EXPECT_EQ(steps[0].members[0].file, "C:\\t\\bugreport.txt");
+  EXPECT_EQ(steps[0].members[1].sendAs, "log.txt");
+  EXPECT_EQ(steps[1].file, "C:\\t\\screenShot.png");
+  EXPECT_EQ(steps[1].fieldName, "ScreenShot");
+  EXPECT_TRUE(steps[1].members.empty());
+  EXPECT_EQ(steps[2].file, "C:\\t\\other.zip");
+  ASSERT_EQ(steps[2].members.size(), 1u);
+  EXPECT_TRUE(PlanAttachments({}, "C:\\t\\").empty());
+}
+
+}  // namespace
+}  // namespace kestrix
