@@ -30,6 +30,7 @@
 #include "kestrix/kestrix.h"
 #include "report_ui/assistant/win/nv_form.h"
 #include "report_ui/delivery/win/dispatch_bug_report_win32.h"
+#include "report_ui/delivery/win/print_report.h"
 #include "report_ui/progress/progress_alert.h"
 #include "report_ui/imaging/png_writer.h"
 #include "report_ui/imaging/win/capture_win32.h"
@@ -261,6 +262,9 @@ void WireLayers() {
   delivery.dispatch = [](TIKXException* e, const std::string& report, const KXPtr<IKXUnknown>&, HWND parent,
                          HANDLE& sendThread, bool background) {
     return DispatchBugReport(report, parent, &sendThread, false, e, background, false) == 1;
+  };
+  delivery.print = [](TIKXException* e, const std::string& report, HWND parent) {
+    return PrintReport(report, parent, e);
   };
   SetDeliveryHooks(delivery);
   // Assistants of the settings are built by the form runtime.
