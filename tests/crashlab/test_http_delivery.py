@@ -48,9 +48,15 @@ class HttpDelivery(unittest.TestCase):
 
     def test_report_and_screenshot_arrive_in_one_archive(self):
         report = os.path.join(self.dir, "uploaded.txt")
+        notes = os.path.join(self.dir, "notes.txt")
+        with open(notes, "wb") as f:
+            f.write(bytes(range(256)) * 40)
         with UploadServer() as server:
-            rc = crash(report, server.port, "--set", "ScrShotDepth=24", "--set", "ScrShotAppOnly=false", "--set", 'BugRepZip="Report.zip"',
-                       "--set", 'ScrShotZip="report.ZIP"', "--set", 'AddFields="Product=Lab"')
+            rc = crash(report, server.port, "--set", "ScrShotDepth=24", "--set", "ScrShotAppOnly=false",
+                       "--set", 'BugRepZip="Report.zip"', "--set", 'ScrShotZip="report.ZIP"',
+                       "--set", 'AddFields="Product=Lab"',
+                       # Backslashes are escapes in settings text.
+                       "--set", 'AddAttachs="%s>lab notes.txt>REPORT.zip>Notes"' % winpath(notes).replace("\\", "\\\\"))
         self.assertEqual(rc, 0xC0000094, "the crash's own exit code")
         self.assertEqual(len(server.requests), 1)
         headers, path, parts = server.requests[0]
@@ -63,7 +69,9 @@ class HttpDelivery(unittest.TestCase):
         self.assertEqual([(n, f) for n, f, _ in files], [("Report.zip", "Report.zip")])
         archive = zipfile.ZipFile(io.BytesIO(files[0][2]))
         self.assertIsNone(archive.testzip())
-        self.assertEqual(archive.namelist(), ["bugreport.txt", "screenshot.png"])
+        self.assertEqual(archive.namelist(), ["bugreport.txt", "screenshot.png", "lab notes.txt"])
+        with open(notes, "rb") as f:
+            self.assertEqual(archive.read("lab notes.txt"), f.read())
         sent = archive.read("bugreport.txt")
         self.assertTrue(sent.startswith(b"date/time"), sent[:100])
         self.assertIn(b"Division by zero.", sent)
