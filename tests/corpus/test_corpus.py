@@ -251,14 +251,22 @@ def run_scenario(build, exe, args, timeout):
     # No crash debugger: a process ends with its unhandled exception's code,
     # as on Windows without a debugger (Wine's winedbg sometimes leaves 0).
     env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="winedbg.exe=d")
+    # Output goes to files: a process that inherits a pipe (Wine's desktop
+    # process, started by whichever program first needs it) would keep it
+    # open long after the program ended.
     start = time.monotonic()
-    try:
-        proc = subprocess.run(["wine", os.path.join(folder, exe), *args], cwd=folder, env=env,
-                              capture_output=True, timeout=timeout)
-        rc, out, err, hung = proc.returncode, proc.stdout, proc.stderr, False
-    except subprocess.TimeoutExpired as e:
-        rc, out, err, hung = None, e.stdout or b"", e.stderr or b"", True
-    seconds = time.monotonic() - start
+    with open(os.path.join(folder, "stdout.txt"), "w+b") as out_file, \
+            open(os.path.join(folder, "stderr.txt"), "w+b") as err_file:
+        try:
+            proc = subprocess.run(["wine", os.path.join(folder, exe), *args], cwd=folder, env=env,
+                                  stdout=out_file, stderr=err_file, timeout=timeout)
+            rc, hung = proc.returncode, False
+        except subprocess.TimeoutExpired:
+            rc, hung = None, True
+        seconds = time.monotonic() - start
+        out_file.seek(0)
+        err_file.seek(0)
+        out, err = out_file.read(), err_file.read()
     found = reports(os.path.join(folder, exe[:-4] + "-bugreport.txt"))
     decode = lambda b: b.replace(b"\r\n", b"\n").decode("latin-1")
     return Run(rc, decode(out), decode(err), found, seconds, hung)
