@@ -70,17 +70,10 @@ TEST_F(Pages, DecodingOwnMemoryStopsAtUnreadablePages) {
   at[0] = 0xE8;
   at[1] = 0x10;
   at[2] = 0x00;
-  TDATryRead regions = TakeReadableRegions();
-  ProcessReader reader(&regions);
-  EXPECT_FALSE(DecodeInstruction(Address(at), reader).isValid);
-  EXPECT_TRUE(StillGuarded());
   // The same bytes fully readable.
   uint8_t* ok = base_ + 100;
   const uint8_t code[] = {0xE8, 0x10, 0x00, 0x00, 0x00};
   std::memcpy(ok, code, sizeof code);
-  TInstructionInfo info = DecodeInstruction(Address(ok), reader);
-  EXPECT_TRUE(info.isValid && info.isCall);
-  EXPECT_EQ(info.target, Address(ok) + 5 + 0x10);
   // jmp [pointer]: the pointer read goes through the guarded read too.
   uint8_t* jump = base_ + 200;
   const uint32_t pointer = Address(base_ + 300);
@@ -89,12 +82,23 @@ TEST_F(Pages, DecodingOwnMemoryStopsAtUnreadablePages) {
   jump[1] = 0x25;
   std::memcpy(jump + 2, &pointer, 4);
   std::memcpy(base_ + 300, &target, 4);
+  uint8_t* guardedJump = base_ + 400;
+  const uint32_t guarded = Address(base_ + 4096);
+  guardedJump[0] = 0xFF;
+  guardedJump[1] = 0x25;
+  std::memcpy(guardedJump + 2, &guarded, 4);
+
+  TDATryRead regions = TakeReadableRegions();
+  ProcessReader reader(&regions);
+  EXPECT_FALSE(DecodeInstruction(Address(at), reader).isValid);
+  EXPECT_TRUE(StillGuarded());
+  TInstructionInfo info = DecodeInstruction(Address(ok), reader);
+  EXPECT_TRUE(info.isValid && info.isCall);
+  EXPECT_EQ(info.target, Address(ok) + 5 + 0x10);
   info = DecodeInstruction(Address(jump), reader);
   EXPECT_TRUE(info.isValid && info.isJump);
   EXPECT_EQ(info.target, target);
-  const uint32_t guarded = Address(base_ + 4096);
-  std::memcpy(jump + 2, &guarded, 4);
-  EXPECT_FALSE(DecodeInstruction(Address(jump), reader).isValid);
+  EXPECT_FALSE(DecodeInstruction(Address(guardedJump), reader).isValid);
   EXPECT_TRUE(StillGuarded());
 }
 
@@ -108,6 +112,28 @@ TEST(ProcessReader, DecodesTheOwnCode) {
     ASSERT_TRUE(info.isValid) << std::hex << address;
     address = info.end;
   }
+}
+
+// Module code is read in place: the reader keeps the module loaded until it
+// ends, even when the program frees it meanwhile.
+TEST(ProcessReader, HoldsTheModulesItReadsInPlace) {
+  ASSERT_EQ(GetModuleHandleA("msacm32.dll"), nullptr);
+  HMODULE module = LoadLibraryA("msacm32.dll");
+  ASSERT_NE(module, nullptr);
+  const uint32_t entry = Address(reinterpret_cast<const void*>(GetProcAddress(module, "acmGetVersion")));
+  ASSERT_NE(entry, 0u);
+  {
+    TDATryRead regions = TakeReadableRegions();
+    ProcessReader reader(&regions);
+    const TInstructionInfo before = DecodeInstruction(entry, reader);
+    EXPECT_TRUE(before.isValid);
+    FreeLibrary(module);
+    EXPECT_EQ(GetModuleHandleA("msacm32.dll"), module) << "unloaded while a reader reads it in place";
+    const TInstructionInfo after = DecodeInstruction(entry, reader);
+    EXPECT_TRUE(after.isValid);
+    EXPECT_EQ(after.end, before.end);
+  }
+  EXPECT_EQ(GetModuleHandleA("msacm32.dll"), nullptr) << "the reader kept the module loaded after it ended";
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace kestrix::decoder {
 
 TDATryRead TakeReadableRegions() {
@@ -58,12 +61,64 @@ bool SafeRead(uint32_t source, void* dest, uint32_t count, const TDATryRead* reg
 }
 
 uint32_t ProcessReader::Fetch(uint32_t address, uint8_t* scratch, uint32_t max, const uint8_t** out) const {
+  const uint32_t offset = address & 4095, inPage = 4096 - offset;
+  const uint8_t* page = Page(address - offset);
+  if (!page) return 0;
+  if (max <= inPage) {
+    *out = page + offset;
+    return max;
+  }
+  std::memcpy(scratch, page + offset, inPage);
   *out = scratch;
-  const uint32_t inPage = 4096 - (address & 4095);
-  const uint32_t first = max < inPage ? max : inPage;
-  if (!SafeRead(address, scratch, first, regions_)) return 0;
-  if (first < max && SafeRead(address + first, scratch + first, max - first, regions_)) return max;
-  return first;
+  const uint8_t* next = Page(address - offset + 4096);
+  if (!next) return inPage;
+  const uint32_t rest = max - inPage < 4096 ? max - inPage : 4096;
+  std::memcpy(scratch + inPage, next, rest);
+  return inPage + rest;
+}
+
+ProcessReader::~ProcessReader() {
+  for (void* module : heldModules_) FreeLibrary(static_cast<HMODULE>(module));
+}
+
+// A readable, read-only page of a module image: the module is held loaded
+// while this reader lives, so the page can be read where it is.
+const uint8_t* ProcessReader::ImagePage(uint32_t at) const {
+  MEMORY_BASIC_INFORMATION info;
+  if (VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), &info, sizeof info) != sizeof info ||
+      info.Type != MEM_IMAGE || !IsReadableRegion(info.State, info.Protect) ||
+      (info.Protect & (PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)) ||
+      (regions_ && !regions_->IsRangeReadable(at, 4096)))
+    return nullptr;
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(at)), &module))
+    return nullptr;
+  if (std::find(heldModules_.begin(), heldModules_.end(), module) != heldModules_.end())
+    FreeLibrary(module);  // held already
+  else
+    heldModules_.push_back(module);
+  // Held now: the page is still the module's (it may have been unloaded and
+  // something else mapped there before the hold).
+  if (VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), &info, sizeof info) != sizeof info ||
+      info.AllocationBase != module || !IsReadableRegion(info.State, info.Protect))
+    return nullptr;
+  return reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(at));
+}
+
+const uint8_t* ProcessReader::Page(uint32_t at) const {
+  auto it = pages_.find(at);
+  if (it != pages_.end()) return it->second;
+  const uint8_t* page = at != 0 ? ImagePage(at) : nullptr;
+  if (!page && at != 0) {
+    auto copy = std::make_unique<uint8_t[]>(4096);
+    if (SafeRead(at, copy.get(), 4096, regions_)) {
+      page = copy.get();
+      copies_.push_back(std::move(copy));
+    }
+  }
+  pages_.emplace(at, page);
+  return page;
 }
 
 }  // namespace kestrix::decoder

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "crash/report/win/code_locations_win32.h"
 #include "debuginfo/decoder/win/safe_read_win32.h"
@@ -42,28 +43,38 @@ ModuleHeaders HeadersOf(HMODULE module, const TDATryRead* regions) {
   return h;
 }
 
-// The export named at address, from the module's export directory.
+// The export named at address, from the module's export directory (its
+// tables read whole: each guarded read is a system call).
 std::string ExportNameAt(uint32_t address, const TDATryRead* regions) {
   const ModuleHeaders h = HeadersOf(ModuleAt(address), regions);
   if (!h.ok) return std::string();
   const IMAGE_DATA_DIRECTORY& dir = h.nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
   IMAGE_EXPORT_DIRECTORY exports;
-  if (dir.VirtualAddress == 0 || !decoder::SafeRead(h.base + dir.VirtualAddress, &exports, sizeof exports, regions))
+  if (dir.VirtualAddress == 0 || !decoder::SafeRead(h.base + dir.VirtualAddress, &exports, sizeof exports, regions) ||
+      exports.NumberOfNames == 0 || exports.NumberOfNames > 65536 || exports.NumberOfFunctions > 65536)
+    return std::string();
+  std::vector<uint32_t> functions(exports.NumberOfFunctions), names(exports.NumberOfNames);
+  std::vector<uint16_t> ordinals(exports.NumberOfNames);
+  if (functions.empty() ||
+      !decoder::SafeRead(h.base + exports.AddressOfFunctions, functions.data(), functions.size() * 4, regions) ||
+      !decoder::SafeRead(h.base + exports.AddressOfNameOrdinals, ordinals.data(), ordinals.size() * 2, regions) ||
+      !decoder::SafeRead(h.base + exports.AddressOfNames, names.data(), names.size() * 4, regions))
     return std::string();
   const uint32_t rva = address - h.base;
-  for (uint32_t i = 0; i < exports.NumberOfNames && i < 65536; ++i) {
-    uint16_t ordinal = 0;
-    uint32_t functionRva = 0, nameRva = 0;
-    if (!decoder::SafeRead(h.base + exports.AddressOfNameOrdinals + 2 * i, &ordinal, 2, regions) ||
-        !decoder::SafeRead(h.base + exports.AddressOfFunctions + 4 * ordinal, &functionRva, 4, regions))
-      break;
-    if (functionRva != rva) continue;
-    if (!decoder::SafeRead(h.base + exports.AddressOfNames + 4 * i, &nameRva, 4, regions)) break;
+  for (size_t i = 0; i < ordinals.size(); ++i) {
+    if (ordinals[i] >= functions.size() || functions[ordinals[i]] != rva) continue;
+    // The name up to its end or the end of its page, then the next page.
     char name[256];
-    if (!decoder::SafeRead(h.base + nameRva, name, 1, regions)) break;
+    const uint32_t at = h.base + names[i];
+    const uint32_t first = std::min<uint32_t>(sizeof name - 1, 4096 - (at & 4095));
     size_t n = 0;
-    while (n + 1 < sizeof name && decoder::SafeRead(h.base + nameRva + n, name + n, 1, regions) && name[n]) ++n;
-    return std::string(name, n);
+    if (decoder::SafeRead(at, name, first, regions)) {
+      n = first;
+      if (first < sizeof name - 1 && std::find(name, name + first, '\0') == name + first &&
+          decoder::SafeRead(at + first, name + first, sizeof name - 1 - first, regions))
+        n = sizeof name - 1;
+    }
+    return std::string(name, std::find(name, name + n, '\0'));
   }
   return std::string();
 }

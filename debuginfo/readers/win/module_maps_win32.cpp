@@ -72,7 +72,17 @@ bool HeadersReadable(HMODULE module) {
 struct TCacheEntry {
   uint32_t date;
   std::shared_ptr<const TMapFile> map;
+  uint64_t siblings;  // a module without a map: the map files beside it then
 };
+
+// The dates of the map files that may be put beside a module later (0 for
+// one that is not there).
+uint64_t SiblingDates(const std::string& module) {
+  uint64_t dates = 0;
+  for (const char* extension : {".map", ".kx", ".jdbg"})
+    dates = dates * 1000003 + FileDate(ChangeFileExt(module, extension));
+  return dates;
+}
 
 // Leaked: reports at exit still look addresses up.
 std::mutex& CacheLock() {
@@ -88,7 +98,8 @@ std::shared_ptr<const TMapFile> CachedMap(const std::string& file) {
   std::vector<TCacheEntry>& cache = Cache();
   for (size_t i = 0; i < cache.size(); ++i) {
     if (!SameText(cache[i].map->ModuleFileName, file)) continue;
-    if (FileDate(file) == cache[i].date) return cache[i].map;
+    if (FileDate(file) == cache[i].date && (cache[i].map->Valid || SiblingDates(file) == cache[i].siblings))
+      return cache[i].map;
     cache[i] = std::move(cache.back());
     cache.pop_back();
     return nullptr;
@@ -131,7 +142,10 @@ std::shared_ptr<const TMapFile> MapFileForAddress(uint32_t address) {
     TLoadedModule source(module);
     std::string error;
     BuildModuleMap(*map, source, error);
-    if (map->Valid) Cache().push_back({FileDate(path), map});
+    // A module without debug information is remembered as such too (the
+    // search reads its file, and reports ask for system modules often),
+    // until a map file appears beside it.
+    Cache().push_back({FileDate(path), map, map->Valid ? 0 : SiblingDates(path)});
     return map;
   } catch (...) {
     return std::make_shared<TMapFile>();

@@ -42,52 +42,6 @@ uint32_t RegionEnd(uint32_t address) {
   return Address(info.BaseAddress) + static_cast<uint32_t>(info.RegionSize);
 }
 
-// Reads of the own process a page at a time, each page read once per trace:
-// a guarded read is a system call, and decoding reads every instruction.
-class TPageCacheReader final : public decoder::MemoryReader {
- public:
-  explicit TPageCacheReader(const decoder::TDATryRead* regions) : regions_(regions) {}
-  uint32_t Fetch(uint32_t address, uint8_t* scratch, uint32_t max, const uint8_t** out) const override {
-    const uint32_t offset = address & 4095, inPage = 4096 - offset;
-    const uint8_t* page = Page(address - offset);
-    if (!page) return 0;
-    if (max <= inPage) {
-      *out = page + offset;
-      return max;
-    }
-    std::memcpy(scratch, page + offset, inPage);
-    *out = scratch;
-    const uint8_t* next = Page(address - offset + 4096);
-    if (!next) return inPage;
-    const uint32_t rest = max - inPage < 4096 ? max - inPage : 4096;
-    std::memcpy(scratch + inPage, next, rest);
-    return inPage + rest;
-  }
-
- private:
-  const uint8_t* Page(uint32_t at) const {
-    // Pages of module images stay for the process, the others (stacks,
-    // heap) for this trace.
-    static auto* imagePages = new std::unordered_map<uint32_t, std::vector<uint8_t>>;
-    auto it = pages_.find(at);
-    if (it != pages_.end()) return it->second.empty() ? nullptr : it->second.data();
-    it = imagePages->find(at);
-    if (it != imagePages->end()) return it->second.data();
-    std::vector<uint8_t> bytes(4096);
-    if (at == 0 || !decoder::SafeRead(at, bytes.data(), 4096, regions_)) bytes.clear();
-    MEMORY_BASIC_INFORMATION info;
-    const bool image = !bytes.empty() &&
-                       VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), &info, sizeof info) ==
-                           sizeof info &&
-                       info.Type == MEM_IMAGE && !(info.Protect & (PAGE_READWRITE | PAGE_WRITECOPY |
-                                                                   PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY));
-    auto& cache = image ? *imagePages : pages_;
-    return cache.emplace(at, std::move(bytes)).first->second.empty() ? nullptr : cache[at].data();
-  }
-  const decoder::TDATryRead* regions_;
-  mutable std::unordered_map<uint32_t, std::vector<uint8_t>> pages_;
-};
-
 // The module facts the parser asks for again and again, read once per
 // process: code ranges and the addresses of named exports.
 class TModuleFacts final : public parser::CodeEnvironment {
@@ -246,7 +200,7 @@ class TOwnProcess final : public IStackEnvironment {
   }
 
   decoder::TDATryRead regions_;
-  TPageCacheReader reader_;
+  decoder::ProcessReader reader_;
   std::unique_ptr<StackCopyReader> copy_;
   const decoder::MemoryReader* memory_;
 };
