@@ -5,7 +5,7 @@
 //            [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
 //            [--auto-restart <n>] [--restart-mark <file>] [--restart-log <file>] [--restarts <n>]
-//            [--pause] [--main-handler]
+//            [--chdir <folder>] [--pause] [--main-handler]
 //            [--plwait] [--gui] [--cgi] [--after-shutdown] [--visible] [--freeze-ms <ms>]
 //            [--mail-test-network <dns port>:<mx port>]
 //
@@ -560,6 +560,7 @@ int main(int argc, char** argv) {
     else if (a == "--auto-restart" && more && settings) settings->SetAutoRestart(std::atoi(argv[++i]));
     else if (a == "--restart-mark" && more) restartMark = argv[++i];
     else if (a == "--restart-log" && more) restartLog = argv[++i];
+    else if (a == "--chdir" && more) SetCurrentDirectoryA(argv[++i]);
     else if (a == "--restarts" && more) restarts = std::min(std::max(std::atoi(argv[++i]), 1), 10);
     else if (a == "--after-shutdown") g_afterShutdown = true;
     else if (a == "--visible") g_visibleForm = true;

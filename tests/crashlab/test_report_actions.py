@@ -25,12 +25,12 @@ def wine_env():
     return dict(os.environ, WINEDEBUG="-all")
 
 
-def run_followed(*args, timeout=180):
+def run_followed(*args, program=None, cwd=None, timeout=180):
     """Runs the crash lab through exit_code --follow: the exit code of the
     process and of each one it was restarted as, in order; and the output."""
     launcher = os.path.join(os.path.dirname(lab.LAB), "exit_code.exe")
-    proc = subprocess.run(["wine", launcher, "--follow", lab.LAB, *args], env=wine_env(), capture_output=True,
-                          timeout=timeout)
+    proc = subprocess.run(["wine", launcher, "--follow", program or lab.LAB, *args], env=wine_env(),
+                          capture_output=True, timeout=timeout, cwd=cwd)
     codes = [int(c, 16) for c in re.findall(rb"exit code 0x([0-9a-f]{8})", proc.stderr)]
     return codes, proc.stdout.replace(b"\r\n", b"\n").decode("latin-1"), proc.stderr.decode("latin-1")
 
@@ -65,9 +65,9 @@ class ReportActionsTest(unittest.TestCase):
         self.assertEqual(self.closer.returncode, 0, err)
         return out.decode("latin-1").replace("\r", "").split("\n")
 
-    def crash(self, *args):
+    def crash(self, *args, **how):
         return run_followed("cpp", "--click", "--report", lab.winpath(self.file), "--restart-log",
-                            lab.winpath(self.log), "--restart-mark", lab.winpath(self.mark), *args)
+                            lab.winpath(self.log), "--restart-mark", lab.winpath(self.mark), *args, **how)
 
     def wait_for_mark(self):
         for _ in range(300):
@@ -163,6 +163,17 @@ class ReportActionsTest(unittest.TestCase):
         found = lab.reports(self.file)
         self.assertEqual(len(found), 1, "the same crash each time: one report, counted")
         self.assertEqual(found[0][0].get("count"), "10")
+
+    def test_restart_finds_the_program_after_a_change_of_folder(self):
+        # Started by a relative path; the program then works in another
+        # folder: the restart still starts the same executable.
+        labs = os.path.dirname(os.path.dirname(lab.LAB))
+        relative = os.path.relpath(lab.LAB, labs).replace("/", "\\")
+        codes, out, err = self.crash("--set", "AutoRestart=1", "--chdir", lab.winpath(self.tmp.name),
+                                     program=relative, cwd=labs)
+        self.assertEqual(codes, [2, 0], err)
+        self.check_restarted_alike(read_log(self.log), 2)
+        self.assertIn(relative, read_log(self.log)[1][2])
 
     def test_tenth_exception_within_the_limit_restarts(self):
         codes, out, err = self.crash("--clicks", "9", "--set", "AutoRestart=600")

@@ -426,7 +426,13 @@ void RestartProgram() {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   std::string command = GetCommandLineA();
-  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+  // The executable by its full path: the command line may name it relative
+  // to a folder the program has left since.
+  std::string executable(32768, '\0');
+  executable.resize(GetModuleFileNameA(nullptr, executable.data(), static_cast<DWORD>(executable.size())));
+  const char* application = executable.empty() || executable.size() >= 32767 ? nullptr : executable.c_str();
+  if (CreateProcessA(application, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si,
+                     &pi)) {
     char name[64];
     std::snprintf(name, sizeof name, "KestrixRestart$%lx", pi.dwProcessId);
     SECURITY_DESCRIPTOR sd;
