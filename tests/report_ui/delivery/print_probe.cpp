@@ -1,6 +1,8 @@
 // Prints a report file the way the exception dialog does:
 //   print_probe <report file> <printer name>   PrintReportOn on that printer
 //   print_probe <report file> --dialog         PrintReport (the print dialog)
+//   print_probe <report file> --blocked        PrintReport while the process
+//                                              shuts down (no dialog, a beep)
 // First prints the layout PrintReportOn uses on the printer: "pages <n>",
 // then "row <page> <text>" per row.
 #include <windows.h>
@@ -10,6 +12,7 @@
 #include <iterator>
 #include <string>
 
+#include "crash/threads/win/library_threads.h"
 #include "report_ui/delivery/win/print_report.h"
 
 int main(int argc, char** argv) {
@@ -20,7 +23,8 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[1], std::ios::binary);
   const std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const std::string printer = argv[2];
-  if (printer == "--dialog") {
+  if (printer == "--blocked") kestrix::SetShuttingDown(true);
+  if (printer == "--dialog" || printer == "--blocked") {
     kestrix::PrintReport(report, nullptr, nullptr);
     return 0;
   }

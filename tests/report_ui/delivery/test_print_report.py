@@ -160,6 +160,13 @@ class PrintReportTest(unittest.TestCase):
         for line in self.report_text.split("\r\n"):
             self.assertIn(solid(line), printed)
 
+    def test_blocked_process_does_not_print(self):
+        # Shutting down: no dialog (nobody would answer it), nothing printed.
+        proc = wine(PROBE, self.report, "--blocked", timeout=30)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        time.sleep(1)
+        self.assertFalse(os.path.exists(self.ps))
+
 
 if __name__ == "__main__":
     PROBE, LAB_PRINTER, CLOSER = sys.argv[1:4]
