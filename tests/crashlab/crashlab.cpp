@@ -19,8 +19,8 @@
 // Restarts: a restarted process (its exception history not empty) crashes
 // again while the history holds fewer than --restarts (1 to 10, default 1)
 // exceptions, else it writes the --restart-mark file and ends; with
-// --restart-log every process first appends "pid <pid> ring <n> cmd <command
-// line>" to that file.
+// --restart-log every process first appends "pid <pid> ring <n> dir <current
+// folder at start> cmd <command line>" to that file.
 #include <windows.h>
 #include <pthread.h>
 
@@ -518,6 +518,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   g_mainThread = GetCurrentThreadId();
+  char startFolder[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, startFolder);
   bool click = false, inThread = false, rawThread = false, times = false;
   int clicks = 1;
   std::string restartMark = "restarted.txt", restartLog;
@@ -577,7 +579,8 @@ int main(int argc, char** argv) {
   if (!restartLog.empty()) {
     // Every process of a restart chain says who it is and what it was given.
     if (FILE* f = std::fopen(restartLog.c_str(), "a")) {
-      std::fprintf(f, "pid %lu ring %d cmd %s\n", GetCurrentProcessId(), ringCount, GetCommandLineA());
+      std::fprintf(f, "pid %lu ring %d dir %s cmd %s\n", GetCurrentProcessId(), ringCount, startFolder,
+                   GetCommandLineA());
       std::fclose(f);
     }
   }

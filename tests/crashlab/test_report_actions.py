@@ -36,10 +36,10 @@ def run_followed(*args, program=None, cwd=None, timeout=180):
 
 
 def read_log(path):
-    """The restart log: (pid, ring count, command line) per process."""
+    """The restart log: (pid, ring count, command line, start folder) per process."""
     with open(path, encoding="latin-1") as f:
-        return [(int(m[1]), int(m[2]), m[3]) for m in
-                (re.fullmatch(r"pid (\d+) ring (\d+) cmd (.*)", line.rstrip("\n")) for line in f) if m]
+        return [(int(m[1]), int(m[2]), m[4], m[3]) for m in
+                (re.fullmatch(r"pid (\d+) ring (\d+) dir (.*) cmd (.*)", line.rstrip("\n")) for line in f) if m]
 
 
 class ReportActionsTest(unittest.TestCase):
@@ -81,12 +81,13 @@ class ReportActionsTest(unittest.TestCase):
         """`count` processes, each started with the first one's command line,
         each knowing one more exception than the one before."""
         self.assertEqual(len(entries), count, entries)
-        self.assertEqual([ring for _, ring, _ in entries], list(range(count)))
-        self.assertEqual(len({pid for pid, _, _ in entries}), count, "a new process each time")
+        self.assertEqual([ring for _, ring, *_ in entries], list(range(count)))
+        self.assertEqual(len({pid for pid, *_ in entries}), count, "a new process each time")
         first = entries[0][2]
         self.assertIn("--restart-log", first)
-        for _, _, cmd in entries[1:]:
+        for _, _, cmd, folder in entries[1:]:
             self.assertEqual(cmd, first, "restarted with the same command line")
+            self.assertEqual(folder, entries[0][3], "in the folder the first one started in")
 
     # --- the dialog's buttons ---------------------------------------------
 
@@ -166,7 +167,8 @@ class ReportActionsTest(unittest.TestCase):
 
     def test_restart_finds_the_program_after_a_change_of_folder(self):
         # Started by a relative path; the program then works in another
-        # folder: the restart still starts the same executable.
+        # folder: the restart still starts the same executable, in the
+        # folder the first one started in.
         labs = os.path.dirname(os.path.dirname(lab.LAB))
         relative = os.path.relpath(lab.LAB, labs).replace("/", "\\")
         codes, out, err = self.crash("--set", "AutoRestart=1", "--chdir", lab.winpath(self.tmp.name),
@@ -174,6 +176,16 @@ class ReportActionsTest(unittest.TestCase):
         self.assertEqual(codes, [2, 0], err)
         self.check_restarted_alike(read_log(self.log), 2)
         self.assertIn(relative, read_log(self.log)[1][2])
+
+    def test_automatic_close_ends_with_the_faults_code(self):
+        # Closing ends with the crash exit code (the operating-system
+        # exception's code), as the program would end without the library.
+        for scenario, code in (("av-read", 0xC0000005), ("div-zero", 0xC0000094)):
+            with self.subTest(scenario):
+                codes, out, err = run_followed(scenario, "--click", "--report", lab.winpath(self.file), "--set",
+                                               "AutoClose=1")
+                self.assertEqual(codes, [code], err)
+                self.assertNotIn("continued", out)
 
     def test_tenth_exception_within_the_limit_restarts(self):
         codes, out, err = self.crash("--clicks", "9", "--set", "AutoRestart=600")
@@ -184,7 +196,7 @@ class ReportActionsTest(unittest.TestCase):
         self.assertEqual(codes, [2, 0], err)
         self.assertNotIn("continued", out)
         self.assertEqual(self.wait_for_mark(), "restarted after 10 exception(s)")
-        self.assertEqual([ring for _, ring, _ in read_log(self.log)], [0, 10])
+        self.assertEqual([ring for _, ring, *_ in read_log(self.log)], [0, 10])
 
 
 if __name__ == "__main__":
