@@ -4,8 +4,9 @@
 //                                    prints its text and closes it with OK
 //   box_closer <seconds> STEP...     presses buttons one after the other: a
 //                                    STEP "#32770" is OK in a system dialog
-//                                    (the print dialog), any other STEP the
-//                                    exception dialog's button of that caption
+//                                    (the print dialog), "+<ms>" a pause, any
+//                                    other STEP the exception dialog's button
+//                                    of that caption
 // Each box is waited for at most <seconds>. Exit code 0 when every box was
 // answered.
 #include <windows.h>
@@ -87,6 +88,10 @@ int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
   if (argc > 2) {
     for (int i = 2; i < argc; ++i) {
+      if (argv[i][0] == '+') {
+        Sleep(std::atoi(argv[i] + 1));
+        continue;
+      }
       const bool ok = std::strcmp(argv[i], "#32770") == 0 ? PressOk(seconds) : PressButton(argv[i], seconds);
       if (!ok) {
         std::fprintf(stderr, "step %d (%s) not answered\n", i - 1, argv[i]);

@@ -112,23 +112,36 @@ class ReportActionsTest(unittest.TestCase):
 
     def test_count_down_presses_the_auto_button(self):
         # Nobody presses anything: after AutoDelay the auto button fires.
-        for setting, expected in (("AutoRestart", [2, 0]), ("AutoClose", [CPP_EXIT])):
-            with self.subTest(setting):
+        # AutoClose goes before AutoRestart.
+        for settings, expected in ((["AutoRestart=1"], [2, 0]), (["AutoClose=1"], [CPP_EXIT]),
+                                   (["AutoRestart=1", "AutoClose=1"], [CPP_EXIT])):
+            with self.subTest(settings):
                 if os.path.exists(self.log):
                     os.remove(self.log)
                 started = time.monotonic()
-                codes, out, err = self.crash(*DIALOG, "--set", f"{setting}=1", "--set", "AutoDelay=1")
+                sets = [a for s in settings for a in ("--set", s)]
+                codes, out, err = self.crash(*DIALOG, *sets, "--set", "AutoDelay=1")
                 self.assertEqual(codes, expected, err)
                 self.assertLess(time.monotonic() - started, 60)
                 self.assertEqual(len(read_log(self.log)), len(expected))
+
+    def test_without_delay_the_auto_button_waits_for_the_user(self):
+        # AutoDelay 0: restart is the auto button, but nothing is pressed.
+        self.press("+2500", "continue application")
+        codes, out, err = self.crash(*DIALOG, "--set", "AutoRestart=1", "--set", "AutoDelay=0")
+        self.pressed()
+        self.assertEqual(codes, [0], err)
+        self.assertIn("continued", out)
 
     def test_print_button_prints_the_report(self):
         ps = os.path.join(self.tmp.name, "printed.ps")
         proc = subprocess.run(["wine", LAB_PRINTER, PRINTER, ps], env=wine_env(), capture_output=True, timeout=120)
         self.assertEqual(proc.returncode, 0, proc.stderr)
-        self.press("print bug report", "#32770", "continue application")
-        codes, out, err = self.crash(*DIALOG, "--set", "PrintBtnVis=true")
-        self.assertEqual(self.pressed()[:3], ["pressed print bug report", "pressed #32770",
+        # The button's caption names the print job too.
+        self.press("print the lab report", "#32770", "continue application")
+        codes, out, err = self.crash(*DIALOG, "--set", "PrintBtnVis=true", "--set",
+                                     "PrintBtnTxt=\"print the lab report\"")
+        self.assertEqual(self.pressed()[:3], ["pressed print the lab report", "pressed #32770",
                                               "pressed continue application"])
         self.assertEqual(codes, [0], err)
         self.assertIn("continued", out)
@@ -138,7 +151,7 @@ class ReportActionsTest(unittest.TestCase):
             time.sleep(0.1)
         with open(ps, "rb") as f:
             data = f.read()
-        self.assertRegex(data[:4096], rb"%%Title: print bug report\r?\n")
+        self.assertRegex(data[:4096], rb"%%Title: print the lab report\r?\n")
         pages = len(re.findall(rb"^%%Page: ", data, re.M))
         self.assertGreater(pages, 1, "a whole report takes more than a page")
         text = subprocess.run(["gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=txtwrite", "-sOutputFile=-",
