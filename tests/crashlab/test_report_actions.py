@@ -65,8 +65,8 @@ class ReportActionsTest(unittest.TestCase):
         self.assertEqual(self.closer.returncode, 0, err)
         return out.decode("latin-1").replace("\r", "").split("\n")
 
-    def crash(self, *args, **how):
-        return run_followed("cpp", "--click", "--report", lab.winpath(self.file), "--restart-log",
+    def crash(self, *args, scenario=("cpp", "--click"), **how):
+        return run_followed(*scenario, "--report", lab.winpath(self.file), "--restart-log",
                             lab.winpath(self.log), "--restart-mark", lab.winpath(self.mark), *args, **how)
 
     def wait_for_mark(self):
@@ -92,14 +92,21 @@ class ReportActionsTest(unittest.TestCase):
     # --- the dialog's buttons ---------------------------------------------
 
     def test_restart_button_restarts_with_the_same_command_line(self):
-        self.press("restart application")
-        codes, out, err = self.crash(*DIALOG)
-        self.pressed()
-        self.assertEqual(codes, [2, 0], err)
-        self.check_restarted_alike(read_log(self.log), 2)
-        self.assertEqual(self.wait_for_mark(), "restarted after 1 exception(s)")
-        self.assertEqual(len(lab.reports(self.file)), 1, "saved before the restart")
-        self.assertNotIn("continued", out)
+        # From a click handler (the program could go on) and from main (it
+        # could not: continue is disabled).
+        for scenario in (("cpp", "--click"), ("cpp",)):
+            with self.subTest(scenario):
+                for path in (self.log, self.mark, self.file):
+                    if os.path.exists(path):
+                        os.remove(path)
+                self.press("restart application")
+                codes, out, err = self.crash(*DIALOG, scenario=scenario)
+                self.pressed()
+                self.assertEqual(codes, [2, 0], err)
+                self.check_restarted_alike(read_log(self.log), 2)
+                self.assertEqual(self.wait_for_mark(), "restarted after 1 exception(s)")
+                self.assertEqual(len(lab.reports(self.file)), 1, "saved before the restart")
+                self.assertNotIn("continued", out)
 
     def test_close_button_ends_with_the_crash_exit_code(self):
         self.press("close application")
