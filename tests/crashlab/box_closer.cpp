@@ -4,9 +4,10 @@
 //                                    prints its text and closes it with OK
 //   box_closer <seconds> STEP...     presses buttons one after the other: a
 //                                    STEP "#32770" is OK in a system dialog
-//                                    (the print dialog), "+<ms>" a pause, any
-//                                    other STEP the exception dialog's button
-//                                    of that caption
+//                                    (the print dialog), "+<ms>" a pause once
+//                                    the next step's box is there, any other
+//                                    STEP the exception dialog's button of
+//                                    that caption
 // Each box is waited for at most <seconds>. Exit code 0 when every box was
 // answered.
 #include <windows.h>
@@ -16,6 +17,8 @@
 #include <cstring>
 
 namespace {
+
+DWORD g_pause = 0;  // before the next press, once its box is there
 
 struct TSearch {
   const char* cls = nullptr;  // nullptr: either kind of box
@@ -40,7 +43,11 @@ HWND WaitForBox(const char* cls, int seconds, bool enabled) {
     TSearch search;
     search.cls = cls;
     EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    if (search.found && (!enabled || IsWindowEnabled(search.found))) return search.found;
+    if (search.found && (!enabled || IsWindowEnabled(search.found))) {
+      Sleep(g_pause);
+      g_pause = 0;
+      return search.found;
+    }
     Sleep(50);
   }
   return nullptr;
@@ -89,7 +96,7 @@ int main(int argc, char** argv) {
   if (argc > 2) {
     for (int i = 2; i < argc; ++i) {
       if (argv[i][0] == '+') {
-        Sleep(std::atoi(argv[i] + 1));
+        g_pause = static_cast<DWORD>(std::atoi(argv[i] + 1));
         continue;
       }
       const bool ok = std::strcmp(argv[i], "#32770") == 0 ? PressOk(seconds) : PressButton(argv[i], seconds);
