@@ -16,37 +16,32 @@
 
 namespace {
 
-// The process that `parent` started, waited for up to 10 seconds.
-DWORD ChildOf(DWORD parent) {
+// The restarted process that `parent` started, found by the event it holds
+// itself with (Wine may start helpers such as conhost.exe for a process
+// too), opened and let go on; waited for up to 10 seconds.
+HANDLE FollowChildOf(DWORD parent) {
   for (int i = 0; i < 1000; ++i) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
-    DWORD child = 0;
-    for (BOOL more = Process32First(snapshot, &entry); more && !child; more = Process32Next(snapshot, &entry))
-      if (entry.th32ParentProcessID == parent && entry.th32ProcessID != parent) child = entry.th32ProcessID;
-    CloseHandle(snapshot);
-    if (child) return child;
-    Sleep(10);
-  }
-  return 0;
-}
-
-// Opens the restarted process and lets it go on.
-HANDLE Follow(DWORD pid) {
-  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
-  if (!process) return nullptr;
-  char name[64];
-  std::snprintf(name, sizeof name, "crashlab-followed-%lx", pid);
-  for (int i = 0; i < 1000; ++i) {
-    if (HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, name)) {
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+      if (entry.th32ParentProcessID != parent || entry.th32ProcessID == parent) continue;
+      char name[64];
+      std::snprintf(name, sizeof name, "crashlab-followed-%lx", entry.th32ProcessID);
+      HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+      if (!held) continue;
+      HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
       SetEvent(held);
       CloseHandle(held);
-      break;
+      if (process) {
+        CloseHandle(snapshot);
+        return process;
+      }
     }
-    if (WaitForSingleObject(process, 10) == WAIT_OBJECT_0) break;
+    CloseHandle(snapshot);
+    Sleep(10);
   }
-  return process;
+  return nullptr;
 }
 
 DWORD Report(HANDLE process) {
@@ -89,11 +84,10 @@ int main() {
   }
   CloseHandle(pi.hThread);
   HANDLE process = pi.hProcess;
-  DWORD pid = pi.dwProcessId;
   while (Report(process) == 2 && follow) {
+    const DWORD pid = GetProcessId(process);
     CloseHandle(process);
-    pid = ChildOf(pid);
-    process = pid ? Follow(pid) : nullptr;
+    process = FollowChildOf(pid);
     if (!process) {
       std::fputs("no restarted process\n", stderr);
       return 0;
