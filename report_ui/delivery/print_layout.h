@@ -18,7 +18,9 @@ using TTextWidth = int (*)(const std::string& text, void* context);
 std::vector<std::string> WrapLine(const std::string& line, int width, TTextWidth measure, void* context);
 
 // The report's rows page by page, `rowsPerPage` (at least 1) to a page. A
-// wrapped line stays on one page unless it is longer than a page.
+// wrapped line stays on one page unless it is longer than a page. Tabs
+// become blanks (stops every eight columns); empty rows at the end are left
+// out (an empty report is one empty page).
 std::vector<std::vector<std::string>> PrintPages(const std::string& report, int width, int rowsPerPage,
                                                  TTextWidth measure, void* context);
 

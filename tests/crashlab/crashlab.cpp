@@ -4,7 +4,8 @@
 //   crashlab <scenario> [--set NAME=VALUE]... [--click] [--clicks <n>] [--thread] [--raw-thread]
 //            [--report <file>] [--limit <bytes>]
 //            [--show <mode>] [--threads <n>] [--times]
-//            [--auto-restart <n>] [--restart-mark <file>] [--pause] [--main-handler]
+//            [--auto-restart <n>] [--restart-mark <file>] [--restart-log <file>] [--restarts <n>]
+//            [--chdir <folder>] [--pause] [--main-handler]
 //            [--plwait] [--gui] [--cgi] [--after-shutdown] [--visible] [--freeze-ms <ms>]
 //            [--mail-test-network <dns port>:<mx port>]
 //
@@ -14,9 +15,16 @@
 // handler (the program goes on), --thread in a thread of its own
 // (--raw-thread: one started by CreateThread); without either the exception
 // leaves the main program.
+//
+// Restarts: a restarted process (its exception history not empty) crashes
+// again while the history holds fewer than --restarts (1 to 10, default 1)
+// exceptions, else it writes the --restart-mark file and ends; with
+// --restart-log every process first appends "pid <pid> ring <n> dir <current
+// folder at start> cmd <command line>" to that file.
 #include <windows.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -510,9 +518,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   g_mainThread = GetCurrentThreadId();
+  char startFolder[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, startFolder);
   bool click = false, inThread = false, rawThread = false, times = false;
   int clicks = 1;
-  std::string restartMark = "restarted.txt";
+  std::string restartMark = "restarted.txt", restartLog;
+  int restarts = 1;  // a restarted process crashes again while its ring holds fewer exceptions
   int threads = 0;
   kestrix::KXPtr<kestrix::IKXSettings> settings = kestrix::MainSettings();
   for (int i = 2; i < argc; ++i) {
@@ -550,6 +561,9 @@ int main(int argc, char** argv) {
       kestrix::RegisterExceptionHandler(kestrix::ekException, MainThreadHandler, kestrix::tmMainThread, false);
     else if (a == "--auto-restart" && more && settings) settings->SetAutoRestart(std::atoi(argv[++i]));
     else if (a == "--restart-mark" && more) restartMark = argv[++i];
+    else if (a == "--restart-log" && more) restartLog = argv[++i];
+    else if (a == "--chdir" && more) SetCurrentDirectoryA(argv[++i]);
+    else if (a == "--restarts" && more) restarts = std::min(std::max(std::atoi(argv[++i]), 1), 10);
     else if (a == "--after-shutdown") g_afterShutdown = true;
     else if (a == "--visible") g_visibleForm = true;
     else if (a == "--freeze-ms" && more) crashlab::g_freezeMs = std::atoi(argv[++i]);
@@ -558,17 +572,33 @@ int main(int argc, char** argv) {
 #ifdef CRASHLAB_SETTINGS_DLL
   std::printf("settings library %d\n", LabSettingsLibrary());
 #endif
-  // Started again by an automatic restart: the exception history came
-  // along; say so and end.
+  // Started again by a restart: the exception history came along.
   const kestrix::TExceptionTimeRing ring = kestrix::ExceptionTimes();
-  if (ring[0] != 0) {
-    int count = 0;
-    for (uint64_t t : ring) count += t != 0;
-    if (FILE* f = std::fopen(restartMark.c_str(), "w")) {
-      std::fprintf(f, "restarted after %d exception(s)\n", count);
+  int ringCount = 0;
+  for (uint64_t t : ring) ringCount += t != 0;
+  if (!restartLog.empty()) {
+    // Every process of a restart chain says who it is and what it was given.
+    if (FILE* f = std::fopen(restartLog.c_str(), "a")) {
+      std::fprintf(f, "pid %lu ring %d dir %s cmd %s\n", GetCurrentProcessId(), ringCount, startFolder,
+                   GetCommandLineA());
       std::fclose(f);
     }
-    return 0;
+  }
+  if (ringCount != 0) {
+    // exit_code --follow waits for this process too: it says when it holds it.
+    if (std::getenv("CRASHLAB_FOLLOWED")) {
+      char name[64];
+      std::snprintf(name, sizeof name, "crashlab-followed-%lx", GetCurrentProcessId());
+      HANDLE held = CreateEventA(nullptr, TRUE, FALSE, name);
+      WaitForSingleObject(held, 10000);
+    }
+    if (ringCount >= restarts) {
+      if (FILE* f = std::fopen(restartMark.c_str(), "w")) {
+        std::fprintf(f, "restarted after %d exception(s)\n", ringCount);
+        std::fclose(f);
+      }
+      return 0;
+    }
   }
   if (g_scenario == "wait") {
     // Waits to be traced from outside, at most 60 seconds.

@@ -421,12 +421,43 @@ uint32_t ExitCodeOf(TIKXException* e) {
   return CrashExitCode(object ? object->systemCode : 0);
 }
 
+namespace {
+
+std::string& StartFolder() {
+  static std::string* folder = new std::string;  // outlives every report
+  return *folder;
+}
+
+}  // namespace
+
+void RememberStartFolder() {
+  std::string folder(MAX_PATH, '\0');
+  DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(folder.size()), folder.data());
+  if (n >= folder.size()) {
+    folder.resize(n);
+    n = GetCurrentDirectoryA(static_cast<DWORD>(folder.size()), folder.data());
+  }
+  folder.resize(n < folder.size() ? n : 0);
+  StartFolder() = folder;
+}
+
 void RestartProgram() {
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   std::string command = GetCommandLineA();
-  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+  // The executable by its full path: the command line may name it relative
+  // to a folder the program has left since.
+  std::string executable(32768, '\0');
+  executable.resize(GetModuleFileNameA(nullptr, executable.data(), static_cast<DWORD>(executable.size())));
+  const char* application = executable.empty() || executable.size() >= 32767 ? nullptr : executable.c_str();
+  const char* folder = StartFolder().empty() ? nullptr : StartFolder().c_str();
+  bool started = CreateProcessA(application, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                folder, &si, &pi);
+  if (!started && folder)  // the start folder is gone: the current one then
+    started = CreateProcessA(application, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                             nullptr, &si, &pi);
+  if (started) {
     char name[64];
     std::snprintf(name, sizeof name, "KestrixRestart$%lx", pi.dwProcessId);
     SECURITY_DESCRIPTOR sd;

@@ -124,7 +124,10 @@ bool AutoActionDue(int32_t n);
 [[noreturn]] void EndProgram(uint32_t exitCode);
 uint32_t ExitCodeOf(TIKXException* exception);
 // Starts the program again with the restart block and ends this process.
+// It starts in the folder the program started in (RememberStartFolder, at
+// start-up), so that relative arguments mean the same again.
 [[noreturn]] void RestartProgram();
+void RememberStartFolder();
 // Before the program is closed or restarted: the report completed, the
 // automatic save done if due, a background send waited for.
 void FinishBeforeEnding(TIKXException* exception);

@@ -393,6 +393,7 @@ void StartUp() {
   }
   if (!enabled) return;
   TakeOverRestartBlock();
+  RememberStartFolder();
   SetConsoleMode(IsConsoleProgram());
   WireLayers();
   SetThreadNameSink(RecordThreadName);

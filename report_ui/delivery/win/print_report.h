@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "kestrix/settings.h"
 
@@ -17,5 +18,8 @@ bool PrintReport(const std::string& report, HWND parent, IKXSettings* settings);
 // The printing proper on a printer's device context: false when the job
 // could not be started or a page not be printed.
 bool PrintReportOn(HDC printer, const std::string& report, const std::string& documentName);
+
+// The rows PrintReportOn puts on each page of that printer.
+std::vector<std::vector<std::string>> PrintedPages(HDC printer, const std::string& report);
 
 }  // namespace kestrix

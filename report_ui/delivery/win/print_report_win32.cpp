@@ -30,40 +30,68 @@ HMODULE OwnModuleHandle() {
 // Millimetres in device pixels along one axis.
 int Pixels(HDC dc, int index, int mm) { return MulDiv(mm * 10, GetDeviceCaps(dc, index), 254); }
 
-}  // namespace
+// The page geometry and the report font of one printer.
+struct TPrintSetup {
+  int left = 0, top = 0, width = 0, rowsPerPage = 1, rowHeight = 1;
+  HFONT font = nullptr;
+};
 
-bool PrintReportOn(HDC dc, const std::string& report, const std::string& documentName) {
+TPrintSetup PrintSetupOf(HDC dc) {
+  TPrintSetup setup;
   int offsetX = GetDeviceCaps(dc, PHYSICALOFFSETX), offsetY = GetDeviceCaps(dc, PHYSICALOFFSETY);
   int pageWidth = GetDeviceCaps(dc, PHYSICALWIDTH), pageHeight = GetDeviceCaps(dc, PHYSICALHEIGHT);
   if (pageWidth <= 0) pageWidth = GetDeviceCaps(dc, HORZRES) + 2 * offsetX;
   if (pageHeight <= 0) pageHeight = GetDeviceCaps(dc, VERTRES) + 2 * offsetY;
   int left = Pixels(dc, LOGPIXELSX, 20) - offsetX, right = pageWidth - Pixels(dc, LOGPIXELSX, 10) - offsetX;
   int top = Pixels(dc, LOGPIXELSY, 10) - offsetY, bottom = pageHeight - Pixels(dc, LOGPIXELSY, 10) - offsetY;
-  if (left < 0) left = 0;
-  if (top < 0) top = 0;
-
-  HFONT font = CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET,
+  setup.left = left < 0 ? 0 : left;
+  setup.top = top < 0 ? 0 : top;
+  setup.width = right - setup.left;
+  setup.font = CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET,
                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH, "Courier New");
-  HGDIOBJ oldFont = SelectObject(dc, font);
+  HGDIOBJ oldFont = SelectObject(dc, setup.font);
   TEXTMETRICA metrics{};
   GetTextMetricsA(dc, &metrics);
-  int rowHeight = metrics.tmHeight + metrics.tmExternalLeading;
-  if (rowHeight <= 0) rowHeight = 1;
-  std::vector<std::vector<std::string>> pages =
-      PrintPages(report, right - left, (bottom - top) / rowHeight, TextWidth, dc);
+  SelectObject(dc, oldFont);
+  setup.rowHeight = metrics.tmHeight + metrics.tmExternalLeading;
+  if (setup.rowHeight <= 0) setup.rowHeight = 1;
+  setup.rowsPerPage = (bottom - setup.top) / setup.rowHeight;
+  return setup;
+}
+
+std::vector<std::vector<std::string>> PagesOf(HDC dc, const TPrintSetup& setup, const std::string& report) {
+  HGDIOBJ oldFont = SelectObject(dc, setup.font);
+  std::vector<std::vector<std::string>> pages = PrintPages(report, setup.width, setup.rowsPerPage, TextWidth, dc);
+  SelectObject(dc, oldFont);
+  return pages;
+}
+
+}  // namespace
+
+std::vector<std::vector<std::string>> PrintedPages(HDC printer, const std::string& report) {
+  TPrintSetup setup = PrintSetupOf(printer);
+  std::vector<std::vector<std::string>> pages = PagesOf(printer, setup, report);
+  DeleteObject(setup.font);
+  return pages;
+}
+
+bool PrintReportOn(HDC dc, const std::string& report, const std::string& documentName) {
+  TPrintSetup setup = PrintSetupOf(dc);
+  std::vector<std::vector<std::string>> pages = PagesOf(dc, setup, report);
 
   DOCINFOA doc{};
   doc.cbSize = sizeof doc;
   doc.lpszDocName = documentName.c_str();
+  HGDIOBJ oldFont = SelectObject(dc, setup.font);
   bool ok = StartDocA(dc, &doc) > 0;
   for (size_t p = 0; ok && p < pages.size(); ++p) {
     ok = StartPage(dc) > 0;
-    SelectObject(dc, font);  // a new page may reset the device context
+    SelectObject(dc, setup.font);  // a new page may reset the device context
     SetBkMode(dc, TRANSPARENT);
-    int y = top;
+    int y = setup.top;
     for (const std::string& row : pages[p]) {
-      if (!row.empty()) TextOutA(dc, left, y, row.c_str(), static_cast<int>(row.size()));
-      y += rowHeight;
+      if (!row.empty()) TextOutA(dc, setup.left, y, row.c_str(), static_cast<int>(row.size()));
+      y += setup.rowHeight;
     }
     if (ok) ok = EndPage(dc) > 0;
   }
@@ -72,7 +100,7 @@ bool PrintReportOn(HDC dc, const std::string& report, const std::string& documen
   else
     AbortDoc(dc);
   SelectObject(dc, oldFont);
-  DeleteObject(font);
+  DeleteObject(setup.font);
   return ok;
 }
 

@@ -18,6 +18,9 @@ TEST(PrintLayout, WrapsAtBlanksAndInsideLongWords) {
             (std::vector<std::string>{"exception", "message : access", "violation"}));
   EXPECT_EQ(Wrap("0123456789abcdef xy", 8), (std::vector<std::string>{"01234567", "89abcdef", "xy"}));
   EXPECT_EQ(Wrap("abc", 0), (std::vector<std::string>{"a", "b", "c"})) << "a row holds at least one character";
+  // Indented text too long for a row: no row of blanks alone.
+  EXPECT_EQ(Wrap("      abcdefgh", 10), (std::vector<std::string>{"      abcd", "efgh"}));
+  EXPECT_EQ(Wrap("   ab cdefghij", 10), (std::vector<std::string>{"   ab", "cdefghij"}));
 }
 
 TEST(PrintLayout, LinesStayTogetherOnAPage) {
@@ -36,6 +39,26 @@ TEST(PrintLayout, LinesStayTogetherOnAPage) {
   ASSERT_EQ(pages.size(), 3u);
   EXPECT_EQ(pages[2], (std::vector<std::string>{"aaaaa", "a"}));
   EXPECT_EQ(PrintPages("x", 50, 0, Fixed, nullptr).size(), 1u);
+}
+
+TEST(PrintLayout, ClosingLineBreaksTakeNoSheet) {
+  // Three rows a page, filled exactly; the report's closing line breaks
+  // would otherwise open a fourth page with nothing on it.
+  auto pages = PrintPages("one\r\ntwo\r\nthree\r\n\r\n", 50, 3, Fixed, nullptr);
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0], (std::vector<std::string>{"one", "two", "three"}));
+  // Blank lines inside the report stay.
+  pages = PrintPages("one\r\n\r\ntwo\r\n", 50, 3, Fixed, nullptr);
+  EXPECT_EQ(pages[0], (std::vector<std::string>{"one", "", "two"}));
+  EXPECT_EQ(PrintPages("", 50, 3, Fixed, nullptr), (std::vector<std::vector<std::string>>{{}}));
+  EXPECT_EQ(PrintPages("\r\n\r\n", 50, 3, Fixed, nullptr), (std::vector<std::vector<std::string>>{{}}));
+}
+
+TEST(PrintLayout, TabsStopEveryEightColumns) {
+  // Twenty columns a row; the expanded blanks count for the width.
+  auto pages = PrintPages("a\tb\r\n12345678\tx\r\n\tlong tabbed\r\n\t\tnear", 200, 10, Fixed, nullptr);
+  EXPECT_EQ(pages[0], (std::vector<std::string>{"a       b", "12345678        x", "        long tabbed",
+                                                "                near"}));
 }
 
 }  // namespace
