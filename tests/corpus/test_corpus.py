@@ -120,6 +120,13 @@ SCENARIOS = [
       0xEE),
     # The fault's C++ exception cannot pass user32's frames.
     S(["callback"], "EAccessViolation", av(), "CorpusEnumCallback", ENDS, AV),
+    # A fault with the C runtime's heap locked (as inside malloc on a
+    # corrupted heap): handled in the faulting thread, which can take the
+    # lock again; nobody else could allocate any more, so the program ends.
+    S(["heap-locked"], "EAccessViolation", av(), "CorpusFaultHoldingHeap", ENDS, AV),
+    S(["heap-locked", "thread"], "EAccessViolation", av(), "CorpusFaultHoldingHeap", ENDS, AV),
+    S(["heap-locked", "raw-thread"], "EAccessViolation", av(), "CorpusFaultHoldingHeap", ENDS, AV),
+    S(["heap-locked", "window"], "EAccessViolation", av(), "CorpusFaultHoldingHeap", ENDS, AV),
     S(["caught-null-read"], None, None, None, 0, AV,
       output=r"caught: Access violation at address \$[0-9a-f]+ in module 'kxcorpus\.exe'\. Read of address \$0"),
     # The program's own filter replaced the library's after start-up.

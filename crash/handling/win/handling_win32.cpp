@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "crash/threads/win/heap_probe_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
 
 namespace kestrix {
@@ -375,7 +376,15 @@ void HandleException(uint8_t type, const TExceptionObjectInfo* object, uint32_t 
   PauseFreezeWatch(true);
   try {
     HANDLE event = nullptr;
-    if (!IsProcessBlocked(250) && g_pipeWrite) event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // With the loader lock or a heap held (by this thread, a fault inside
+    // the loader or the allocator), the handling thread would wait for ever
+    // on it: this thread, which may take them again, handles the exception.
+    // A heap left locked stops every other thread that allocates, so the
+    // program cannot go on after it.
+    const bool blocked = IsProcessBlocked(250);
+    const bool heapHeld = !blocked && IsHeapHeld(2000);
+    if (heapHeld) r.canContinue = 0;
+    if (!blocked && !heapHeld && g_pipeWrite) event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!event) {
       ProcessException(r);
     } else {
@@ -522,10 +531,12 @@ bool StartHandlingThread() {
   RegisterLibraryThread(g_handlingThreadId, "-");
   SetThreadPriority(g_handlingThread, THREAD_PRIORITY_HIGHEST);
   ResumeThread(g_handlingThread);
+  StartHeapProbe();
   return true;
 }
 
 void StopHandlingThread() {
+  StopHeapProbe();
   if (!g_handlingThread) return;
   ResumeThread(g_handlingThread);
   if (IsProcessBlocked(0)) {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <malloc.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -117,6 +119,17 @@ CORPUS_FAULT BOOL CALLBACK CorpusEnumCallback(HWND, LPARAM) {
   return *p;
 }
 
+// A fault while the C runtime's heap is locked, as a fault inside malloc
+// on a corrupted heap would leave it.
+CORPUS_FAULT void CorpusFaultHoldingHeap() {
+  const auto heap = reinterpret_cast<HANDLE>(_get_heap_handle());
+  HeapLock(heap);
+  volatile int* volatile p = nullptr;
+  const int value = *p;
+  HeapUnlock(heap);
+  std::printf("read %d\n", value);
+}
+
 CORPUS_FAULT void CorpusFaultInCallback() {
   // One top-level window at least, so that the callback runs.
   HWND window = CreateWindowExA(0, "STATIC", "corpus", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
@@ -196,6 +209,7 @@ const TFaultKind kFaultKinds[] = {
     {"cpp-throw", CorpusThrow},
     {"raise-exception", CorpusRaiseException},
     {"callback", CorpusFaultInCallback},
+    {"heap-locked", CorpusFaultHoldingHeap},
     {"caught-null-read", CorpusCaughtNullRead},
     {"filter-overwritten", CorpusFilterOverwritten},
     {"fast-fail", CorpusFastFail},
