@@ -219,7 +219,11 @@ const char* AssistantSettingOf(uint8_t action) {
 
 }  // namespace
 
-void SetAssistantRunner(TAssistantRunner runner) { g_assistantRunner = runner; }
+TAssistantRunner SetAssistantRunner(TAssistantRunner runner) {
+  TAssistantRunner previous = g_assistantRunner;
+  g_assistantRunner = runner;
+  return previous;
+}
 
 int RunAssistant(TIKXException* e, const std::string& name, HWND owner) {
   if (!e || !g_assistantRunner || name.empty()) return -1;

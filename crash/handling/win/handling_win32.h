@@ -146,9 +146,9 @@ void SetReportHtmlPage(TReportHtmlPage page);
 // modally above `owner` (may be none); when it is confirmed its answers go
 // into the report, and the field values are kept in the form cache.
 // Returns its modal result (1 confirmed), or -1 when there is no such
-// assistant. Unset: no assistants.
+// assistant. Unset: no assistants. Returns the previous runner.
 using TAssistantRunner = int (*)(TIKXException* exception, const std::string& name, HWND owner);
-void SetAssistantRunner(TAssistantRunner runner);
+TAssistantRunner SetAssistantRunner(TAssistantRunner runner);
 // The same, above a top-most owner made non-top-most meanwhile.
 int RunAssistant(TIKXException* exception, const std::string& name, HWND owner);
 // A handler that needs the complete report is registered.

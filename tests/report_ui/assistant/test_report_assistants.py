@@ -115,7 +115,7 @@ class ReportAssistants(unittest.TestCase):
         self.assertRegex(header["callstack crc"], r"^\$[0-9a-f]{8}, \$[0-9a-f]{8}, \$[0-9a-f]{8}$")
 
     def test_save_assistant_runs_before_the_dialog_saves(self):
-        lab = self.start_lab("cpp", "--click", "--gui", "--show", "0", "--report", winpath(self.report),
+        lab = self.start_lab("cpp", "--click", "--visible", "--gui", "--show", "0", "--report", winpath(self.report),
                              "--set", "AutoSave=false", "--set", "SaveBtnVis=true",
                              "--set", 'SaveAssis="SaveAssistant"')
         out, rc = self.drive(lab, "dialog", winpath(self.report))
@@ -130,7 +130,8 @@ class ReportAssistants(unittest.TestCase):
     def display_crash(self, server, driver_args):
         lab = self.start_lab("div-zero", "--gui", "--show", "1", "--report", winpath(self.report),
                              "--set", 'GnAssis="SendAssistant"', "--set", "AutoSave=true",
-                             "--set", "AutoSaveIfNotSent=false", "--set", "AutoSend=true",
+                             "--set", "AutoSaveIfNotSent=false", "--set", "DelBugRepFile=false",
+                             "--set", "AutoSend=true",
                              "--set", "UploadViaHttp=true", "--set", 'HttpServer="127.0.0.1/upload"',
                              "--set", f"HttpPort={server.port}", "--set", 'MailFrom="lab@sender.test"')
         out, rc = self.drive(lab, *driver_args)
