@@ -19,6 +19,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "delivery"))
 from upload_server import UploadServer  # noqa: E402
+import page_shots  # noqa: E402
+from page_shots import winpath  # noqa: E402
 
 LAB = DRIVER = PAINTER = SHOTS = None
 ENV = dict(os.environ, WINEDEBUG="-all")
@@ -26,10 +28,6 @@ ENV = dict(os.environ, WINEDEBUG="-all")
 ASSISTANTS = ["--set", 'Assistant1="SaveAssistant|Save Assistant|ContactForm|DetailsForm|ScrShotForm"',
               "--set", 'Assistant2="SendAssistant|Send Assistant|ContactForm|DetailsForm|ScrShotForm"',
               "--set", "ScrShotDepth=24", "--set", "ScrShotAppOnly=false"]
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def parse_report(text):
@@ -48,25 +46,7 @@ def parse_report(text):
 
 
 def run_driver(*args):
-    """Runs the driver, taking a screenshot at each of its SHOT lines; its
-    output lines."""
-    proc = subprocess.Popen(["wine", DRIVER, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=ENV)
-    lines = []
-    with proc:
-        for raw in proc.stdout:
-            line = raw.decode("latin-1").strip()
-            lines.append(line)
-            print(line, flush=True)
-            if line.startswith("SHOT "):
-                subprocess.run(["import", "-window", "root", os.path.join(SHOTS, line[5:] + ".png")],
-                               capture_output=True, timeout=30)
-                proc.stdin.write(b"\n")
-                proc.stdin.flush()
-        try:
-            proc.wait(timeout=120)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-    return lines
+    return page_shots.run_driver(["wine", DRIVER, *args], SHOTS, ENV)[0]
 
 
 class ReportAssistants(unittest.TestCase):
