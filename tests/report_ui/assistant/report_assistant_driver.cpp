@@ -5,6 +5,9 @@
 //     above the dialog, the mail address check, a cancelled assistant saves
 //     nothing, the next one starts from the form cache; the report saved
 //     through the save-file dialog into REPORT.
+//   report_assistant_driver dialog-send
+//     the dialog's send button with SendAssis: the pages, then the dialog
+//     back once the report is sent.
 //   report_assistant_driver display-noattach
 //     display mode 1: the assistant instead of the dialog, the screenshot
 //     page left with its check box unchecked.
@@ -192,6 +195,38 @@ void DialogSave(const std::string& report) {
   if (go) Click(go);
 }
 
+// The send button: the send assistant's three pages, then the report goes
+// out (to the caller's upload server) while the dialog waits.
+void DialogSend() {
+  HWND dialog = WaitForWindowOfClass("KestrixWndClass", nullptr, 30000);
+  CHECK(dialog != nullptr);
+  if (!dialog) return;
+  HWND send = ChildWithText(dialog, "send bug report");
+  CHECK(send != nullptr);
+  if (!send) return;
+  Click(send);
+  HWND contact = FindPage(nullptr);
+  CHECK(contact != nullptr);
+  if (!contact) return;
+  FillContact(contact, "Send Assistant");
+  Click(Item(contact, 0));
+  HWND details = FindPage(contact);
+  CHECK(details != nullptr);
+  if (!details) return;
+  FillDetails(details);
+  Click(Item(details, 0));
+  HWND shot = FindPage(details);
+  CHECK(shot != nullptr);
+  if (!shot) return;
+  CHECK(Checked(Item(shot, 3)));
+  Click(Item(shot, 0));
+  CHECK(WaitUntil([&] { return FindWindowOfClass("KestrixNVForm") == nullptr; }));
+  CHECK(WaitUntil([&] { return Enabled(dialog) && Topmost(dialog); }, 30000));
+  HWND go = ChildWithText(dialog, "continue application");
+  CHECK(go != nullptr);
+  if (go) Click(go);
+}
+
 void DisplayMode(bool edit, const std::string& editor) {
   std::unique_ptr<TEditVerb> verb;
   if (edit) verb = std::make_unique<TEditVerb>(editor);
@@ -244,6 +279,7 @@ int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argv[1];
   if (mode == "dialog" && argc == 3) DialogSave(argv[2]);
+  else if (mode == "dialog-send") DialogSend();
   else if (mode == "display-noattach") DisplayMode(false, "");
   else if (mode == "display-edit" && argc == 3) DisplayMode(true, argv[2]);
   else return 2;

@@ -107,6 +107,30 @@ class ReportAssistants(unittest.TestCase):
                          "saved once: the cancelled assistant saved nothing")
         self.check_answers(text)
 
+    def test_send_assistant_runs_before_the_dialog_sends(self):
+        with UploadServer() as server:
+            lab = self.start_lab("cpp", "--click", "--gui", "--show", "0", "--set", "AutoSave=false",
+                                 "--set", 'SendAssis="SendAssistant"', "--set", "SendInBackgr=false",
+                                 "--set", "UploadViaHttp=true", "--set", 'HttpServer="127.0.0.1/upload"',
+                                 "--set", f"HttpPort={server.port}", "--set", 'MailFrom="lab@sender.test"')
+            out, rc = self.drive(lab, "dialog-send")
+        self.assertEqual(rc, 0)
+        self.assertIn("continued", out)
+        self.assertEqual(len(server.requests), 1)
+        parts = server.requests[0][2]
+        self.assertIsInstance(parts, list, parts)
+        self.check_sent(parts, screenshot=True)
+
+    def check_sent(self, parts, screenshot):
+        """The upload's report carries the answers, its sender the contact
+        page's name and address; the screenshot as the page left it."""
+        fields = {name: content for _, name, filename, content in parts if filename is None}
+        files = {name: (filename, content) for _, name, filename, content in parts if filename is not None}
+        self.check_answers(files["BugReport"][1].decode("latin-1"))
+        self.assertEqual(fields.get("MailFrom"), b"Jo Tester <jo.tester@example.test>")
+        self.assertEqual("ScreenShot" in files, screenshot, files.keys())
+        return files
+
     def display_crash(self, server, driver_args):
         lab = self.start_lab("div-zero", "--gui", "--show", "1", "--report", winpath(self.report),
                              "--set", 'GnAssis="SendAssistant"', "--set", "AutoSave=true",
@@ -119,9 +143,7 @@ class ReportAssistants(unittest.TestCase):
         self.assertEqual(len(server.requests), 1, "sent once, after the assistant")
         parts = server.requests[0][2]
         self.assertIsInstance(parts, list, parts)
-        files = {name: (filename, content) for _, name, filename, content in parts if filename is not None}
-        sent = files["BugReport"][1].decode("latin-1")
-        self.check_answers(sent)
+        files = self.check_sent(parts, screenshot=driver_args[0] == "display-edit")
         self.assertTrue(os.path.exists(self.report), self.lab_output)
         with open(self.report, "rb") as f:
             self.check_answers(f.read().decode("latin-1"))
@@ -129,14 +151,12 @@ class ReportAssistants(unittest.TestCase):
 
     def test_display_assistant_without_screenshot(self):
         with UploadServer() as server:
-            files = self.display_crash(server, ["display-noattach"])
-        self.assertNotIn("ScreenShot", files, "the check box was unchecked")
+            self.display_crash(server, ["display-noattach"])  # unchecked: no screenshot
 
     def test_display_assistant_with_edited_screenshot(self):
         from PIL import Image
         with UploadServer() as server:
             files = self.display_crash(server, ["display-edit", winpath(PAINTER)])
-        self.assertIn("ScreenShot", files)
         picture = Image.open(io.BytesIO(files["ScreenShot"][1])).convert("RGB")
         self.assertEqual(picture.getpixel((10, 10)), (255, 0, 255), "the edited picture is attached")
         self.assertEqual(picture.getpixel((199, 199)), (255, 0, 255))
