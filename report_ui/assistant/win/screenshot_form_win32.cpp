@@ -3,6 +3,7 @@
 // picture back, and decides whether the screenshot is attached.
 #include <windows.h>
 // After windows.h.
+#include <objbase.h>
 #include <shellapi.h>
 
 #include "crash/handling/win/handling_win32.h"
@@ -81,13 +82,17 @@ bool EditCopy(TNVForm* form, IKXException* e) {
     CloseHandle(edit->editor);
     edit->editor = nullptr;
   }
+  // Shell extensions behind a verb may need COM on this thread.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   SHELLEXECUTEINFOA info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.lpVerb = "edit";
   info.lpFile = edit->path.c_str();
   info.nShow = SW_SHOWMAXIMIZED;
-  if (!ShellExecuteExA(&info)) return false;
+  const bool started = ShellExecuteExA(&info) != FALSE;
+  if (SUCCEEDED(com)) CoUninitialize();
+  if (!started) return false;
   edit->editor = info.hProcess;  // none when the shell handed it to a running program
   return true;
 }
