@@ -411,7 +411,9 @@ TReportHtmlPage g_reportHtmlPage = nullptr;
 void SetExceptionDialog(TExceptionDialog dialog) { g_exceptionDialog = dialog; }
 void SetReportHtmlPage(TReportHtmlPage page) { g_reportHtmlPage = page; }
 
-void ShowException(TIKXException* e) {
+void ShowException(TIKXException* e) { ShowException(e, false); }
+
+void ShowException(TIKXException* e, bool armBeforeDialog) {
   const std::string raw = e->GetRawTextSetting(e->ExceptionKind() == etFreeze ? "FrozenMsg" : "ExceptMsg");
   const std::string message = e->ExpandText(raw, e->ExceptionMessageText());
   if (ConsoleMode()) {
@@ -431,11 +433,9 @@ void ShowException(TIKXException* e) {
   const int32_t mode = e->DisplayMode();
   if (mode == 4) return;
   // Mode 1: the exception's assistant instead of the dialog; without one,
-  // the dialog of mode 0, with the automatic actions armed before it.
-  if (mode == 1) {
-    if (RunAssistant(e, e->DisplayAssistant(), nullptr) >= 0) return;
-    ArmAutomaticActions(e);
-  }
+  // the dialog of mode 0.
+  if (mode == 1 && RunAssistant(e, e->DisplayAssistant(), nullptr) >= 0) return;
+  if (armBeforeDialog) ArmAutomaticActions(e);
   if (g_exceptionDialog && mode >= 0 && mode <= 3) {
     // A dialog that fails leaves the message box.
     try {

@@ -223,14 +223,14 @@ void ProcessException(const TExceptionRequest& r) {
   if (!handled) {
     // The exception's assistant (display mode 1) puts the user's answers
     // into the report: the automatic actions start once it is done, so that
-    // what they send, save or copy holds them.
-    // (Without the assistant, ShowException arms them before the dialog.)
+    // what they send, save or copy holds them (without the assistant,
+    // ShowException arms them before the dialog).
     const bool answersFirst = !ConsoleMode() && e->DisplayMode() == 1;
     if (!answersFirst) ArmAutomaticActions(e.get());
     if (ConsoleMode()) {
       if (e->DisplayMode() != 4) ShowException(e.get());
     } else {
-      ShowException(e.get());
+      ShowException(e.get(), answersFirst);
       presentedInDialog = e->DisplayMode() != 4;
     }
     if (answersFirst) ArmAutomaticActions(e.get());

@@ -116,6 +116,9 @@ bool ThreadsPaused();
 // --- presentation, actions ------------------------------------------------------
 
 void ShowException(TIKXException* exception);
+// The same in the handling flow: with `armBeforeDialog`, the automatic
+// actions are armed unless the exception's assistant was shown (mode 1).
+void ShowException(TIKXException* exception, bool armBeforeDialog);
 // Registers the automatic actions (AutoSend, AutoClip, AutoSave) as the
 // report's critical callback when the settings ask for any; again: nothing.
 void ArmAutomaticActions(TIKXException* exception);

@@ -8,6 +8,8 @@
 //   report_assistant_driver dialog-send
 //     the dialog's send button with SendAssis: the pages, then the dialog
 //     back once the report is sent.
+//   report_assistant_driver dialog-instead
+//     display mode 1 naming no assistant: the dialog, continued.
 //   report_assistant_driver display-noattach
 //     display mode 1: the assistant instead of the dialog, the screenshot
 //     page left with its check box unchecked.
@@ -195,6 +197,17 @@ void DialogSave(const std::string& report) {
   if (go) Click(go);
 }
 
+// Display mode 1 without such an assistant: the dialog, continued.
+void DialogInstead() {
+  HWND dialog = WaitForWindowOfClass("KestrixWndClass", nullptr, 30000);
+  CHECK(dialog != nullptr);
+  if (!dialog) return;
+  CHECK(FindWindowOfClass("KestrixNVForm") == nullptr);
+  HWND go = ChildWithText(dialog, "continue application");
+  CHECK(go != nullptr);
+  if (go) Click(go);
+}
+
 // The send button: the send assistant's three pages, then the report goes
 // out (to the caller's upload server) while the dialog waits.
 void DialogSend() {
@@ -280,6 +293,7 @@ int main(int argc, char** argv) {
   const std::string mode = argv[1];
   if (mode == "dialog" && argc == 3) DialogSave(argv[2]);
   else if (mode == "dialog-send") DialogSend();
+  else if (mode == "dialog-instead") DialogInstead();
   else if (mode == "display-noattach") DisplayMode(false, "");
   else if (mode == "display-edit" && argc == 3) DisplayMode(true, argv[2]);
   else return 2;

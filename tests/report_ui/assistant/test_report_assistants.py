@@ -121,6 +121,17 @@ class ReportAssistants(unittest.TestCase):
         self.assertIsInstance(parts, list, parts)
         self.check_sent(parts, screenshot=True)
 
+    def test_display_mode_one_without_its_assistant_shows_the_dialog(self):
+        lab = self.start_lab("cpp", "--click", "--gui", "--show", "1", "--report", winpath(self.report),
+                             "--set", 'GnAssis="NoSuchAssistant"', "--set", "AutoSave=true")
+        out, rc = self.drive(lab, "dialog-instead")
+        self.assertEqual(rc, 0)
+        self.assertIn("continued", out)
+        with open(self.report, "rb") as f:
+            text = f.read().decode("latin-1")
+        self.assertEqual(len(re.findall(r"^date/time", text, re.M)), 1, "saved automatically, once")
+        self.assertNotIn("contact name", text)
+
     def check_sent(self, parts, screenshot):
         """The upload's report carries the answers, its sender the contact
         page's name and address; the screenshot as the page left it."""
