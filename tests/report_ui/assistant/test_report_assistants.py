@@ -109,7 +109,9 @@ class ReportAssistants(unittest.TestCase):
 
     def test_send_assistant_runs_before_the_dialog_sends(self):
         with UploadServer() as server:
-            lab = self.start_lab("cpp", "--click", "--gui", "--show", "0", "--set", "AutoSave=false",
+            # Its own bug report file: an existing one would be sent along.
+            lab = self.start_lab("cpp", "--click", "--gui", "--show", "0", "--report", winpath(self.report),
+                                 "--set", "AutoSave=false",
                                  "--set", 'SendAssis="SendAssistant"', "--set", "SendInBackgr=false",
                                  "--set", "UploadViaHttp=true", "--set", 'HttpServer="127.0.0.1/upload"',
                                  "--set", f"HttpPort={server.port}", "--set", 'MailFrom="lab@sender.test"')
