@@ -74,6 +74,37 @@ void FillDetails(HWND details) {
   CHECK(WaitUntil([&] { return Enabled(Item(details, 0)); }));
 }
 
+// The contact and details pages filled and continued; the screenshot page
+// that follows (none when a page did not come). `shot` names a screenshot
+// of the details page.
+HWND ThroughFirstPages(HWND contact, const char* title, const char* shot = nullptr) {
+  if (!contact) return nullptr;
+  FillContact(contact, title);
+  Click(Item(contact, 0));
+  HWND details = FindPage(contact);
+  CHECK(details != nullptr);
+  if (!details) return nullptr;
+  FillDetails(details);
+  if (shot) Shot(shot);
+  Click(Item(details, 0));
+  HWND page = FindPage(details);
+  CHECK(page != nullptr);
+  if (page) CHECK(Checked(Item(page, 3)));  // attached unless unchecked
+  return page;
+}
+
+HWND WaitForDialog() {
+  HWND dialog = WaitForWindowOfClass("KestrixWndClass", nullptr, 30000);
+  CHECK(dialog != nullptr);
+  return dialog;
+}
+
+void ContinueApplication(HWND dialog) {
+  HWND go = ChildWithText(dialog, "continue application");
+  CHECK(go != nullptr);
+  if (go) Click(go);
+}
+
 // Whether the window shows a magenta pixel (the editor's block).
 bool ShowsMagenta(HWND w) {
   RECT r;
@@ -131,8 +162,7 @@ class TEditVerb {
 };
 
 void DialogSave(const std::string& report) {
-  HWND dialog = WaitForWindowOfClass("KestrixWndClass", nullptr, 30000);
-  CHECK(dialog != nullptr);
+  HWND dialog = WaitForDialog();
   if (!dialog) return;
   CHECK(Topmost(dialog));
   HWND save = ChildWithText(dialog, "save bug report");
@@ -163,22 +193,13 @@ void DialogSave(const std::string& report) {
   Click(save);
   contact = FindPage(nullptr);
   CHECK(contact != nullptr);
-  if (!contact) return;
-  CHECK(Text(Item(contact, 6)) == "jo.tester@example.test");
-  CHECK(Enabled(Item(contact, 0)));
-  FillContact(contact, "Save Assistant");
-  Click(Item(contact, 0));
-  details = FindPage(contact);
-  CHECK(details != nullptr);
-  if (!details) return;
-  FillDetails(details);
-  Shot("dialog-2-details");
-  Click(Item(details, 0));
-  HWND shot = FindPage(details);
-  CHECK(shot != nullptr);
+  if (contact) {
+    CHECK(Text(Item(contact, 6)) == "jo.tester@example.test");
+    CHECK(Enabled(Item(contact, 0)));
+  }
+  HWND shot = ThroughFirstPages(contact, "Save Assistant", "dialog-2-details");
   if (!shot) return;
   CHECK(Text(Item(shot, 3)) == "attach a screenshot to the bug report");
-  CHECK(Checked(Item(shot, 3)));
   CHECK(!Enabled(Item(shot, 1)));
   Shot("dialog-3-screenshot");
   Click(Item(shot, 0));
@@ -192,52 +213,31 @@ void DialogSave(const std::string& report) {
   CHECK(WaitUntil([&] { return FileExists(report); }, 20000));
   CHECK(WaitUntil([&] { return Enabled(dialog) && Topmost(dialog); }));
   Shot("dialog-4-saved");
-  HWND go = ChildWithText(dialog, "continue application");
-  CHECK(go != nullptr);
-  if (go) Click(go);
+  ContinueApplication(dialog);
 }
 
 // Display mode 1 without such an assistant: the dialog, continued.
 void DialogInstead() {
-  HWND dialog = WaitForWindowOfClass("KestrixWndClass", nullptr, 30000);
-  CHECK(dialog != nullptr);
+  HWND dialog = WaitForDialog();
   if (!dialog) return;
   CHECK(FindWindowOfClass("KestrixNVForm") == nullptr);
-  HWND go = ChildWithText(dialog, "continue application");
-  CHECK(go != nullptr);
-  if (go) Click(go);
+  ContinueApplication(dialog);
 }
 
 // The send button: the send assistant's three pages, then the report goes
 // out (to the caller's upload server) while the dialog waits.
 void DialogSend() {
-  HWND dialog = WaitForWindowOfClass("KestrixWndClass", nullptr, 30000);
-  CHECK(dialog != nullptr);
-  if (!dialog) return;
-  HWND send = ChildWithText(dialog, "send bug report");
+  HWND dialog = WaitForDialog();
+  HWND send = dialog ? ChildWithText(dialog, "send bug report") : nullptr;
   CHECK(send != nullptr);
   if (!send) return;
   Click(send);
-  HWND contact = FindPage(nullptr);
-  CHECK(contact != nullptr);
-  if (!contact) return;
-  FillContact(contact, "Send Assistant");
-  Click(Item(contact, 0));
-  HWND details = FindPage(contact);
-  CHECK(details != nullptr);
-  if (!details) return;
-  FillDetails(details);
-  Click(Item(details, 0));
-  HWND shot = FindPage(details);
-  CHECK(shot != nullptr);
+  HWND shot = ThroughFirstPages(FindPage(nullptr), "Send Assistant");
   if (!shot) return;
-  CHECK(Checked(Item(shot, 3)));
   Click(Item(shot, 0));
   CHECK(WaitUntil([&] { return FindWindowOfClass("KestrixNVForm") == nullptr; }));
   CHECK(WaitUntil([&] { return Enabled(dialog) && Topmost(dialog); }, 30000));
-  HWND go = ChildWithText(dialog, "continue application");
-  CHECK(go != nullptr);
-  if (go) Click(go);
+  ContinueApplication(dialog);
 }
 
 void DisplayMode(bool edit, const std::string& editor) {
@@ -245,20 +245,10 @@ void DisplayMode(bool edit, const std::string& editor) {
   if (edit) verb = std::make_unique<TEditVerb>(editor);
   HWND contact = FindPage(nullptr);
   CHECK(contact != nullptr);
-  if (!contact) return;
   CHECK(FindWindowOfClass("KestrixWndClass") == nullptr);  // no dialog
-  FillContact(contact, "Send Assistant");
-  Click(Item(contact, 0));
-  HWND details = FindPage(contact);
-  CHECK(details != nullptr);
-  if (!details) return;
-  FillDetails(details);
-  Click(Item(details, 0));
-  HWND page = FindPage(details);
-  CHECK(page != nullptr);
+  HWND page = ThroughFirstPages(contact, "Send Assistant");
   if (!page) return;
   HWND attach = Item(page, 3);
-  CHECK(Checked(attach));
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
   const std::string copy = std::string(temp) + "screenShot.bmp";
