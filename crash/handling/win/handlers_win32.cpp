@@ -164,8 +164,12 @@ bool CompleteHandlerExists() {
   return false;
 }
 
-void FireExceptionHandlers(HWND, uint8_t kind, uint8_t action, bool& handled, TIKXException* e) {
-  if (!e) return;
+namespace {
+
+TAssistantRunner g_assistantRunner = nullptr;
+
+// The handler lists of one event kind (steps 1 and 2 of the firing).
+void FireLists(uint8_t kind, uint8_t action, bool& handled, TIKXException* e) {
   if (kind == ekAction && (action == acRestart || action == acClose) &&
       (e->CriticalCallbackExists() || (CompleteHandlerExists() && e->CallHandlers())))
     e->ReportText(true);
@@ -201,6 +205,57 @@ void FireExceptionHandlers(HWND, uint8_t kind, uint8_t action, bool& handled, TI
     reached = true;
   }
   if (!reached) RunHandlers(list, PreferredMode, kind, action, handled, e);
+}
+
+// The assistant that runs before an action: SendAssis, SaveAssis, PrintAssis.
+const char* AssistantSettingOf(uint8_t action) {
+  switch (action) {
+    case acSend: return "SendAssis";
+    case acSave: return "SaveAssis";
+    case acPrint: return "PrintAssis";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+TAssistantRunner SetAssistantRunner(TAssistantRunner runner) {
+  TAssistantRunner previous = g_assistantRunner;
+  g_assistantRunner = runner;
+  return previous;
+}
+
+int RunAssistant(TIKXException* e, const std::string& name, HWND owner) {
+  if (!e || !g_assistantRunner || name.empty()) return -1;
+  // A top-most owner (the exception dialog) would cover the pages.
+  const bool topmost = owner && (GetWindowLongA(owner, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  const UINT keep = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
+  if (topmost) SetWindowPos(owner, HWND_NOTOPMOST, 0, 0, 0, 0, keep);
+  int result;
+  try {
+    result = g_assistantRunner(e, name, owner);
+  } catch (...) {
+    result = -1;  // a failing assistant is as none: the action goes on
+  }
+  if (topmost && IsWindow(owner)) SetWindowPos(owner, HWND_TOPMOST, 0, 0, 0, 0, keep);
+  return result;
+}
+
+void FireExceptionHandlers(HWND parent, uint8_t kind, uint8_t action, bool& handled, TIKXException* e) {
+  if (!e) return;
+  FireLists(kind, action, handled, e);
+  // Before sending, saving and printing from a window: the action's
+  // assistant; cancelling it cancels the action, confirming it puts its
+  // answers into the report and the action goes on as "after its assistant".
+  const char* setting = kind == ekAction ? AssistantSettingOf(action) : nullptr;
+  if (!setting || !parent || handled) return;
+  const int result = RunAssistant(e, e->GetTextSetting(setting), parent);
+  if (result < 0) return;
+  if (result != 1) {
+    handled = true;
+    return;
+  }
+  FireLists(kind, static_cast<uint8_t>(action + acSendAfterAssistant - acSend), handled, e);
 }
 
 void ReportCompleted(TIKXException* e) {
@@ -356,7 +411,9 @@ TReportHtmlPage g_reportHtmlPage = nullptr;
 void SetExceptionDialog(TExceptionDialog dialog) { g_exceptionDialog = dialog; }
 void SetReportHtmlPage(TReportHtmlPage page) { g_reportHtmlPage = page; }
 
-void ShowException(TIKXException* e) {
+void ShowException(TIKXException* e) { ShowException(e, false); }
+
+void ShowException(TIKXException* e, bool armBeforeDialog) {
   const std::string raw = e->GetRawTextSetting(e->ExceptionKind() == etFreeze ? "FrozenMsg" : "ExceptMsg");
   const std::string message = e->ExpandText(raw, e->ExceptionMessageText());
   if (ConsoleMode()) {
@@ -375,9 +432,12 @@ void ShowException(TIKXException* e) {
   }
   const int32_t mode = e->DisplayMode();
   if (mode == 4) return;
+  // Mode 1: the exception's assistant instead of the dialog; without one,
+  // the dialog of mode 0.
+  if (mode == 1 && RunAssistant(e, e->DisplayAssistant(), nullptr) >= 0) return;
+  if (armBeforeDialog) ArmAutomaticActions(e);
   if (g_exceptionDialog && mode >= 0 && mode <= 3) {
-    // Mode 1 (the exception's assistant) falls back to the dialog while
-    // there are no assistants. A dialog that fails leaves the message box.
+    // A dialog that fails leaves the message box.
     try {
       g_exceptionDialog(e, mode == 1 ? 0 : mode, true);
       return;

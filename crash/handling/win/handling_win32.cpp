@@ -91,13 +91,8 @@ void TakeScreenshot(TIKXException* e) {
     return;
   }
   e->SetScreenShot(bitmap);
-  const std::string dir = TemporaryDirectory();
-  if (dir.empty() || !g_screenshotHooks.savePng) return;
-  try {
-    g_screenshotHooks.savePng(bitmap.get(), dir + kScreenshotFileName, e->ScrShotDepth());
-  } catch (...) {
-    // The picture stays with the exception; only its file is missing.
-  }
+  // The picture stays with the exception even when its file is missing.
+  WriteScreenshotFile(e);
 }
 
 TSendReportHook g_sendReport = nullptr;
@@ -127,6 +122,14 @@ void AutomaticActionsCallback(bool complete, const std::string& report, IKXExcep
     e->RemoveReportListener(AutomaticActionsCallback);
   }
 }
+
+}  // namespace
+
+void ArmAutomaticActions(TIKXException* e) {
+  if (e->AutoSave() || e->AutoSend() || e->AutoClip()) e->AddReportListener(AutomaticActionsCallback, true);
+}
+
+namespace {
 
 void FinishAutomaticActions(TIKXException* e, bool waitForSend) {
   if (e->CriticalCallbackExists() || (CompleteHandlerExists() && e->CallHandlers())) e->ReportText(true);
@@ -219,13 +222,19 @@ void ProcessException(const TExceptionRequest& r) {
 
   bool presentedInDialog = false;
   if (!handled) {
-    if (e->AutoSave() || e->AutoSend() || e->AutoClip()) e->AddReportListener(AutomaticActionsCallback, true);
+    // The exception's assistant (display mode 1) puts the user's answers
+    // into the report: the automatic actions start once it is done, so that
+    // what they send, save or copy holds them (without the assistant,
+    // ShowException arms them before the dialog).
+    const bool answersFirst = !ConsoleMode() && e->DisplayMode() == 1;
+    if (!answersFirst) ArmAutomaticActions(e.get());
     if (ConsoleMode()) {
       if (e->DisplayMode() != 4) ShowException(e.get());
     } else {
-      ShowException(e.get());
+      ShowException(e.get(), answersFirst);
       presentedInDialog = e->DisplayMode() != 4;
     }
+    if (answersFirst) ArmAutomaticActions(e.get());
   }
   if (!(e->ContinueAllowed() && presentedInDialog)) {
     const bool closeDue = AutoActionDue(e->AutoClose());
@@ -324,6 +333,19 @@ std::string TemporaryDirectory() {
   if (!CreateDirectoryA(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
   return dir + "\\";
 }
+
+bool WriteScreenshotFile(TIKXException* e) {
+  const KXPtr<IKXUnknown> bitmap = e ? e->ScreenShot() : KXPtr<IKXUnknown>();
+  if (!bitmap || !g_screenshotHooks.savePng) return false;
+  const std::string dir = TemporaryDirectory();
+  if (dir.empty()) return false;
+  try {
+    return g_screenshotHooks.savePng(bitmap.get(), dir + kScreenshotFileName, e->ScrShotDepth());
+  } catch (...) {
+    return false;
+  }
+}
+
 void FinishBeforeEnding(TIKXException* e) { FinishAutomaticActions(e, true); }
 
 // --- entry -------------------------------------------------------------------

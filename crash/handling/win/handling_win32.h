@@ -78,6 +78,9 @@ void SetScreenshotHooks(const TScreenshotHooks& hooks);
 std::string TemporaryDirectory();
 // The screenshot's attachment file in it.
 inline constexpr const char* kScreenshotFileName = "screenShot.png";
+// Writes the exception's screenshot as its attachment file (after it was
+// taken, or replaced by an edited copy); false when it could not.
+bool WriteScreenshotFile(TIKXException* exception);
 
 // --- handling thread ----------------------------------------------------------
 
@@ -113,6 +116,12 @@ bool ThreadsPaused();
 // --- presentation, actions ------------------------------------------------------
 
 void ShowException(TIKXException* exception);
+// The same in the handling flow: with `armBeforeDialog`, the automatic
+// actions are armed unless the exception's assistant was shown (mode 1).
+void ShowException(TIKXException* exception, bool armBeforeDialog);
+// Registers the automatic actions (AutoSend, AutoClip, AutoSave) as the
+// report's critical callback when the settings ask for any; again: nothing.
+void ArmAutomaticActions(TIKXException* exception);
 // True once when the presentation of the thread's exception was left to the
 // program (see ShowException).
 bool TakePresentationLeft(DWORD threadId);
@@ -139,6 +148,15 @@ void SetExceptionDialog(TExceptionDialog dialog);
 // The report as an HTML page, for CGI mode; set at start-up with the dialog.
 using TReportHtmlPage = std::string (*)(TIKXException* exception);
 void SetReportHtmlPage(TReportHtmlPage page);
+// The assistants, set at start-up: runs the exception's assistant `name`
+// modally above `owner` (may be none); when it is confirmed its answers go
+// into the report, and the field values are kept in the form cache.
+// Returns its modal result (1 confirmed), or -1 when there is no such
+// assistant. Unset: no assistants. Returns the previous runner.
+using TAssistantRunner = int (*)(TIKXException* exception, const std::string& name, HWND owner);
+TAssistantRunner SetAssistantRunner(TAssistantRunner runner);
+// The same, above a top-most owner made non-top-most meanwhile.
+int RunAssistant(TIKXException* exception, const std::string& name, HWND owner);
 // A handler that needs the complete report is registered.
 bool CompleteHandlerExists();
 

@@ -24,6 +24,9 @@ enum : uint8_t {
   acSend = 0,
   acSave = 1,
   acPrint = 2,
+  acSendAfterAssistant = 3,  // the action's assistant was confirmed
+  acSaveAfterAssistant = 4,
+  acPrintAfterAssistant = 5,
   acShowReport = 6,
   acHelp = 7,
   acContinue = 8,

@@ -267,8 +267,12 @@ void WireLayers() {
     return PrintReport(report, parent, e);
   };
   SetDeliveryHooks(delivery);
-  // Assistants of the settings are built by the form runtime.
+  // Assistants of the settings are built by the form runtime; they run
+  // before sending, saving and printing, and as display mode 1.
   RegisterAssistantLoader();
+  SetAssistantRunner([](TIKXException* e, const std::string& name, HWND owner) {
+    return RunReportAssistant(e, name, owner);
+  });
 }
 
 HMODULE OwnModule() {
@@ -438,6 +442,7 @@ void KestrixShutdown() {
     SetSendReportHook(nullptr);
     stack::ClearStackTables();
     SetAssistantLoader(nullptr);
+    SetAssistantRunner(nullptr);
     ClearMapCache();
   }
   // Threads still paused go on; the main settings go, and with them the

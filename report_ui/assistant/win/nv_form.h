@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "crash/settings/win/settings_object.h"
 #include "kestrix/assistant.h"
 #include "kestrix/settings.h"
 #include "report_ui/assistant/form_model.h"
+#include "report_ui/imaging/inv_bitmap.h"
 
 namespace kestrix {
 
@@ -81,6 +83,10 @@ class TNVForm final : public INVForm, public TKXRefCounted {
   bool ItemChecked(int index);
   void SetItemChecked(int index, bool checked);
   void SetItemValid(int index, bool valid);
+  // The picture of an image item; none: its File is loaded when the page
+  // is shown. A page on the screen shows a new picture at once.
+  KXPtr<imaging::INVBitmap> ItemBitmap(int index);
+  void SetItemBitmap(int index, const KXPtr<imaging::INVBitmap>& bitmap);
 
  private:
   friend class TNVFormWindow;
@@ -99,6 +105,7 @@ class TNVForm final : public INVForm, public TKXRefCounted {
   void (*releaseUserData_)(void*) = nullptr;
   HWND window_ = nullptr;
   std::vector<HWND> itemWindows_;
+  std::vector<KXPtr<imaging::INVBitmap>> bitmaps_;  // per item; images only
 };
 
 class TNVAssistant final : public INVAssistant, public TKXRefCounted {
@@ -139,7 +146,14 @@ std::vector<TFormAnswer> AssistantAnswers(TNVAssistant* assistant);
 // exception object): header items, or sections; answering again replaces.
 void PutAnswersIntoReport(TNVAssistant* assistant, IKXSettings* exception);
 
-// The contact page's handler.
+// Runs the assistant `name` of a settings or exception object modally above
+// `owner`: when it is confirmed, its answers go into the exception's
+// report; the field values are kept in the object's form cache. Returns its
+// modal result, or -1 when the object has no such assistant.
+int RunReportAssistant(TIKXSettings* settings, const std::string& name, HWND owner);
+
+// The built-in page handlers: the contact page and the screenshot page.
 void HandleContactForm(TNVForm* form, int action, INVItem* item, IKXSettings* exception);
+void HandleScreenshotForm(TNVForm* form, int action, INVItem* item, IKXSettings* exception);
 
 }  // namespace kestrix

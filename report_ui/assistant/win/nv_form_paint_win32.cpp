@@ -7,10 +7,22 @@ namespace kestrix {
 
 using namespace nvform;
 
+int TNVFormWindow::ImageFrame(size_t i) const {
+  return (m_.items[i].clickable ? 6 : 0) + (m_.items[i].border ? 2 : 0);
+}
+
+void TNVFormWindow::FitImage(size_t i, int boxWidth, int boxHeight) {
+  KXPtr<imaging::INVBitmap> bitmap = form_.ItemBitmap(static_cast<int>(i));
+  if (bitmap && (bitmap->Width() != boxWidth || bitmap->Height() != boxHeight))
+    bitmap = bitmap->Zoom(boxWidth, boxHeight);
+  shown_[i] = bitmap;
+}
+
 void TNVFormWindow::Layout(HDC dc) {
   size_t n = m_.items.size();
   rects_.assign(n, RECT{0, 0, 0, 0});
   heading_.assign(n, false);
+  shown_.assign(n, KXPtr<imaging::INVBitmap>());
   int buttonsWidth = 0, buttonHeight = 0;
   for (size_t i = 0; i < n; ++i) {
     const TFormItem& item = m_.items[i];
@@ -63,9 +75,21 @@ void TNVFormWindow::Layout(HDC dc) {
         break;
       }
       case TFormItemClass::Image: {
-        int frame = (item.clickable ? 6 : 0) + (item.border ? 2 : 0);
-        int w = std::min(item.width > 0 ? item.width : 32, width_ - 42 - frame);
-        int h = std::min(item.height > 0 ? item.height : 32, GetSystemMetrics(SM_CYSCREEN) / 3);
+        const int frame = ImageFrame(i);
+        KXPtr<imaging::INVBitmap> bitmap = form_.ItemBitmap(static_cast<int>(i));
+        if (!bitmap && !item.file.empty()) {
+          bitmap = imaging::LoadBmpFile(item.file);
+          if (bitmap) form_.SetItemBitmap(static_cast<int>(i), bitmap);
+        }
+        int w = item.width > 0 ? item.width : bitmap ? bitmap->Width() : 32;
+        int h = item.height > 0 ? item.height : bitmap ? bitmap->Height() : 32;
+        w = std::min(w, width_ - 42 - frame);
+        h = std::min(h, GetSystemMetrics(SM_CYSCREEN) / 3);
+        FitImage(i, w, h);
+        if (shown_[i]) {  // the zoomed copy keeps the picture's proportions
+          w = shown_[i]->Width();
+          h = shown_[i]->Height();
+        }
         r.right = kItemX + w + 2 * frame;
         r.bottom = y + h + 2 * frame;
         break;
@@ -160,6 +184,8 @@ void TNVFormWindow::Paint(HDC dc) {
         FrameRect(dc, &inner, b);
         DeleteObject(b);
       }
+      const int frame = ImageFrame(i);
+      if (shown_[i]) shown_[i]->Draw(dc, r.left + frame, r.top + frame);
     }
   }
   SelectObject(dc, old);

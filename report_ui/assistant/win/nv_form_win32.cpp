@@ -56,8 +56,8 @@ bool SameText(const std::string& a, const std::string& b) { return lstrcmpiA(a.c
 TNVActionHandler BuiltInHandler(HMODULE module, const std::string& name) {
   if (name.empty()) return nullptr;
   if (SameText(name, "Kestrix.HandleContactForm")) return HandleContactForm;
-  // The screenshot page's handler comes with the screenshot editing; other
-  // names are functions of the module's debug-info map.
+  if (SameText(name, "Kestrix.HandleScreenshotForm")) return HandleScreenshotForm;
+  // Other names are functions of the module's debug-info map.
   return g_resolver ? g_resolver(module, name) : nullptr;
 }
 
@@ -198,6 +198,18 @@ void TNVForm::SetItemValid(int index, bool valid) {
   }
 }
 
+KXPtr<imaging::INVBitmap> TNVForm::ItemBitmap(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= bitmaps_.size()) return {};
+  return bitmaps_[static_cast<size_t>(index)];
+}
+
+void TNVForm::SetItemBitmap(int index, const KXPtr<imaging::INVBitmap>& bitmap) {
+  if (index < 0 || index >= ItemCount()) return;
+  if (bitmaps_.size() < model_.items.size()) bitmaps_.resize(model_.items.size());
+  bitmaps_[static_cast<size_t>(index)] = bitmap;
+  if (window_) PostMessageA(window_, WM_APP + 1, static_cast<WPARAM>(index), 0);  // shows it
+}
+
 // --- TNVAssistant -----------------------------------------------------------
 
 KXPtr<INVForm> TNVAssistant::Page(int index) {
@@ -263,11 +275,32 @@ void PutAnswersIntoReport(TNVAssistant* assistant, IKXSettings* settings) {
   IKXException* raw = nullptr;
   if (!settings || !settings->QueryInterface(IKXException::IID, reinterpret_cast<void**>(&raw)) || !raw) return;
   KXPtr<IKXException> exception = KXPtr<IKXException>::Adopt(raw);
+  const std::vector<TFormAnswer> answers = AssistantAnswers(assistant);
+  if (answers.empty()) return;
   KXPtr<IKXFields> header = exception->ReportHeader(), sections = exception->ReportSections();
-  for (const TFormAnswer& a : AssistantAnswers(assistant)) {
-    IKXFields* target = a.section ? sections.get() : header.get();
-    if (target) target->SetContent(a.name, a.content);
+  // One change of the report: its listeners (the dialog) hear of it once.
+  exception->BeginReportChange();
+  try {
+    for (const TFormAnswer& a : answers) {
+      IKXFields* target = a.section ? sections.get() : header.get();
+      if (target) target->SetContent(a.name, a.content);
+    }
+  } catch (...) {
+    exception->EndReportChange();
+    throw;
   }
+  exception->EndReportChange();
+}
+
+int RunReportAssistant(TIKXSettings* settings, const std::string& name, HWND owner) {
+  KXPtr<INVAssistant> loaded;
+  if (!settings || name.empty() || !settings->LoadAssistantByName(name, loaded) || !loaded) return -1;
+  auto* assistant = dynamic_cast<TNVAssistant*>(loaded.get());
+  if (!assistant) return -1;
+  const int result = assistant->RunModal(owner);
+  if (result == nvmrContinue) PutAnswersIntoReport(assistant, settings);
+  settings->StoreFormValues(assistant);  // the pages left with Continue
+  return result;
 }
 
 // --- the contact page --------------------------------------------------------

@@ -19,6 +19,7 @@ inline constexpr int kFirstId = 100;
 inline constexpr int kItemX = 21;
 inline constexpr int kMessageSize = 15, kItemSize = 11;
 inline constexpr UINT kRecheck = WM_APP;
+inline constexpr UINT kImageChanged = WM_APP + 1;  // wParam: the item
 
 struct TTint {
   COLORREF frame;
@@ -73,6 +74,10 @@ class TNVFormWindow {
   void Layout(HDC dc);
   void CreateWindows();
   void Paint(HDC dc);
+  // The picture of image item i as shown: zoomed into its box when its
+  // size differs.
+  void FitImage(size_t i, int boxWidth, int boxHeight);
+  int ImageFrame(size_t i) const;
   void DrawButton(const DRAWITEMSTRUCT& d);
   void Recheck();
   void Close(int result);
@@ -89,6 +94,7 @@ class TNVFormWindow {
   int width_ = 0, height_ = 0, buttonY_ = 0;
   std::vector<RECT> rects_;  // per item, client coordinates
   std::vector<bool> heading_;
+  std::vector<KXPtr<imaging::INVBitmap>> shown_;  // per image item
   std::vector<std::string> textsAtShow_;
   bool done_ = false;
 };

@@ -184,6 +184,16 @@ LRESULT TNVFormWindow::Handle(UINT message, WPARAM w, LPARAM l) {
     case kRecheck:
       Recheck();
       return 0;
+    case kImageChanged: {
+      // A new picture in the box the page was laid out with.
+      const size_t i = w;
+      if (i < 3 || i >= m_.items.size() || m_.items[i].itemClass != TFormItemClass::Image) return 0;
+      RECT r = rects_[i];
+      const int frame = ImageFrame(i);
+      FitImage(i, r.right - r.left - 2 * frame, r.bottom - r.top - 2 * frame);
+      InvalidateRect(window_, &r, FALSE);
+      return 0;
+    }
     case WM_CLOSE:
       Close(nvmrCancel);
       return 0;

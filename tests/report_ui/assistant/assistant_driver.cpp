@@ -6,88 +6,16 @@
 //   assistant_driver PROBE OUTFILE
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
-#include <vector>
+
+#include "page_driving.h"
 
 namespace {
 
-int g_failures = 0;
-#define CHECK(cond)                                                     \
-  do {                                                                  \
-    if (!(cond)) {                                                      \
-      printf("FAILED line %d: %s\n", __LINE__, #cond);                  \
-      fflush(stdout);                                                   \
-      ++g_failures;                                                     \
-    }                                                                   \
-  } while (0)
-
-template <class F>
-bool WaitUntil(F cond, int ms = 15000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-void Shot(const char* name) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // let the page paint
-  printf("SHOT %s\n", name);
-  fflush(stdout);
-  char line[64];
-  fgets(line, sizeof line, stdin);
-}
-
-struct TFind {
-  HWND skip;
-  HWND found;
-};
-
-BOOL CALLBACK FindPageWindow(HWND w, LPARAM l) {
-  auto* f = reinterpret_cast<TFind*>(l);
-  char cls[64];
-  GetClassNameA(w, cls, sizeof cls);
-  if (w != f->skip && IsWindowVisible(w) && std::string(cls) == "KestrixNVForm") {
-    f->found = w;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND FindPage(HWND previous) {
-  TFind f{previous, nullptr};
-  WaitUntil([&] {
-    f.found = nullptr;
-    EnumWindows(FindPageWindow, reinterpret_cast<LPARAM>(&f));
-    return f.found != nullptr;
-  });
-  return f.found;
-}
-
-HWND Item(HWND page, int index) { return GetDlgItem(page, 100 + index); }
-
-std::string Text(HWND w) {
-  char buffer[1024] = "";
-  SendMessageA(w, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
-  return buffer;
-}
-
-void Type(HWND edit, const char* text) { SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)); }
-// Typing into a memo, key by key (setting a multi-line edit's text
-// announces no change).
-void TypeKeys(HWND edit, const char* text) {
-  for (const char* c = text; *c; ++c)
-    if (*c != '\n') PostMessageA(edit, WM_CHAR, static_cast<unsigned char>(*c), 0);
-}
-void Click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
-bool Enabled(HWND w) { return IsWindowEnabled(w) != FALSE; }
-bool Checked(HWND w) { return SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+using namespace pagedriving;
 
 std::string RegistryValue(const char* name) {
   char buffer[256] = "";
