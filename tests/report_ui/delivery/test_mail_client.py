@@ -109,7 +109,7 @@ class MailClientCase(unittest.TestCase):
     def register_recorder(self):
         set_mailto_handler('"%s" %%1' % winpath(ARGS.recorder))
 
-    def dispatch(self, report_text, *settings, hidden=False, topmost=False):
+    def dispatch(self, report_text, *settings, hidden=False, topmost=False, paused_main=False):
         """Runs the probe; returns (its answers, the box text or None)."""
         probe = os.path.join(self.dir, "mail_client_probe.exe")
         shutil.copy(ARGS.probe, probe)
@@ -123,6 +123,8 @@ class MailClientCase(unittest.TestCase):
             cmd.append("--hidden")
         if topmost:
             cmd.append("--topmost")
+        if paused_main:
+            cmd.append("--paused-main")
         # The dispatch is synchronous: a box it shows is closed (and the
         # closer done) before the probe ends.
         closer = subprocess.Popen(["wine", ARGS.box_closer, "60"], env=self.env,
@@ -176,6 +178,7 @@ class Mapi(MailClientCase):
         self.assertEqual(call["flags"], MAPI_LOGON_UI | MAPI_DIALOG, "not hidden: the compose dialog")
         self.assertEqual(call["session"], "0")
         self.assertEqual(call["parent"], "1")
+        self.assertEqual(call["answered"], "1")
         self.assertEqual(call["subject"], "bug in mail_client_probe.exe")
         self.assertEqual(call["body"], "please find the bug report attached")
         self.assertEqual(call["recips"], [{"class": "1", "name": "Ann Smith", "address": "SMTP:ann@x.test"},
@@ -187,6 +190,16 @@ class Mapi(MailClientCase):
         self.assertTrue(sent.startswith(b"old reports\r\ndate/time"), "the bug report file's copy with the report")
         self.assertEqual(self.mailto_lines(), [], "sent: mailto not tried")
         self.assertFalse(os.path.exists(bug_file), "sent: the bug report file is deleted")
+
+    def test_main_thread_held_by_the_pausing_is_let_go_during_the_call(self):
+        self.with_mapi("SUCCESS_SUCCESS")
+        answers, _ = self.dispatch(REPORT, "MailViaMapi=true", 'MailAddr="ann@x.test"', paused_main=True)
+        self.assertEqual(answers["held"], 1, "the main thread was held before the send")
+        self.assertEqual(answers["result"], 1)
+        calls = read_record(self.mapi_record)
+        self.assertEqual(len(calls), 1)
+        self.assertEqual(calls[0]["answered"], "1", "the parent's thread answered the mail client")
+        self.assertEqual(answers["held_after"], 1, "and is held again afterwards")
 
     def test_hidden_sends_without_dialog_only_with_recipients(self):
         self.with_mapi("SUCCESS_SUCCESS")

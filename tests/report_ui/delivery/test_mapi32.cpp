@@ -46,13 +46,32 @@ ULONG Result() {
   return static_cast<ULONG>(std::strtoul(r.c_str(), nullptr, 0));
 }
 
+BOOL CALLBACK AskWindow(HWND window, LPARAM all) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != GetCurrentProcessId()) return TRUE;
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 3000, &answer)) *reinterpret_cast<bool*>(all) = false;
+  return TRUE;
+}
+
+bool AllWindowsAnswer() {
+  bool all = true;
+  EnumWindows(AskWindow, reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+
 }  // namespace
 
 extern "C" ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR uiParam, lpMapiMessage message,
                                                            FLAGS flags, ULONG reserved) {
   if (FILE* out = std::fopen(Env("KX_MAPI_RECORD").c_str(), "ab")) {
-    std::fprintf(out, "call session=%lu reserved=%lu flags=%lu parent=%d\n", static_cast<unsigned long>(session),
-                 static_cast<unsigned long>(reserved), static_cast<unsigned long>(flags), uiParam != 0);
+    // A mail client talks to the program's windows (as a broadcast does):
+    // the threads of all of them must answer (within 3 s each).
+    const bool answered = AllWindowsAnswer();
+    std::fprintf(out, "call session=%lu reserved=%lu flags=%lu parent=%d answered=%d\n",
+                 static_cast<unsigned long>(session), static_cast<unsigned long>(reserved),
+                 static_cast<unsigned long>(flags), uiParam != 0, answered);
     if (message) {
       Text(out, "subject", message->lpszSubject);
       Text(out, "body", message->lpszNoteText);
