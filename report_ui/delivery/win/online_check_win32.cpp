@@ -46,6 +46,10 @@ TEchoResult EchoHost(const std::string& host, unsigned timeoutMs) {
   if (s == INVALID_SOCKET) return erUntried;
   int ttl = 30;
   setsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl);
+  // Neither the send nor a receive may wait: only select does, with the
+  // time left.
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
   auto identifier = static_cast<uint16_t>(GetCurrentProcessId());
   auto sequence = static_cast<uint16_t>(++g_sequence);
   std::vector<uint8_t> request = IcmpEchoRequest(identifier, sequence);
@@ -64,6 +68,7 @@ TEchoResult EchoHost(const std::string& host, unsigned timeoutMs) {
       timeval limit{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
       if (select(0, &set, nullptr, nullptr, &limit) <= 0) break;
       int n = recv(s, reinterpret_cast<char*>(buffer), sizeof buffer, 0);
+      if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) continue;
       if (n <= 0) break;
       if (IsEchoReply(buffer, static_cast<size_t>(n), identifier, sequence)) {
         answered = true;
