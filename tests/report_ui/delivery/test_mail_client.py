@@ -6,16 +6,20 @@ registered in the test prefix's HKCR that records its command line. The
 dispatcher runs in the foreground through the probe (as the dialog's send
 button runs it) and hidden in the background through the crash lab
 (automatic sending); the failure box is caught by the crash lab's box
-closer."""
+closer. The online check before the upload is tried against the local
+host, a silent TEST-NET address and an empty host (no check)."""
 import argparse
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
 import unittest
 import urllib.parse
+
+from upload_server import UploadServer  # noqa: E402  (beside this file)
 
 ARGS = None
 MAILTO_KEY = r"HKCR\mailto\shell\open\command"
@@ -286,6 +290,47 @@ class Mailto(MailClientCase):
         self.assertEqual(answers["result"], 0)
         self.assertIsNone(box)
         self.assertEqual(self.mailto_lines(), [])
+
+
+def can_ping():
+    """Whether this machine lets a program open an ICMP socket (raw, or the
+    unprivileged datagram kind Wine falls back to)."""
+    for kind in (socket.SOCK_RAW, socket.SOCK_DGRAM):
+        try:
+            socket.socket(socket.AF_INET, kind, socket.IPPROTO_ICMP).close()
+            return True
+        except OSError:
+            pass
+    return False
+
+
+class OnlineCheck(MailClientCase):
+    def upload(self, online_host):
+        self.env["KESTRIX_ONLINE_HOST"] = online_host
+        with UploadServer() as server:
+            answers, box = self.dispatch(REPORT, "UploadViaHttp=true", 'HttpServer="127.0.0.1/upload"',
+                                         f"HttpPort={server.port}")
+        return answers, box, server.requests
+
+    def test_answered_echo_lets_the_upload_go(self):
+        answers, box, requests = self.upload("127.0.0.1")
+        self.assertEqual(answers["result"], 1)
+        self.assertEqual(len(requests), 1)
+        self.assertIsNone(box)
+
+    @unittest.skipUnless(can_ping(), "no ICMP socket: the online check cannot tell")
+    def test_silent_host_skips_the_upload_and_the_failure_is_shown(self):
+        # A TEST-NET-3 address never answers, also not after the dial-up
+        # attempt that a send in the foreground makes.
+        answers, box, requests = self.upload("203.0.113.1")
+        self.assertEqual(answers["result"], 0)
+        self.assertEqual(requests, [], "the upload was not tried")
+        self.assertEqual(box, FAIL_MSG)
+
+    def test_empty_host_skips_the_check(self):
+        answers, _, requests = self.upload("")
+        self.assertEqual(answers["result"], 1)
+        self.assertEqual(len(requests), 1)
 
 
 class CrashLab(MailClientCase):
