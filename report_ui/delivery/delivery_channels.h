@@ -1,8 +1,8 @@
 // The delivery channels of a report and the order in which the dispatcher
 // tries them: one network channel (the first whose setting is on), then the
-// mail client channels. A channel that is not built into this library
-// reports that it did not send; only a channel that delivered makes the
-// dispatch a success.
+// mail client channels. The first channel that does not fail ends the
+// dispatch: one that delivered makes it a success, a mail the user
+// cancelled in the mail client ends it as cancelled.
 #pragma once
 
 #include <string>

@@ -538,7 +538,9 @@ int main(int argc, char** argv) {
     } else if (a == "--mail-test-network" && more) {
       // "<dns port>:<mail exchanger port>": the local test zone instead of
       // the system's DNS servers (server-mode mail).
-      static kestrix::mail::TMailTestNetwork network;
+      // Never destroyed: a mail still being sent in the background reads it
+      // while the program's static objects are being destroyed at exit.
+      static auto& network = *new kestrix::mail::TMailTestNetwork;
       const std::string ports = argv[++i];
       network.dnsServers = {"127.0.0.1"};
       network.dnsPort = static_cast<uint16_t>(std::atoi(ports.c_str()));

@@ -6,6 +6,7 @@ the report kept in the bug report file."""
 import io
 import os
 import re
+import socket
 import subprocess
 import sys
 import tempfile
@@ -24,9 +25,25 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def crash(report, port, *args):
+def can_ping():
+    """Whether this machine lets a program open an ICMP socket (raw, or the
+    unprivileged datagram kind Wine falls back to)."""
+    for kind in (socket.SOCK_RAW, socket.SOCK_DGRAM):
+        try:
+            socket.socket(socket.AF_INET, kind, socket.IPPROTO_ICMP).close()
+            return True
+        except OSError:
+            pass
+    return False
+
+
+def crash(report, port, *args, online_host=None):
     """A div-zero crash uploading to 127.0.0.1:port: its exit code."""
     env = dict(os.environ, WINEDEBUG="-all")
+    if online_host is not None:
+        env["KESTRIX_ONLINE_HOST"] = online_host
+    # The online check pings the local host: the test machines have no internet.
+    env.setdefault("KESTRIX_ONLINE_HOST", "127.0.0.1")
     launcher = os.path.join(os.path.dirname(LAB), "exit_code.exe")
     proc = subprocess.run(["wine", launcher, LAB, "div-zero", "--report", winpath(report),
                            "--set", "AutoSend=true", "--set", "UploadViaHttp=true",
@@ -98,6 +115,21 @@ class HttpDelivery(unittest.TestCase):
         self.assertEqual(rc, 0xC0000094)
         self.assertLess(took, 60)
         self.assertEqual(len(server.requests), 1, "the upload was tried")
+        with open(report, "rb") as f:
+            self.assertIn(b"Division by zero.", f.read(), "the report is kept in the bug report file")
+
+    @unittest.skipUnless(can_ping(), "no ICMP socket: the online check cannot tell")
+    def test_offline_skips_the_upload(self):
+        # A TEST-NET-3 address never answers: not online, so the upload is not
+        # tried; automatic sending is hidden, so no box, and the report is kept.
+        report = os.path.join(self.dir, "offline.txt")
+        with UploadServer() as server:
+            start = time.monotonic()
+            rc = crash(report, server.port, online_host="203.0.113.1")
+            took = time.monotonic() - start
+        self.assertEqual(rc, 0xC0000094)
+        self.assertLess(took, 60)
+        self.assertEqual(server.requests, [], "nothing was uploaded")
         with open(report, "rb") as f:
             self.assertIn(b"Division by zero.", f.read(), "the report is kept in the bug report file")
 

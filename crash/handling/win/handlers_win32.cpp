@@ -184,17 +184,7 @@ void FireLists(uint8_t kind, uint8_t action, bool& handled, TIKXException* e) {
   bool reached = false;
   if (g_window && e->ExceptionKind() != etFreeze && GetCurrentThreadId() != MainThreadId()) {
     // A paused main thread is let go for the handlers and paused again.
-    const bool mainPaused = g_paused && g_mainGoEvent;
-    if (mainPaused) SetEvent(g_mainGoEvent);
-    struct TRepause {
-      bool on;
-      ~TRepause() {
-        if (on) {
-          ResetEvent(g_mainGoEvent);
-          PostMessageA(g_window, kLibraryMessage, 1, 0);
-        }
-      }
-    } repause{mainPaused};
+    TMainThreadRelease release;
     DWORD_PTR answer = 0;
     if (SendMessageTimeoutA(g_window, kLibraryMessage, 1, 0, SMTO_NORMAL, 1500, &answer) && answer == kAnswer) {
       TMainThreadRun run{kind, action, &handled, e, false};
@@ -318,6 +308,17 @@ void PauseCheck() {
 }
 
 bool ThreadsPaused() { return g_paused; }
+
+TMainThreadRelease::TMainThreadRelease() {
+  if (!g_paused || !g_mainGoEvent || GetCurrentThreadId() == MainThreadId()) return;
+  released_ = SetEvent(g_mainGoEvent) != 0;
+}
+
+TMainThreadRelease::~TMainThreadRelease() {
+  if (!released_ || !g_paused) return;
+  ResetEvent(g_mainGoEvent);
+  if (g_window) PostMessageA(g_window, kLibraryMessage, 1, 0);
+}
 
 // --- time ring ---------------------------------------------------------------
 

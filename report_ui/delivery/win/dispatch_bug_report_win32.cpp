@@ -12,7 +12,11 @@
 #include "crash/threads/win/thread_table_win32.h"
 #include "report_ui/delivery/delivery_channels.h"
 #include "report_ui/delivery/win/http_upload.h"
+#include "report_ui/delivery/win/mail_client.h"
+#include "report_ui/delivery/win/online_check.h"
 #include "report_ui/delivery/win/zip_files.h"
+#include "report_ui/imaging/inv_bitmap.h"
+#include "report_ui/imaging/png_writer.h"
 #include "report_ui/mail/mail_text.h"
 #include "report_ui/mail/win/send_via_network_win32.h"
 #include "report_ui/progress/progress_alert.h"
@@ -82,6 +86,18 @@ std::string TemporaryFolder() {
 // The screenshot's file in the temporary folder.
 constexpr const char* kScreenshotFile = "screenShot.png";
 
+// The exception's screenshot written as PNG in the colour mode that
+// ScrShotDepth asks for; false (and no file) when there is none or it
+// could not be written.
+bool SaveScreenshot(TIKXException* e, const std::string& path) {
+  DeleteFileA(path.c_str());
+  const KXPtr<IKXUnknown> shot = e->ScreenShot();
+  imaging::INVBitmap* bitmap = nullptr;
+  if (!shot || !shot->QueryInterface(imaging::INVBitmap::IID, reinterpret_cast<void**>(&bitmap))) return false;
+  const KXPtr<imaging::INVBitmap> held = KXPtr<imaging::INVBitmap>::Adopt(bitmap);
+  return held->SavePng(path, imaging::ColourModeForDepth(e->ScrShotDepth()));
+}
+
 struct TPrepared {
   std::vector<std::string> files, sendAsNames, fieldNames;
   bool deleteArmed = false;
@@ -107,12 +123,11 @@ void PrepareAttachments(TIKXException* e, TPrepared& prepared) {
       entries.push_back({copy, e->BugRepSendAs(), "BugReport", e->BugRepZip()});
     }
   }
-  // The handling flow saved the screenshot there.
+  // Written anew: the file the handling flow left may belong to a later
+  // exception by now.
   if (e->AttachScreenShot() && !folder.empty()) {
     const std::string shot = folder + kScreenshotFile;
-    if (GetFileAttributesA(shot.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      entries.push_back({shot, e->ScrShotSendAs(), "ScreenShot", e->ScrShotZip()});
-    }
+    if (SaveScreenshot(e, shot)) entries.push_back({shot, e->ScrShotSendAs(), "ScreenShot", e->ScrShotZip()});
   }
   if (KXPtr<IKXAttachments> more = e->AdditionalAttachments()) {
     for (int i = 0; i < more->ItemCount(); ++i) {
@@ -164,6 +179,9 @@ struct TDispatch {
   std::string sender, subject, body;
   const TPrepared* prepared;
   IProgressAlert* progress;
+  const std::string* report;
+  HWND parent;
+  bool hidden;
 };
 
 TChannelResult SendSmtp(const TDispatch& d, bool asServer) {
@@ -183,6 +201,7 @@ TChannelResult SendSmtp(const TDispatch& d, bool asServer) {
     r.account = e->SmtpAccount();
     r.password = e->SmtpPassword();
   }
+  if (!IsOnline(!d.hidden)) return crFailed;
   r.files = d.prepared->files;
   r.sendAsNames = d.prepared->sendAsNames;
   r.fieldNames = d.prepared->fieldNames;
@@ -221,6 +240,7 @@ TChannelResult SendHttp(const TDispatch& d) {
   if (job.port <= 0 || job.port > 65535) return crFailed;
   job.account = e->HttpAccount();
   job.password = e->HttpPassword();
+  if (!IsOnline(!d.hidden)) return crFailed;
   job.fields = UploadFields(d);
   job.files = d.prepared->files;
   job.sendAs = d.prepared->sendAsNames;
@@ -234,15 +254,27 @@ TChannelResult SendHttp(const TDispatch& d) {
   return SendViaHttp(job).sent ? crSent : crFailed;
 }
 
-// One channel. The mail client channels (MAPI, mailto) are not part of
-// this library and do not send.
+// The mail client's link carries the report text itself as body; the
+// parent leaves the topmost layer so that the client's window can come to
+// the front.
+TChannelResult SendMailto(const TDispatch& d) {
+  if (d.parent) SetWindowPos(d.parent, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  return SendMailtoMail(d.e->MailAddr(), d.subject, *d.report) ? crSent : crFailed;
+}
+
+// One channel; a network channel is skipped when the internet does not
+// answer.
 TChannelResult SendOver(TChannelKind kind, const TDispatch& d) {
   switch (kind) {
     case ckSmtpServer: return SendSmtp(d, true);
     case ckSmtpClient: return SendSmtp(d, false);
     case ckHttpUpload: return SendHttp(d);
-    default: return crFailed;
+    case ckMapi:
+      return static_cast<TChannelResult>(SendMapiMail(d.e->MailAddr(), d.subject, d.body, d.hidden, d.parent,
+                                                      d.prepared->sendAsNames, d.prepared->files));
+    case ckMailto: return SendMailto(d);
   }
+  return crFailed;
 }
 
 }  // namespace
@@ -265,7 +297,7 @@ int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot
     delete rec;
   }
 
-  TDispatch d{e, e->MailFrom(), "", "", nullptr, nullptr};
+  TDispatch d{e, e->MailFrom(), "", "", nullptr, nullptr, &report, parent, hidden};
   if (d.sender.empty()) {
     const std::vector<std::string> to = mail::SplitRecipients(e->MailAddr());
     if (!to.empty()) d.sender = "Kestrix " + mail::AngleAddress(to[0], false);
@@ -294,6 +326,8 @@ int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot
   TChannelResult result = crFailed;
   for (TChannelKind kind : ChannelOrder(on)) {
     if (!IsNetworkChannel(kind) && progress) progress->CloseWindow();
+    // The link carries no file: the bug report file stays.
+    if (kind == ckMailto) prepared.deleteArmed = false;
     result = SendOver(kind, d);
     if (result != crFailed) break;
   }

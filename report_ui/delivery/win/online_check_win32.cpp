@@ -22,21 +22,34 @@ std::atomic<uint16_t> g_sequence{0};
 
 }  // namespace
 
-bool PingHost(const std::string& host, unsigned timeoutMs) {
+std::string OnlineCheckHost() {
+  char value[256];
+  SetLastError(ERROR_SUCCESS);
+  const DWORD n = GetEnvironmentVariableA("KESTRIX_ONLINE_HOST", value, sizeof value);
+  if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return kOnlineCheckHost;
+  if (n >= sizeof value) return kOnlineCheckHost;
+  return std::string(value, n);
+}
+
+TEchoResult EchoHost(const std::string& host, unsigned timeoutMs) {
   TWinsockSession session;
-  if (!session.ok()) return false;
+  if (!session.ok()) return erUntried;
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = inet_addr(host.c_str());
   if (to.sin_addr.s_addr == INADDR_NONE) {
     hostent* entry = gethostbyname(host.c_str());
-    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return false;
+    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return erSilent;
     memcpy(&to.sin_addr, entry->h_addr_list[0], sizeof to.sin_addr);
   }
   SOCKET s = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-  if (s == INVALID_SOCKET) return false;
+  if (s == INVALID_SOCKET) return erUntried;
   int ttl = 30;
   setsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl);
+  // Neither the send nor a receive may wait: only select does, with the
+  // time left.
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
   auto identifier = static_cast<uint16_t>(GetCurrentProcessId());
   auto sequence = static_cast<uint16_t>(++g_sequence);
   std::vector<uint8_t> request = IcmpEchoRequest(identifier, sequence);
@@ -55,6 +68,7 @@ bool PingHost(const std::string& host, unsigned timeoutMs) {
       timeval limit{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
       if (select(0, &set, nullptr, nullptr, &limit) <= 0) break;
       int n = recv(s, reinterpret_cast<char*>(buffer), sizeof buffer, 0);
+      if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) continue;
       if (n <= 0) break;
       if (IsEchoReply(buffer, static_cast<size_t>(n), identifier, sequence)) {
         answered = true;
@@ -63,15 +77,18 @@ bool PingHost(const std::string& host, unsigned timeoutMs) {
     }
   }
   closesocket(s);
-  return answered;
+  return answered ? erAnswered : erSilent;
 }
 
 bool IsOnline(bool mayGoOnline) {
-  if (PingHost(kOnlineCheckHost)) return true;
+  const std::string host = OnlineCheckHost();
+  if (host.empty()) return true;
+  const TEchoResult first = EchoHost(host);
+  if (first != erSilent) return true;
   if (!mayGoOnline || IsProcessBlocked(250)) return false;
   using TAttemptConnect = DWORD(WINAPI*)(DWORD);
   auto attempt = SystemFunctionAs<TAttemptConnect>("wininet.dll", "InternetAttemptConnect");
-  return attempt && attempt(0) == ERROR_SUCCESS && PingHost(kOnlineCheckHost);
+  return attempt && attempt(0) == ERROR_SUCCESS && EchoHost(host) != erSilent;
 }
 
 }  // namespace kestrix
