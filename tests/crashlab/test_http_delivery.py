@@ -6,7 +6,6 @@ the report kept in the bug report file."""
 import io
 import os
 import re
-import socket
 import subprocess
 import sys
 import tempfile
@@ -16,25 +15,13 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "report_ui", "delivery"))
-from upload_server import UploadServer  # noqa: E402
+from upload_server import UploadServer, can_ping  # noqa: E402
 
 LAB = None
 
 
 def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def can_ping():
-    """Whether this machine lets a program open an ICMP socket (raw, or the
-    unprivileged datagram kind Wine falls back to)."""
-    for kind in (socket.SOCK_RAW, socket.SOCK_DGRAM):
-        try:
-            socket.socket(socket.AF_INET, kind, socket.IPPROTO_ICMP).close()
-            return True
-        except OSError:
-            pass
-    return False
 
 
 def crash(report, port, *args, online_host=None):

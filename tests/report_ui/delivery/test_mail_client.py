@@ -12,14 +12,13 @@ import argparse
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import unittest
 import urllib.parse
 
-from upload_server import UploadServer  # noqa: E402  (beside this file)
+from upload_server import UploadServer, can_ping  # noqa: E402  (beside this file)
 
 ARGS = None
 MAILTO_KEY = r"HKCR\mailto\shell\open\command"
@@ -290,18 +289,6 @@ class Mailto(MailClientCase):
         self.assertEqual(answers["result"], 0)
         self.assertIsNone(box)
         self.assertEqual(self.mailto_lines(), [])
-
-
-def can_ping():
-    """Whether this machine lets a program open an ICMP socket (raw, or the
-    unprivileged datagram kind Wine falls back to)."""
-    for kind in (socket.SOCK_RAW, socket.SOCK_DGRAM):
-        try:
-            socket.socket(socket.AF_INET, kind, socket.IPPROTO_ICMP).close()
-            return True
-        except OSError:
-            pass
-    return False
 
 
 class OnlineCheck(MailClientCase):

@@ -8,6 +8,7 @@ answers), "close" (closes after the head, before the body).
 import base64
 import http.server
 import re
+import socket
 import threading
 
 
@@ -118,3 +119,16 @@ def basic_auth(headers):
     if not value.startswith("Basic "):
         return None
     return base64.b64decode(value[6:]).decode("latin-1")
+
+
+def can_ping():
+    """Whether this machine lets a program open an ICMP socket (raw, or the
+    unprivileged datagram kind Wine falls back to): the uploads' online check
+    needs one to tell a silent host."""
+    for kind in (socket.SOCK_RAW, socket.SOCK_DGRAM):
+        try:
+            socket.socket(socket.AF_INET, kind, socket.IPPROTO_ICMP).close()
+            return True
+        except OSError:
+            pass
+    return False
