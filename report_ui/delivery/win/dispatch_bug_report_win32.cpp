@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "crash/base/win/critical_section.h"
+#include "crash/handling/win/handling_win32.h"
 #include "crash/report/win/kx_exception_object.h"
 #include "crash/report/win/save_bug_report.h"
 #include "crash/threads/win/library_threads.h"
@@ -15,8 +16,6 @@
 #include "report_ui/delivery/win/mail_client.h"
 #include "report_ui/delivery/win/online_check.h"
 #include "report_ui/delivery/win/zip_files.h"
-#include "report_ui/imaging/inv_bitmap.h"
-#include "report_ui/imaging/png_writer.h"
 #include "report_ui/mail/mail_text.h"
 #include "report_ui/mail/win/send_via_network_win32.h"
 #include "report_ui/progress/progress_alert.h"
@@ -72,32 +71,6 @@ DWORD WINAPI SendThreadProc(void* parameter) {
 
 std::string FileNameOf(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
 
-// The library's temporary folder, "<exe name>.Kestrix" in the system's one.
-std::string TemporaryFolder() {
-  char temp[MAX_PATH], exe[MAX_PATH];
-  if (!GetTempPathA(MAX_PATH, temp) || !GetModuleFileNameA(nullptr, exe, MAX_PATH)) return std::string();
-  std::string name = FileNameOf(exe);
-  name = name.substr(0, name.rfind('.'));
-  const std::string dir = std::string(temp) + name + ".Kestrix";
-  CreateDirectoryA(dir.c_str(), nullptr);
-  return dir + "\\";
-}
-
-// The screenshot's file in the temporary folder.
-constexpr const char* kScreenshotFile = "screenShot.png";
-
-// The exception's screenshot written as PNG in the colour mode that
-// ScrShotDepth asks for; false (and no file) when there is none or it
-// could not be written.
-bool SaveScreenshot(TIKXException* e, const std::string& path) {
-  DeleteFileA(path.c_str());
-  const KXPtr<IKXUnknown> shot = e->ScreenShot();
-  imaging::INVBitmap* bitmap = nullptr;
-  if (!shot || !shot->QueryInterface(imaging::INVBitmap::IID, reinterpret_cast<void**>(&bitmap))) return false;
-  const KXPtr<imaging::INVBitmap> held = KXPtr<imaging::INVBitmap>::Adopt(bitmap);
-  return held->SavePng(path, imaging::ColourModeForDepth(e->ScrShotDepth()));
-}
-
 struct TPrepared {
   std::vector<std::string> files, sendAsNames, fieldNames;
   bool deleteArmed = false;
@@ -106,7 +79,7 @@ struct TPrepared {
 // The report's copy, the screenshot, the additional attachments; those
 // sharing a zip name are packed into one archive.
 void PrepareAttachments(TIKXException* e, TPrepared& prepared) {
-  const std::string folder = TemporaryFolder();
+  const std::string folder = TemporaryDirectory();
   std::vector<TAttachmentEntry> entries;
   if (e->AttachBugRep() && !folder.empty()) {
     const std::string file = BugReportFilePathOf(e);
@@ -126,8 +99,8 @@ void PrepareAttachments(TIKXException* e, TPrepared& prepared) {
   // Written anew: the file the handling flow left may belong to a later
   // exception by now.
   if (e->AttachScreenShot() && !folder.empty()) {
-    const std::string shot = folder + kScreenshotFile;
-    if (SaveScreenshot(e, shot)) entries.push_back({shot, e->ScrShotSendAs(), "ScreenShot", e->ScrShotZip()});
+    const std::string shot = folder + kScreenshotFileName;
+    if (WriteScreenshotFile(e)) entries.push_back({shot, e->ScrShotSendAs(), "ScreenShot", e->ScrShotZip()});
   }
   if (KXPtr<IKXAttachments> more = e->AdditionalAttachments()) {
     for (int i = 0; i < more->ItemCount(); ++i) {
