@@ -19,6 +19,9 @@ import sys
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+import wine_threads  # noqa: E402
+
 ARGS = None
 
 # Windows exit statuses of processes that end through an unhandled
@@ -265,8 +268,8 @@ def run_scenario(build, exe, args, timeout):
     with open(os.path.join(folder, "stdout.txt"), "w+b") as out_file, \
             open(os.path.join(folder, "stderr.txt"), "w+b") as err_file:
         try:
-            proc = subprocess.run(["wine", os.path.join(folder, exe), *args], cwd=folder, env=env,
-                                  stdout=out_file, stderr=err_file, timeout=timeout)
+            proc = wine_threads.run(["wine", os.path.join(folder, exe), *args], timeout, cwd=folder, env=env,
+                                    stdout=out_file, stderr=err_file)
             rc, hung = proc.returncode, False
         except subprocess.TimeoutExpired:
             rc, hung = None, True

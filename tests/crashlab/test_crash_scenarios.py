@@ -10,7 +10,9 @@ import sys
 import tempfile
 import unittest
 
-from crash_scenarios import SCENARIOS, SYSTEM_HEADER
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+import wine_threads  # noqa: E402
+from crash_scenarios import SCENARIOS, SYSTEM_HEADER  # noqa: E402
 from test_crashlab import reports, winpath
 
 LAB_DIR = None
@@ -22,7 +24,7 @@ def run(program, args, report_file):
     env = dict(os.environ, WINEDEBUG="-all")
     command = ["wine", os.path.join(LAB_DIR, "exit_code.exe"), os.path.join(LAB_DIR, program), *args,
                "--report", winpath(report_file)]
-    proc = subprocess.run(command, env=env, capture_output=True, timeout=TIMEOUT)
+    proc = wine_threads.run(command, TIMEOUT, env=env, capture_output=True)
     found = re.search(rb"exit code 0x([0-9a-f]{8})", proc.stderr)
     if not found:
         raise AssertionError("no exit code: " + proc.stderr.decode("latin-1"))

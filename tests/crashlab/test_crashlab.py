@@ -9,6 +9,9 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+import wine_threads  # noqa: E402
+
 LAB = None  # crashlab.exe
 CLOSER = None  # box_closer.exe
 
@@ -29,7 +32,7 @@ def run(*args, timeout=120):
     """Runs the crash lab through exit_code.exe: (whole exit code, stdout)."""
     env = dict(os.environ, WINEDEBUG="-all")
     launcher = os.path.join(os.path.dirname(LAB), "exit_code.exe")
-    proc = subprocess.run(["wine", launcher, LAB, *args], env=env, capture_output=True, timeout=timeout)
+    proc = wine_threads.run(["wine", launcher, LAB, *args], timeout, env=env, capture_output=True)
     code = re.search(rb"exit code 0x([0-9a-f]{8})", proc.stderr)
     assert code, proc.stderr
     return int(code.group(1), 16), proc.stdout.replace(b"\r\n", b"\n").decode("latin-1")

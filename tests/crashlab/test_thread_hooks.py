@@ -13,6 +13,9 @@ import unittest
 import test_crashlab
 from test_crashlab import reports, winpath
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+from wine_threads import dump_threads  # noqa: E402
+
 LAB = None
 AV = 0xC0000005
 TIMEOUT = 60  # seconds for any one run
@@ -155,6 +158,7 @@ class Freezes(LabRun):
         try:
             while proc.poll() is None:
                 if time.monotonic() - start > TIMEOUT:
+                    dump_threads("%s did not end" % scenario, args[1:3])
                     self.fail("hang: %s did not end within %d s" % (scenario, TIMEOUT))
                 chunk = proc.stdout.read()
                 if chunk:

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "app/unit1.h"  // control identifiers
+#include "wine_threads.h"
 
 namespace quorrin::gui {
 namespace {
@@ -273,7 +274,8 @@ HWND QuorrinProcess::Focus() const {
 
 DWORD QuorrinProcess::Close(int timeoutMs) {
   PostMessageA(main_, WM_CLOSE, 0, 0);
-  WaitForSingleObject(process_, static_cast<DWORD>(timeoutMs));
+  if (WaitForSingleObject(process_, static_cast<DWORD>(timeoutMs)) == WAIT_TIMEOUT)
+    winethreads::DumpProgramThreads("quorrin did not end after WM_CLOSE", {"quorrin.exe", "explorer.exe"});
   DWORD code = STILL_ACTIVE;
   GetExitCodeProcess(process_, &code);
   return code;

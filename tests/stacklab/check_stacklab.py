@@ -24,6 +24,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+import wine_threads  # noqa: E402
+
 TIMEOUT = 90
 # The helper on a case's chain and its call into a system DLL: qsort's thunk
 # by name, EnumWindows and Sleep through the import table (the helper's last
@@ -134,15 +137,16 @@ def run_case(exe, code, index, kind):
         out_file = os.path.join(tmp, "out.txt")
         try:
             with open(out_file, "wb") as out:
-                proc = subprocess.run(["wine", exe, str(index), "--truth", winpath(truth_file), "--report",
-                                       winpath(report_file)], env=env, stdout=out, stderr=subprocess.STDOUT,
-                                      stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+                proc = wine_threads.run(["wine", exe, str(index), "--truth", winpath(truth_file), "--report",
+                                         winpath(report_file)], TIMEOUT, env=env, stdout=out,
+                                        stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         except subprocess.TimeoutExpired:
             return index, kind, "hang", None
         with open(out_file, "rb") as out:
             output = out.read()
         if not os.path.exists(truth_file) or not os.path.exists(report_file):
-            return index, kind, "no truth or no report (exit 0x%08x)" % (proc.returncode & 0xFFFFFFFF), None
+            return index, kind, "no truth or no report (exit 0x%08x); output:\n%s" % (
+                proc.returncode & 0xFFFFFFFF, output.decode("latin-1")[-2000:]), None
         walks = {"truth": [], "ebp": [], "dbghelp": []}
         with open(truth_file) as f:
             for line in f:

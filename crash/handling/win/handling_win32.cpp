@@ -561,14 +561,13 @@ void StopHandlingThread() {
   StopHeapProbe();
   if (!g_handlingThread) return;
   ResumeThread(g_handlingThread);
-  if (IsProcessBlocked(0)) {
-    CloseHandle(g_pipeWrite);
-  } else {
-    SendRequest(TExceptionRequest{});
-    CloseHandle(g_pipeWrite);
-    if (WaitForSingleObject(g_handlingThread, 500) != WAIT_OBJECT_0) TerminateThread(g_handlingThread, 0);
-  }
+  // The closed pipe ends the thread's wait for requests. Its end is waited
+  // for, never forced: a thread ended the hard way, or one still ending
+  // while the process ends, may take a lock of the system with it. A thread
+  // that needs the loader lock this thread holds cannot end now.
+  CloseHandle(g_pipeWrite);
   g_pipeWrite = nullptr;
+  if (!HoldsLoaderLock()) WaitForSingleObject(g_handlingThread, 5000);
   UnregisterLibraryThread(g_handlingThreadId);
   CloseHandle(g_handlingThread);
   g_handlingThread = nullptr;

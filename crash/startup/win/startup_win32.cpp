@@ -354,8 +354,7 @@ void StartThreadHooks(const KXPtr<IKXSettings>& settings) {
   if (settings->CheckFreeze()) StartFreezeWatch();
 }
 
-void StopThreadHooks() {
-  StopFreezeWatch();
+void RemoveHooks() {
   RemoveMessageHooks();
   RemoveThreadHooks();
 }
@@ -426,8 +425,12 @@ void KestrixShutdown() {
   SetShuttingDown(true);
   if (g_active) {
     g_active = false;
-    StopThreadHooks();
+    // Code patches go first, while the library's threads still wait:
+    // patching holds the other threads, and a thread ending meanwhile has
+    // been seen to stall the process's end under Wine.
+    RemoveHooks();
     RemoveRuntimeCatchPoints();
+    StopFreezeWatch();
     StopHandlingThread();
     UnpatchExitImport();
     KeepUnhandledFilter(nullptr);

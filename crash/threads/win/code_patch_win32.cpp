@@ -145,29 +145,30 @@ bool WriteCodeBytes(uint8_t* at, const uint8_t* bytes, size_t n) {
     }
   }
   // Other threads are suspended while the bytes change, and none may stand
-  // inside them (it would resume in the middle of an instruction).
+  // inside them (it would resume in the middle of an instruction). While
+  // they are held nothing is allocated or closed: a held thread may own the
+  // heap's lock or a lock of the system's handle table.
   const DWORD self = GetCurrentThreadId();
   for (int attempt = 0; attempt < 50; ++attempt) {
-    std::vector<HANDLE> held;
+    const std::vector<DWORD> ids = ThreadIds();
+    std::vector<HANDLE> opened, held;
+    opened.reserve(ids.size());
+    held.reserve(ids.size());
     bool inside = false;
-    for (DWORD id : ThreadIds()) {
+    for (DWORD id : ids) {
       if (id == self) continue;
       HANDLE h = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, id);
       if (!h) continue;
-      if (SuspendThread(h) == static_cast<DWORD>(-1)) {
-        CloseHandle(h);
-        continue;
-      }
+      opened.push_back(h);
+      if (SuspendThread(h) == static_cast<DWORD>(-1)) continue;
       held.push_back(h);
       CONTEXT c{};
       c.ContextFlags = CONTEXT_CONTROL;
       if (GetThreadContext(h, &c) && c.Eip > a && c.Eip < a + n) inside = true;
     }
     if (!inside) std::memcpy(at, bytes, n);
-    for (HANDLE h : held) {
-      ResumeThread(h);
-      CloseHandle(h);
-    }
+    for (HANDLE h : held) ResumeThread(h);
+    for (HANDLE h : opened) CloseHandle(h);
     if (!inside) return true;
     Sleep(1);
   }

@@ -57,8 +57,10 @@ void StopHeapProbe() {
   if (!g_probe) return;
   InterlockedExchange(&g_stop, 1);
   SetEvent(g_request);
-  // A probe stuck on a held heap stays; the process is ending.
-  if (WaitForSingleObject(g_probe, 100) == WAIT_OBJECT_0) {
+  // The probe's end is waited for, so that it does not end in the middle of
+  // the process's end. A probe stuck on a held heap stays; so does one that
+  // needs the loader lock this thread holds.
+  if (!HoldsLoaderLock() && WaitForSingleObject(g_probe, 2000) == WAIT_OBJECT_0) {
     UnregisterLibraryThread(GetThreadId(g_probe));
     CloseHandle(g_probe);
     CloseHandle(g_request);

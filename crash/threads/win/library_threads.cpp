@@ -77,6 +77,8 @@ bool IsProcessStalled(DWORD waitMs) {
   }
 }
 
+bool HoldsLoaderLock() { return PebLockOwner(0xA0) == GetCurrentThreadId(); }
+
 bool IsProcessBlocked(DWORD waitMs) { return g_shuttingDown || IsProcessStalled(waitMs); }
 
 void SetShuttingDown(bool value) { g_shuttingDown = value; }

@@ -21,6 +21,9 @@ void UnregisterLibraryThread(DWORD id);
 // held: by this thread, or by another one for longer than waitMs (tested
 // every 10 ms). Threads must then be neither started nor waited for.
 bool IsProcessStalled(DWORD waitMs);
+// This thread holds the loader lock: no other thread can end until it is
+// let go.
+bool HoldsLoaderLock();
 // Stalled, or the process is shutting down.
 bool IsProcessBlocked(DWORD waitMs);
 void SetShuttingDown(bool value);

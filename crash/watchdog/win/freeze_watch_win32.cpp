@@ -138,9 +138,11 @@ void StopFreezeWatch() {
   SetLibraryWindowProbe(0, nullptr);
   const DWORD id = g_threadId;
   SetEvent(g_stop);
-  // A watchdog inside a freeze report, or held by the loader lock at exit,
-  // is ended the hard way.
-  if (id == GetCurrentThreadId() || IsProcessStalled(0) || WaitForSingleObject(g_thread, 2000) != WAIT_OBJECT_0)
+  // The watchdog's end is waited for: a thread ended the hard way may take
+  // a lock of the system with it. Only one that cannot end (this is the
+  // watchdog, inside a freeze report; or this thread holds the loader lock
+  // that the ending needs) or that does not end in time is terminated.
+  if (id == GetCurrentThreadId() || HoldsLoaderLock() || WaitForSingleObject(g_thread, 5000) != WAIT_OBJECT_0)
     TerminateThread(g_thread, 0);
   UnregisterThread(id);
   CloseState();

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "page_driving.h"
+#include "wine_threads.h"
 
 namespace {
 
@@ -38,7 +39,12 @@ HANDLE Start(const std::string& probe, const std::string& out, const char* assis
 }
 
 std::string Finish(HANDLE process, const std::string& out) {
-  CHECK(WaitForSingleObject(process, 20000) == WAIT_OBJECT_0);
+  const bool ended = WaitForSingleObject(process, 20000) == WAIT_OBJECT_0;
+  if (!ended) {
+    winethreads::DumpProgramThreads("the probe did not end", {"assistant_probe.exe", "explorer.exe"});
+    TerminateProcess(process, 1);  // it holds the caller's output open
+  }
+  CHECK(ended);
   CloseHandle(process);
   std::ifstream in(out, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});

@@ -3,6 +3,10 @@ screenshot of the screen goes to the shots folder and the driver is told to
 go on."""
 import os
 import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "wine"))
+from wine_threads import dump_threads  # noqa: E402
 
 
 def winpath(path):
@@ -27,6 +31,7 @@ def run_driver(command, shots, env):
         try:
             proc.wait(timeout=120)
         except subprocess.TimeoutExpired:
+            dump_threads("the page driver did not end", command)
             proc.kill()
             return lines, None
     return lines, proc.returncode
