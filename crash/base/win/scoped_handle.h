@@ -1,5 +1,6 @@
-// Owners of kernel handles and mapped views: each closes what it holds when
-// it goes, so no path forgets a CloseHandle or UnmapViewOfFile.
+// Owners of kernel objects: handles (CloseHandle), find handles (FindClose),
+// registry keys (RegCloseKey) and mapped views (UnmapViewOfFile), so that no
+// path forgets to close one.
 #pragma once
 
 #include <windows.h>
@@ -7,68 +8,54 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <utility>
+
+#include "crash/base/win/scoped_resource.h"
 
 namespace kestrix {
 
-// A handle closed with CloseHandle; both null and INVALID_HANDLE_VALUE count
-// as none.
-class TScopedHandle {
- public:
-  TScopedHandle() = default;
-  explicit TScopedHandle(HANDLE h) : h_(h) {}
-  TScopedHandle(TScopedHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
-  TScopedHandle& operator=(TScopedHandle&& o) noexcept {
-    if (this != &o) Reset(std::exchange(o.h_, nullptr));
-    return *this;
-  }
-  TScopedHandle(const TScopedHandle&) = delete;
-  TScopedHandle& operator=(const TScopedHandle&) = delete;
-  ~TScopedHandle() { Reset(); }
-
-  HANDLE Get() const { return h_; }
-  bool Valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-  explicit operator bool() const { return Valid(); }
-  HANDLE Release() { return std::exchange(h_, nullptr); }
-  void Reset(HANDLE h = nullptr) {
-    if (Valid()) CloseHandle(h_);
-    h_ = h;
-  }
-
- private:
-  HANDLE h_ = nullptr;
+// Kernel handles: both null and INVALID_HANDLE_VALUE count as none, since
+// functions return one or the other on failure.
+struct TKernelHandleTraits {
+  using Type = HANDLE;
+  static constexpr HANDLE Empty() { return nullptr; }
+  static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { CloseHandle(h); }
 };
+using TScopedHandle = TScoped<TKernelHandleTraits>;
+
+// FindFirstFile's handles, closed with FindClose.
+struct TFindHandleTraits {
+  using Type = HANDLE;
+  static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { FindClose(h); }
+};
+using TScopedFindHandle = TScoped<TFindHandleTraits>;
+
+// Registry keys opened or created by the program; the predefined roots
+// (HKEY_CURRENT_USER …) are never held by an owner.
+struct TRegistryKeyTraits {
+  using Type = HKEY;
+  static constexpr HKEY Empty() { return nullptr; }
+  static bool IsValid(HKEY k) { return k != nullptr; }
+  static void Close(HKEY k) { RegCloseKey(k); }
+};
+using TScopedRegistryKey = TScoped<TRegistryKeyTraits>;
 
 // A view of a file mapping, unmapped when it goes.
-class TMappedView {
+struct TMappedViewTraits {
+  using Type = void*;
+  static constexpr void* Empty() { return nullptr; }
+  static bool IsValid(void* v) { return v != nullptr; }
+  static void Close(void* v) { UnmapViewOfFile(v); }
+};
+class TMappedView : public TScoped<TMappedViewTraits> {
  public:
-  TMappedView() = default;
-  explicit TMappedView(void* view) : view_(view) {}
-  TMappedView(TMappedView&& o) noexcept : view_(std::exchange(o.view_, nullptr)) {}
-  TMappedView& operator=(TMappedView&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      view_ = std::exchange(o.view_, nullptr);
-    }
-    return *this;
-  }
-  TMappedView(const TMappedView&) = delete;
-  TMappedView& operator=(const TMappedView&) = delete;
-  ~TMappedView() { Reset(); }
-
-  void* Get() const { return view_; }
+  using TScoped::TScoped;
   template <class T>
   T* As() const {
-    return static_cast<T*>(view_);
+    return static_cast<T*>(Get());
   }
-  explicit operator bool() const { return view_ != nullptr; }
-  void Reset() {
-    if (view_) UnmapViewOfFile(view_);
-    view_ = nullptr;
-  }
-
- private:
-  void* view_ = nullptr;
 };
 
 // A whole file mapped read-only (shared with other readers and writers).
