@@ -57,6 +57,15 @@ struct TCriticalSectionTraits {
 };
 using TInitializedCriticalSection = TScoped<TCriticalSectionTraits>;
 
+// A slim lock for leaked state structs: constant-initialized, so usable
+// before any constructor runs, and without a destructor. Not recursive.
+// Usable with std::lock_guard.
+struct TSlimLock {
+  SRWLOCK srw = SRWLOCK_INIT;
+  void lock() { AcquireSRWLockExclusive(&srw); }
+  void unlock() { ReleaseSRWLockExclusive(&srw); }
+};
+
 // The process-wide lock of the handler, plug-in and callback lists; it is
 // never destroyed, so that reports at exit can still take it.
 TCriticalSectionLock& HandlerLock();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/settings/kx_cipher.h"
 #include "crash/settings/settings_record.h"
 
@@ -44,45 +45,39 @@ class TSettingsMutex {
  public:
   TSettingsMutex() {
     TOpenSecurity security;
-    handle_ = CreateMutexA(&security.attributes, FALSE, ProcessName("KestrixSettingsMtx").c_str());
-    if (handle_) WaitForSingleObject(handle_, INFINITE);
+    handle_.Reset(CreateMutexA(&security.attributes, FALSE, ProcessName("KestrixSettingsMtx").c_str()));
+    if (handle_) WaitForSingleObject(handle_.Get(), INFINITE);
   }
   ~TSettingsMutex() {
-    if (handle_) {
-      ReleaseMutex(handle_);
-      CloseHandle(handle_);
-    }
+    if (handle_) ReleaseMutex(handle_.Get());
   }
 
  private:
-  HANDLE handle_;
+  TScopedHandle handle_;
 };
 
 TSharedSettingsBuffer* AcquireBuffer() {
   TSettingsMutex mutex;
   TOpenSecurity security;
-  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &security.attributes, PAGE_READWRITE,
-                                     0, sizeof(TSharedSettingsBuffer),
-                                     ProcessName("KestrixSettingsBuf").c_str());
+  TScopedHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, &security.attributes, PAGE_READWRITE, 0,
+                                           sizeof(TSharedSettingsBuffer), ProcessName("KestrixSettingsBuf").c_str()));
   if (!mapping) return nullptr;
   bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-  auto* view = static_cast<TSharedSettingsBuffer*>(
-      MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TSharedSettingsBuffer)));
-  if (!view) {
-    CloseHandle(mapping);
-    return nullptr;
-  }
+  TMappedView mapped(MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TSharedSettingsBuffer)));
+  if (!mapped) return nullptr;
+  auto* view = mapped.As<TSharedSettingsBuffer>();
   TSharedSettingsBuffer* buffer = view;
   if (!existed) {
+    // The buffer keeps the mapping and the view until ReleaseBuffer.
     std::memset(view, 0, sizeof *view);
-    view->mapping = mapping;
-    view->view = view;
+    view->mapping = mapping.Release();
+    view->view = static_cast<TSharedSettingsBuffer*>(mapped.Release());
     InitializeCriticalSection(&view->lock);
   } else {
     // Another copy of the library made it: use its view, drop ours.
     buffer = view->view;
-    UnmapViewOfFile(view);
-    CloseHandle(mapping);
+    mapped.Reset();
+    mapping.Reset();
     if (!buffer) return nullptr;
   }
   ++buffer->refCount;
@@ -96,11 +91,11 @@ void ReleaseBuffer(TSharedSettingsBuffer* buffer) {
     --buffer->refCount;
     return;
   }
-  HANDLE mapping = buffer->mapping;
-  DeleteCriticalSection(&buffer->lock);
+  // Taken back from the buffer: unmapped, then closed, when they go.
+  TScopedHandle mapping(buffer->mapping);
+  TMappedView view(buffer);
+  TInitializedCriticalSection(&buffer->lock).Reset();
   buffer->view = nullptr;
-  UnmapViewOfFile(buffer);
-  CloseHandle(mapping);
   if (g_buffer == buffer) g_buffer = nullptr;
 }
 
@@ -201,7 +196,7 @@ TModuleSettingsEntry* ReferenceModuleSettings(HMODULE module) {
     return nullptr;
   }
   std::string message;
-  EnterCriticalSection(&buffer->lock);
+  TCriticalSectionGuard guard(&buffer->lock);
   TModuleSettingsEntry** link = &buffer->head;
   while (*link && (*link)->module != module) link = &(*link)->next;
   TModuleSettingsEntry* entry = *link;
@@ -215,7 +210,7 @@ TModuleSettingsEntry* ReferenceModuleSettings(HMODULE module) {
     }
   }
   if (entry) ++entry->refCount;
-  LeaveCriticalSection(&buffer->lock);
+  guard.Unlock();
   if (!message.empty()) ShowSettingsMessage(message.c_str());
   if (!entry) ReleaseBuffer(buffer);
   return entry;
@@ -224,7 +219,7 @@ TModuleSettingsEntry* ReferenceModuleSettings(HMODULE module) {
 void ReleaseModuleSettings(TModuleSettingsEntry* entry) {
   TSharedSettingsBuffer* buffer = g_buffer;
   if (!entry || !buffer) return;
-  EnterCriticalSection(&buffer->lock);
+  TCriticalSectionGuard guard(&buffer->lock);
   if (entry->refCount <= 1) {
     TModuleSettingsEntry** link = &buffer->head;
     while (*link && *link != entry) link = &(*link)->next;
@@ -234,7 +229,7 @@ void ReleaseModuleSettings(TModuleSettingsEntry* entry) {
   } else {
     --entry->refCount;
   }
-  LeaveCriticalSection(&buffer->lock);
+  guard.Unlock();
   ReleaseBuffer(buffer);
 }
 
@@ -249,13 +244,7 @@ void ReloadModuleSettings(TModuleSettingsEntry* entry) {
   if (!message.empty()) ShowSettingsMessage(message.c_str());
 }
 
-TSettingsLock::TSettingsLock() : cs_(g_buffer ? &g_buffer->lock : nullptr) {
-  if (cs_) EnterCriticalSection(cs_);
-}
-
-TSettingsLock::~TSettingsLock() {
-  if (cs_) LeaveCriticalSection(cs_);
-}
+TSettingsLock::TSettingsLock() : guard_(g_buffer ? &g_buffer->lock : nullptr) {}
 
 TPropertyEntry* FindEntryProperty(TModuleSettingsEntry* entry, const char* name) {
   if (!entry || !name) return nullptr;

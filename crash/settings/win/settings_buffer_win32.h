@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "crash/base/win/critical_section.h"
 #include "crash/settings/settings_defaults.h"
 
 namespace kestrix {
@@ -55,12 +56,11 @@ void ReloadModuleSettings(TModuleSettingsEntry* entry);
 class TSettingsLock {
  public:
   TSettingsLock();
-  ~TSettingsLock();
   TSettingsLock(const TSettingsLock&) = delete;
   TSettingsLock& operator=(const TSettingsLock&) = delete;
 
  private:
-  CRITICAL_SECTION* cs_;
+  TCriticalSectionGuard guard_;
 };
 
 // Callers hold TSettingsLock.

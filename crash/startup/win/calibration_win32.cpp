@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "crash/base/win/scoped_handle.h"
+
 extern "C" __attribute__((noinline, used)) void kestrix_code_marker() { __asm__ volatile(""); }
 extern "C" __attribute__((used)) volatile const uint32_t kestrix_data_marker = 0x4B584D4B;
 
@@ -63,13 +65,12 @@ void CalibrateModuleHeaders() {
   const HMODULE own = OwnModule();
   CalibrateModuleHeader(exe, true);
   if (own && own != exe) CalibrateModuleHeader(own, false);
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetCurrentProcessId());
-  if (snap == INVALID_HANDLE_VALUE) return;
+  TScopedHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetCurrentProcessId()));
+  if (!snap) return;
   MODULEENTRY32 m;
   m.dwSize = sizeof m;
-  for (BOOL ok = Module32First(snap, &m); ok; ok = Module32Next(snap, &m))
+  for (BOOL ok = Module32First(snap.Get(), &m); ok; ok = Module32Next(snap.Get(), &m))
     if (m.hModule != exe && m.hModule != own && EndsWithBpl(m.szModule)) CalibrateModuleHeader(m.hModule, false);
-  CloseHandle(snap);
 }
 
 }  // namespace kestrix

@@ -158,19 +158,18 @@ void CheckFileChecksums(const KXPtr<IKXSettings>& settings) {
 void TakeOverRestartBlock() {
   char name[64];
   std::snprintf(name, sizeof name, "KestrixRestart$%lx", GetCurrentProcessId());
-  HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
+  TScopedHandle map(OpenFileMappingA(FILE_MAP_READ, FALSE, name));
   if (!map) return;
-  if (auto* view = static_cast<const uint8_t*>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, kRestartBlockSize))) {
-    const TRestartBlock block = ReadRestartBlock(*reinterpret_cast<const uint8_t(*)[kRestartBlockSize]>(view));
-    UnmapViewOfFile(view);
-    if (block.mappingHandle) CloseHandle(reinterpret_cast<HANDLE>(block.mappingHandle));
-    if (HANDLE old = OpenProcess(SYNCHRONIZE, FALSE, block.oldProcessId)) {
-      WaitForSingleObject(old, 10000);
-      CloseHandle(old);
-    }
-    SetExceptionTimes(block.ring);
-  }
-  CloseHandle(map);
+  TMappedView view(MapViewOfFile(map.Get(), FILE_MAP_READ, 0, 0, kRestartBlockSize));
+  if (!view) return;
+  const TRestartBlock block =
+      ReadRestartBlock(*reinterpret_cast<const uint8_t(*)[kRestartBlockSize]>(view.As<const uint8_t>()));
+  view.Reset();
+  // The old process duplicated its mapping handle into this process, so
+  // that the block outlives it: closed before the wait, as it was kept.
+  TScopedHandle(reinterpret_cast<HANDLE>(block.mappingHandle)).Reset();
+  if (TScopedHandle old{OpenProcess(SYNCHRONIZE, FALSE, block.oldProcessId)}) WaitForSingleObject(old.Get(), 10000);
+  SetExceptionTimes(block.ring);
 }
 
 bool IsConsoleProgram() {

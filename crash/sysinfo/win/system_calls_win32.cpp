@@ -2,11 +2,14 @@
 
 #include <vector>
 
+#include "crash/base/win/scoped_handle.h"
+
 namespace kestrix {
 
 std::string RegistryValue(HKEY root, const std::string& key, const char* value) {
-  HKEY h;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS) return std::string();
+  TScopedRegistryKey opened;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, opened.Receive()) != ERROR_SUCCESS) return std::string();
+  const HKEY h = opened.Get();
   DWORD type = 0, size = 0;
   std::string result;
   if (RegQueryValueExA(h, value, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && size > 0) {
@@ -19,7 +22,6 @@ std::string RegistryValue(HKEY root, const std::string& key, const char* value) 
         result.assign(data.data(), size);
     }
   }
-  RegCloseKey(h);
   return result;
 }
 

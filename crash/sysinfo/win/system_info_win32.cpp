@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "crash/base/win/scoped_gdi.h"
 #include "crash/sysinfo/win/system_calls_win32.h"
 
 namespace kestrix {
@@ -141,12 +142,11 @@ std::string PhysicalMemoryText() {
 std::string FreeResourcesText() { return FreeResourcesText(0, 0); }
 
 std::string DisplayModeText() {
-  HDC dc = GetDC(nullptr);
-  if (!dc) return std::string();
-  const std::string text = DisplayModeText(GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES),
-                                           GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES));
-  ReleaseDC(nullptr, dc);
-  return text;
+  TWindowDC screen(nullptr);
+  if (!screen) return std::string();
+  const HDC dc = screen.Get();
+  return DisplayModeText(GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES),
+                         GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES));
 }
 
 bool HasAdminRights() {

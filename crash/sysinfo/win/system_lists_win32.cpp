@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/settings/win/settings_object.h"
 #include "crash/sysinfo/win/system_calls_win32.h"
 
@@ -77,11 +78,9 @@ int64_t PriorityClassOf(HANDLE process) {
 
 int64_t PriorityClassOf(DWORD id) {
   if (id == 0) return -1;
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id);
+  TScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
   if (!process) return -1;
-  const int64_t priority = PriorityClassOf(process);
-  CloseHandle(process);
-  return priority;
+  return PriorityClassOf(process.Get());
 }
 
 void AddProcess(std::vector<TProcessEntry>& out, const std::string& name, DWORD id, DWORD session,
@@ -116,22 +115,21 @@ void CollectNtProcesses(std::vector<TProcessEntry>& out) {
     // from the system's image name query where there is one (reading the
     // other process's memory costs milliseconds per process), else from
     // its main module.
-    HANDLE process = nullptr;
+    TScopedHandle process;
     if (id && r.nameBuffer)
-      process = OpenProcess(fullName ? PROCESS_QUERY_LIMITED_INFORMATION
+      process.Reset(OpenProcess(fullName ? PROCESS_QUERY_LIMITED_INFORMATION
                                      : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
-                            FALSE, id);
+                            FALSE, id));
     if (process) {
       char path[MAX_PATH];
       DWORD n = MAX_PATH;
       if (fullName) {
-        if (!fullName(process, 0, path, &n)) n = 0;
+        if (!fullName(process.Get(), 0, path, &n)) n = 0;
       } else {
-        n = getName ? getName(process, nullptr, path, MAX_PATH) : 0;
+        n = getName ? getName(process.Get(), nullptr, path, MAX_PATH) : 0;
       }
       if (n && n < MAX_PATH) name = PlainProcessPath(std::string(path, n), system);
-      priority = PriorityClassOf(process);
-      CloseHandle(process);
+      priority = PriorityClassOf(process.Get());
     } else {
       priority = PriorityClassOf(id);
     }
@@ -142,13 +140,12 @@ void CollectNtProcesses(std::vector<TProcessEntry>& out) {
 }
 
 void Collect9xProcesses(std::vector<TProcessEntry>& out) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return;
+  TScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+  for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry))
     AddProcess(out, entry.szExeFile, entry.th32ProcessID, 0, PriorityClassOf(entry.th32ProcessID));
-  CloseHandle(snapshot);
 }
 
 const char kNtClassKey[] = "System\\CurrentControlSet\\Control\\Class\\";
@@ -209,12 +206,15 @@ void CollectNtHardware(THardwareList& list) {
 }
 
 void Collect9xHardware(THardwareList& list) {
-  HKEY enumKey;
-  if (RegOpenKeyExA(HKEY_DYN_DATA, "Config Manager\\Enum", 0, KEY_READ, &enumKey) != ERROR_SUCCESS) return;
   std::vector<std::string> subkeys;
-  char name[MAX_PATH];
-  for (DWORD i = 0; RegEnumKeyA(enumKey, i, name, sizeof name) == ERROR_SUCCESS; ++i) subkeys.push_back(name);
-  RegCloseKey(enumKey);
+  {
+    TScopedRegistryKey enumKey;
+    if (RegOpenKeyExA(HKEY_DYN_DATA, "Config Manager\\Enum", 0, KEY_READ, enumKey.Receive()) != ERROR_SUCCESS)
+      return;
+    char name[MAX_PATH];
+    for (DWORD i = 0; RegEnumKeyA(enumKey.Get(), i, name, sizeof name) == ERROR_SUCCESS; ++i)
+      subkeys.push_back(name);
+  }
   for (auto it = subkeys.rbegin(); it != subkeys.rend(); ++it) {
     const std::string entry = "Config Manager\\Enum\\" + *it;
     const std::string hardwareKey = RegistryValue(HKEY_DYN_DATA, entry, "HardWareKey");

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/threads/win/thread_table_win32.h"
 
 namespace kestrix {
@@ -151,7 +152,9 @@ bool WriteCodeBytes(uint8_t* at, const uint8_t* bytes, size_t n) {
   const DWORD self = GetCurrentThreadId();
   for (int attempt = 0; attempt < 50; ++attempt) {
     const std::vector<DWORD> ids = ThreadIds();
-    std::vector<HANDLE> opened, held;
+    // Reserved before any thread is held: push_back then never allocates.
+    std::vector<TScopedHandle> opened;
+    std::vector<HANDLE> held;
     opened.reserve(ids.size());
     held.reserve(ids.size());
     bool inside = false;
@@ -159,7 +162,7 @@ bool WriteCodeBytes(uint8_t* at, const uint8_t* bytes, size_t n) {
       if (id == self) continue;
       HANDLE h = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, id);
       if (!h) continue;
-      opened.push_back(h);
+      opened.emplace_back(h);
       if (SuspendThread(h) == static_cast<DWORD>(-1)) continue;
       held.push_back(h);
       CONTEXT c{};
@@ -168,7 +171,8 @@ bool WriteCodeBytes(uint8_t* at, const uint8_t* bytes, size_t n) {
     }
     if (!inside) std::memcpy(at, bytes, n);
     for (HANDLE h : held) ResumeThread(h);
-    for (HANDLE h : opened) CloseHandle(h);
+    // Closed only now, with every thread running again.
+    opened.clear();
     if (!inside) return true;
     Sleep(1);
   }

@@ -2,16 +2,29 @@
 // asked. One round answers every request made before it began.
 #include "crash/threads/win/heap_probe_win32.h"
 
+#include <utility>
+
+#include "crash/base/win/scoped_handle.h"
 #include "crash/threads/win/library_threads.h"
 
 namespace kestrix {
 namespace {
 
-HANDLE g_probe = nullptr;
-HANDLE g_request = nullptr;  // auto-reset: a round is wanted
-volatile LONG g_requested = 0;
-volatile LONG g_answered = 0;
-volatile LONG g_stop = 0;
+// The probe's state. Constant-initialized and never destroyed: IsHeapHeld
+// runs while a heap may be held, where nothing may be allocated.
+struct THeapProbeState {
+  // Written by StartHeapProbe, cleared by StopHeapProbe (which closes them
+  // when the probe has ended).
+  HANDLE probe = nullptr;
+  HANDLE request = nullptr;  // auto-reset: a round is wanted
+  // Counted up by IsHeapHeld for each question.
+  volatile LONG requested = 0;
+  // Written by the probe thread: the last round it answered.
+  volatile LONG answered = 0;
+  // Set once by StopHeapProbe.
+  volatile LONG stop = 0;
+};
+constinit THeapProbeState g_state;
 
 // The C runtime's heap (the one malloc and operator new use).
 HANDLE RuntimeHeap() {
@@ -21,61 +34,59 @@ HANDLE RuntimeHeap() {
   return get ? reinterpret_cast<HANDLE>(get()) : nullptr;
 }
 
-DWORD WINAPI ProbeThread(void*) {
+DWORD WINAPI ProbeThread(void* request) {
   const HANDLE heaps[] = {GetProcessHeap(), RuntimeHeap()};
   for (;;) {
-    WaitForSingleObject(g_request, INFINITE);
-    if (g_stop) return 0;
-    const LONG round = g_requested;
+    WaitForSingleObject(static_cast<HANDLE>(request), INFINITE);
+    if (g_state.stop) return 0;
+    const LONG round = g_state.requested;
     for (HANDLE heap : heaps)
       if (heap && HeapLock(heap)) HeapUnlock(heap);
-    InterlockedExchange(&g_answered, round);
+    InterlockedExchange(&g_state.answered, round);
   }
 }
 
 }  // namespace
 
 bool StartHeapProbe() {
-  if (g_probe) return true;
-  g_request = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (!g_request) return false;
+  if (g_state.probe) return true;
+  TScopedHandle request(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  if (!request) return false;
   DWORD id = 0;
-  g_probe = CreateThread(nullptr, 16 * 1024, ProbeThread, nullptr, CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION,
-                         &id);
-  if (!g_probe) {
-    CloseHandle(g_request);
-    g_request = nullptr;
-    return false;
-  }
+  TScopedHandle probe(CreateThread(nullptr, 16 * 1024, ProbeThread, request.Get(),
+                                   CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, &id));
+  if (!probe) return false;
   RegisterLibraryThread(id, "-");
-  SetThreadPriority(g_probe, THREAD_PRIORITY_HIGHEST);
-  ResumeThread(g_probe);
+  SetThreadPriority(probe.Get(), THREAD_PRIORITY_HIGHEST);
+  g_state.request = request.Release();
+  g_state.probe = probe.Release();
+  ResumeThread(g_state.probe);
   return true;
 }
 
 void StopHeapProbe() {
-  if (!g_probe) return;
-  InterlockedExchange(&g_stop, 1);
-  SetEvent(g_request);
+  if (!g_state.probe) return;
+  InterlockedExchange(&g_state.stop, 1);
+  SetEvent(g_state.request);
   // The probe's end is waited for, so that it does not end in the middle of
-  // the process's end. A probe stuck on a held heap stays; so does one that
-  // needs the loader lock this thread holds.
-  if (!HoldsLoaderLock() && WaitForSingleObject(g_probe, 2000) == WAIT_OBJECT_0) {
-    UnregisterLibraryThread(GetThreadId(g_probe));
-    CloseHandle(g_probe);
-    CloseHandle(g_request);
+  // the process's end. A probe stuck on a held heap stays, and so do its
+  // handles (it still waits on the request); so does one that needs the
+  // loader lock this thread holds.
+  HANDLE probe = std::exchange(g_state.probe, nullptr);
+  HANDLE request = std::exchange(g_state.request, nullptr);
+  if (!HoldsLoaderLock() && WaitForSingleObject(probe, 2000) == WAIT_OBJECT_0) {
+    UnregisterLibraryThread(GetThreadId(probe));
+    TScopedHandle ended(probe), unused(request);
   }
-  g_probe = nullptr;
-  g_request = nullptr;
 }
 
 bool IsHeapHeld(DWORD waitMs) {
-  if (!g_probe || g_stop) return false;
-  const LONG wanted = InterlockedIncrement(&g_requested);
-  SetEvent(g_request);
+  if (!g_state.probe || g_state.stop) return false;
+  const LONG wanted = InterlockedIncrement(&g_state.requested);
+  SetEvent(g_state.request);
   const DWORD start = GetTickCount();
   for (;;) {
-    if (g_answered - wanted >= 0) return false;
+    if (g_state.answered - wanted >= 0) return false;
     if (GetTickCount() - start >= waitMs) return true;
     Sleep(1);
   }

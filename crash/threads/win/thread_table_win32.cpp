@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "crash/base/win/scoped_handle.h"
+
 namespace kestrix {
 namespace {
 
@@ -70,7 +72,7 @@ class TTableLock {
 void FreeEntry(TThreadEntry* e) {
   HeapFreeText(e->name);
   if (EntrySize(e) >= 24) HeapFreeText(e->className);
-  if (EntrySize(e) >= 28 && e->handle) CloseHandle(e->handle);
+  if (EntrySize(e) >= 28) TScopedHandle(e->handle).Reset();  // the entry owns its thread handle
   HeapFree(GetProcessHeap(), 0, e);
 }
 
@@ -81,26 +83,20 @@ class TCreationLock {
   TCreationLock() {
     char name[64];
     std::snprintf(name, sizeof name, "KestrixThreadNameMtx$%lx", GetCurrentProcessId());
-    handle_ = CreateMutexA(nullptr, FALSE, name);
+    handle_.Reset(CreateMutexA(nullptr, FALSE, name));
     if (!handle_) return;
-    const DWORD r = WaitForSingleObject(handle_, INFINITE);
-    if (r != WAIT_OBJECT_0 && r != WAIT_ABANDONED) {
-      CloseHandle(handle_);
-      handle_ = nullptr;
-    }
+    const DWORD r = WaitForSingleObject(handle_.Get(), INFINITE);
+    if (r != WAIT_OBJECT_0 && r != WAIT_ABANDONED) handle_.Reset();
   }
   ~TCreationLock() {
-    if (handle_) {
-      ReleaseMutex(handle_);
-      CloseHandle(handle_);
-    }
+    if (handle_) ReleaseMutex(handle_.Get());
   }
   TCreationLock(const TCreationLock&) = delete;
   TCreationLock& operator=(const TCreationLock&) = delete;
-  bool Held() const { return handle_ != nullptr; }
+  bool Held() const { return handle_.Valid(); }
 
  private:
-  HANDLE handle_ = nullptr;
+  TScopedHandle handle_;
 };
 
 // Unregisters the first entry whose thread has ended (one per call: threads
@@ -125,22 +121,22 @@ bool OpenThreadTable() {
   if (g_table) return true;  // another thread of this copy got there first
   char name[64];
   std::snprintf(name, sizeof name, "KestrixThreadNameBuf$%lx", GetCurrentProcessId());
-  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TThreadTable), name);
+  TScopedHandle mapping(
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TThreadTable), name));
   if (!mapping) return false;
   const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
-  auto* table = static_cast<TThreadTable*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TThreadTable)));
-  if (!table) {
-    CloseHandle(mapping);
-    return false;
-  }
+  // The view and the mapping stay for the process (see CloseThreadTable).
+  auto* table =
+      static_cast<TThreadTable*>(MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TThreadTable)));
+  if (!table) return false;
   if (created) {
     table->watchdogMutex = CreateMutexA(nullptr, FALSE, nullptr);
     table->listMutex = CreateMutexA(nullptr, FALSE, nullptr);
     table->head = nullptr;
-    table->mapping = mapping;
+    table->mapping = mapping.Get();
   }
   InterlockedIncrement(&table->users);
-  g_mapping = mapping;
+  g_mapping = mapping.Release();
   g_counted = true;
   g_table.store(table, std::memory_order_release);
   if (created) RecordThreadInfo(GetCurrentThreadId(), nullptr, "main thread", 0, 0, "");
@@ -195,7 +191,7 @@ void RecordThreadInfo(DWORD threadId, HANDLE threadHandle, const std::string& na
     if (creatorThreadId) e->creatorThreadId = creatorThreadId;
   }
   if (EntrySize(e) >= 28 && threadHandle) {
-    if (e->handle) CloseHandle(e->handle);
+    TScopedHandle replaced(e->handle);  // the entry's old handle
     e->handle = threadHandle;
   }
   PurgeOneEnded();
@@ -231,14 +227,13 @@ bool LookupThread(DWORD threadId, TThreadInfo& info, DWORD waitMs) {
 
 std::vector<DWORD> ThreadIds() {
   std::vector<DWORD> ids;
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snap == INVALID_HANDLE_VALUE) return ids;
+  TScopedHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snap) return ids;
   THREADENTRY32 te;
   te.dwSize = sizeof te;
   const DWORD pid = GetCurrentProcessId();
-  for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+  for (BOOL ok = Thread32First(snap.Get(), &te); ok; ok = Thread32Next(snap.Get(), &te))
     if (te.th32OwnerProcessID == pid) ids.push_back(te.th32ThreadID);
-  CloseHandle(snap);
   return ids;
 }
 
