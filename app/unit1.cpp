@@ -73,15 +73,15 @@ void TForm1::Create(HINSTANCE instance) {
 }
 
 void TForm1::CreateControls() {
-  font_ = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
+  font_.Reset(CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif"));
   windowBrush_ = GetSysColorBrush(COLOR_WINDOW);
   const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(Handle, GWLP_HINSTANCE));
   auto make = [&](DWORD exStyle, const char* cls, const char* text, DWORD style, int x, int y, int w, int h,
                   int id) {
     HWND hwnd = CreateWindowExA(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, Handle,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-    SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
     return hwnd;
   };
   const DWORD memo = ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_HSCROLL | WS_VSCROLL | WS_TABSTOP;
@@ -284,8 +284,7 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
-      if (font_) DeleteObject(font_);
-      font_ = nullptr;
+      font_.Reset();
       break;
   }
   return DefWindowProcA(Handle, msg, wParam, lParam);

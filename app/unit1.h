@@ -8,6 +8,7 @@
 #include <string>
 
 #include "analyzer/analysis.h"
+#include "crash/base/win/scoped_gdi.h"
 
 namespace quorrin {
 
@@ -81,7 +82,7 @@ class TForm1 : public IAnalysisLog {
   void ShowTree(const TUnitTree& tree);
   void ShowOrder(const TOrderList& order);
 
-  HFONT font_ = nullptr;
+  kestrix::TScopedFont font_;
   HBRUSH windowBrush_ = nullptr;
   // Appends pending lines up to about limit bytes, cut at a line end.
   void AppendLog(size_t limit);

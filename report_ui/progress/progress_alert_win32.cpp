@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "crash/base/win/scoped_gdi.h"
 #include "crash/base/win/system_library.h"
 #include "report_ui/progress/progress_alert.h"
 #include "report_ui/progress/progress_layout.h"
@@ -67,11 +68,8 @@ class TIProgressAlert final : public IProgressAlert, public TKXRefCounted {
  private:
   ~TIProgressAlert() override {
     CloseWindow();
-    if (dc_) {
-      if (previousFont_) SelectObject(dc_, previousFont_);
-      DeleteDC(dc_);
-    }
-    if (font_) DeleteObject(font_);
+    if (dc_ && previousFont_) SelectObject(dc_.Get(), previousFont_);
+    dc_.Reset();  // before the font, which it may hold selected
   }
   bool PrepareFont();
   SIZE MeasureLabel();
@@ -79,8 +77,8 @@ class TIProgressAlert final : public IProgressAlert, public TKXRefCounted {
 
   HWND owner_ = nullptr;
   std::string title_;
-  HDC dc_ = nullptr;
-  HFONT font_ = nullptr;
+  TScopedMemoryDC dc_;
+  TScopedFont font_;
   HGDIOBJ previousFont_ = nullptr;
   HWND window_ = nullptr, picture_ = nullptr, label_ = nullptr, bar_ = nullptr;
   TProgressAreas areas_;
@@ -182,15 +180,14 @@ void TIProgressAlert::PumpMessages() {
 
 bool TIProgressAlert::PrepareFont() {
   if (dc_) return true;
-  font_ = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Tahoma");
+  font_.Reset(CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Tahoma"));
   if (!font_)
-    font_ = CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                        DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
-  dc_ = CreateCompatibleDC(nullptr);
-  if (dc_ && font_) previousFont_ = SelectObject(dc_, font_);
-  return dc_ != nullptr;
+    font_.Reset(CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif"));
+  dc_.Reset(CreateCompatibleDC(nullptr));
+  if (dc_ && font_) previousFont_ = SelectObject(dc_.Get(), font_.Get());
+  return dc_.Valid();
 }
 
 SIZE TIProgressAlert::MeasureLabel() {
@@ -198,7 +195,7 @@ SIZE TIProgressAlert::MeasureLabel() {
   for (int i = active_; i < areas_.Count(); ++i) {
     RECT box{0, 0, kProgressTextWidth, 0};
     const std::string& text = areas_[i].text;
-    DrawTextA(dc_, text.c_str(), static_cast<int>(text.size()), &box, DT_CALCRECT | DT_WORDBREAK);
+    DrawTextA(dc_.Get(), text.c_str(), static_cast<int>(text.size()), &box, DT_CALCRECT | DT_WORDBREAK);
     size.cx = std::max<LONG>(size.cx, box.right - box.left);
     size.cy = std::max<LONG>(size.cy, box.bottom - box.top);
   }
@@ -251,7 +248,7 @@ bool TIProgressAlert::OpenWindow(HWND owner, bool activate) {
   const std::string& caption = areas_[active_].text;
   label_ = CreateWindowExA(0, "STATIC", caption.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, l.x, l.y,
                            l.width, l.height, window_, nullptr, instance, nullptr);
-  if (label_ && font_) SendMessageA(label_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  if (label_ && font_) SendMessageA(label_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
   const TRect& b = layout.bar;
   bar_ = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, b.x, b.y, b.width, b.height,
                          window_, nullptr, instance, nullptr);

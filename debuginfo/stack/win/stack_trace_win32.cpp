@@ -11,6 +11,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/report/win/code_locations_win32.h"
 #include "debuginfo/decoder/win/safe_read_win32.h"
 #include "debuginfo/map/map_file.h"
@@ -335,8 +336,10 @@ bool TraceThreadForReport(const TThreadStackRequest& r, TThreadStackResult& out)
     in.isExternal = r.external;
     out.currentAddress = r.address;
   } else {
-    HANDLE h = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, r.threadId);
-    if (!h) return false;
+    TScopedHandle thread(
+        OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, r.threadId));
+    if (!thread) return false;
+    const HANDLE h = thread.Get();
     const uint32_t base = ThreadStackBase(h);
     std::vector<uint8_t> bytes(kMaxStackCopy);
     uint32_t copied = 0;
@@ -358,7 +361,8 @@ bool TraceThreadForReport(const TThreadStackRequest& r, TThreadStackResult& out)
       }
       ResumeThread(h);
     }
-    CloseHandle(h);
+    // Closed only now, with the thread running again.
+    thread.Reset();
     if (!haveContext) return false;
     out.currentAddress = ctx.Eip;
     if (copied == 0) return false;

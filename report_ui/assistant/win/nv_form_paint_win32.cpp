@@ -29,11 +29,11 @@ void TNVFormWindow::Layout(HDC dc) {
     if (item.itemClass != TFormItemClass::Button) continue;
     int w, h;
     if (item.noOwnerDraw) {
-      int cw = TextSize(dc, itemFont_, item.caption).cx;
+      int cw = TextSize(dc, itemFont_.Get(), item.caption).cx;
       w = cw < 55 ? 75 : cw + 20;
       h = 23;
     } else {
-      int cw = TextSize(dc, buttonBoldFont_, item.caption).cx;
+      int cw = TextSize(dc, buttonBoldFont_.Get(), item.caption).cx;
       w = cw <= 64 ? 85 : cw + 20;
       h = 32;
     }
@@ -45,10 +45,10 @@ void TNVFormWindow::Layout(HDC dc) {
     }
   }
   if (buttonHeight == 0) buttonHeight = 32;
-  int messageWidth = TextSize(dc, messageFont_, m_.message).cx;
+  int messageWidth = TextSize(dc, messageFont_.Get(), m_.message).cx;
   width_ = std::max({315, buttonsWidth + 32, m_.minWidth, messageWidth + form_.pageCount_ * 19 + 36});
 
-  int textHeight = TextSize(dc, itemFont_, "Gg").cy;
+  int textHeight = TextSize(dc, itemFont_.Get(), "Gg").cy;
   int y = 40, bottom = 40;
   for (size_t i = 3; i < n; ++i) {
     const TFormItem& item = m_.items[i];
@@ -56,7 +56,7 @@ void TNVFormWindow::Layout(HDC dc) {
     switch (item.itemClass) {
       case TFormItemClass::Label: {
         RECT calc{0, 0, width_ - 2 * kItemX, 0};
-        HGDIOBJ old = SelectObject(dc, itemFont_);
+        HGDIOBJ old = SelectObject(dc, itemFont_.Get());
         std::string caption = item.caption.empty() ? item.name : item.caption;
         DrawTextA(dc, caption.c_str(), -1, &calc, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
         SelectObject(dc, old);
@@ -69,7 +69,7 @@ void TNVFormWindow::Layout(HDC dc) {
         r.bottom = y + textHeight * std::max(item.lines, 1) + 2 + 4;  // the frame of 2 around
         break;
       case TFormItemClass::CheckBox: {
-        SIZE s = TextSize(dc, itemFont_, item.caption);
+        SIZE s = TextSize(dc, itemFont_.Get(), item.caption);
         r.right = kItemX + s.cx + GetSystemMetrics(SM_CXMENUCHECK) + 8;
         r.bottom = y + std::max<int>(s.cy, GetSystemMetrics(SM_CYMENUCHECK));
         break;
@@ -129,20 +129,14 @@ void TNVFormWindow::Layout(HDC dc) {
 
 void TNVFormWindow::Paint(HDC dc) {
   COLORREF face = GetSysColor(COLOR_BTNFACE);
-  HBRUSH background = CreateSolidBrush(Shift(face, 8, 8, 8));
   RECT all{0, 0, width_, height_};
-  FillRect(dc, &all, background);
-  DeleteObject(background);
+  FillRect(dc, &all, TScopedBrush(CreateSolidBrush(Shift(face, 8, 8, 8))).Get());
   RECT panel{8, 25, width_ - 8, buttonY_ - 10};
-  HBRUSH faceBrush = CreateSolidBrush(face);
-  FillRect(dc, &panel, faceBrush);
-  DeleteObject(faceBrush);
-  HBRUSH frame = CreateSolidBrush(Shift(face, -16, -16, -16));
-  FrameRect(dc, &panel, frame);
-  DeleteObject(frame);
+  FillRect(dc, &panel, TScopedBrush(CreateSolidBrush(face)).Get());
+  FrameRect(dc, &panel, TScopedBrush(CreateSolidBrush(Shift(face, -16, -16, -16))).Get());
 
   SetBkMode(dc, TRANSPARENT);
-  HGDIOBJ old = SelectObject(dc, messageFont_);
+  HGDIOBJ old = SelectObject(dc, messageFont_.Get());
   SetTextColor(dc, GetSysColor(COLOR_3DDKSHADOW));
   TextOutA(dc, 11, 6, m_.message.c_str(), static_cast<int>(m_.message.size()));
   // The step numbers, the current one on its gradient box.
@@ -153,19 +147,17 @@ void TNVFormWindow::Paint(HDC dc) {
     if (current) {
       COLORREF c = GetSysColor(COLOR_WINDOW);
       for (int row = 0; row < 20; ++row) {
-        HBRUSH b = CreateSolidBrush(Shift(c, -2 * row, -2 * row, -2 * row));
         RECT line{x, 3 + row, x + 20, 4 + row};
-        FillRect(dc, &line, b);
-        DeleteObject(b);
+        FillRect(dc, &line, TScopedBrush(CreateSolidBrush(Shift(c, -2 * row, -2 * row, -2 * row))).Get());
       }
     }
-    SelectObject(dc, current ? buttonBoldFont_ : buttonFont_);
+    SelectObject(dc, current ? buttonBoldFont_.Get() : buttonFont_.Get());
     SetTextColor(dc, GetSysColor(current ? COLOR_WINDOWTEXT : COLOR_BTNSHADOW));
     RECT box{x, 3, x + 20, 23};
     DrawTextA(dc, number.c_str(), -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   }
 
-  SelectObject(dc, itemFont_);
+  SelectObject(dc, itemFont_.Get());
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
   for (size_t i = 3; i < m_.items.size(); ++i) {
     const TFormItem& item = m_.items[i];
@@ -180,9 +172,7 @@ void TNVFormWindow::Paint(HDC dc) {
       if (item.clickable) {
         RECT inner = r;
         InflateRect(&inner, item.border ? -2 : 0, item.border ? -2 : 0);
-        HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_BTNSHADOW));
-        FrameRect(dc, &inner, b);
-        DeleteObject(b);
+        FrameRect(dc, &inner, TScopedBrush(CreateSolidBrush(GetSysColor(COLOR_BTNSHADOW))).Get());
       }
       const int frame = ImageFrame(i);
       if (shown_[i]) shown_[i]->Draw(dc, r.left + frame, r.top + frame);
@@ -202,17 +192,13 @@ void TNVFormWindow::DrawButton(const DRAWITEMSTRUCT& d) {
   bool focused = (d.itemState & ODS_FOCUS) && !disabled;
   COLORREF face = GetSysColor(COLOR_BTNFACE);
   auto fill = [&](RECT rect, COLORREF c) {
-    HBRUSH b = CreateSolidBrush(c);
-    FillRect(dc, &rect, b);
-    DeleteObject(b);
+    FillRect(dc, &rect, TScopedBrush(CreateSolidBrush(c)).Get());
   };
   auto frame = [&](RECT rect, COLORREF c) {
-    HBRUSH b = CreateSolidBrush(c);
-    FrameRect(dc, &rect, b);
-    DeleteObject(b);
+    FrameRect(dc, &rect, TScopedBrush(CreateSolidBrush(c)).Get());
   };
   COLORREF textColor;
-  HFONT font = buttonFont_;
+  HFONT font = buttonFont_.Get();
   if (disabled) {
     fill(r, face);
     RECT inner = r;
@@ -239,7 +225,7 @@ void TNVFormWindow::DrawButton(const DRAWITEMSTRUCT& d) {
       if ((y - 3) % 2 == 1) c = Shift(c, -tint.step[0], -tint.step[1], -tint.step[2]);
     }
     textColor = GetSysColor(COLOR_WINDOWTEXT);
-    font = buttonBoldFont_;
+    font = buttonBoldFont_.Get();
   }
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, textColor);

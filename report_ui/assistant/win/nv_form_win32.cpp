@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/settings/win/settings_object.h"
 #include "kestrix/exception_object.h"
 #include "report_ui/assistant/form_definition.h"
@@ -73,35 +74,34 @@ std::string ResourceText(HMODULE module, const std::string& formName) {
 constexpr char kContactKey[] = "Software\\Vemtor\\ContactForm";
 
 std::string ReadUserValue(const char* name) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kContactKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  TScopedRegistryKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kContactKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return {};
   char buffer[1024];
   DWORD size = sizeof buffer - 1, type = 0;
   std::string value;
-  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS &&
+  if (RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS &&
       type == REG_SZ) {
     buffer[size] = 0;
     value = buffer;
   }
-  RegCloseKey(key);
   return value;
 }
 
 void WriteUserValues(const std::string& name, const std::string& email, bool keep) {
-  HKEY key;
+  TScopedRegistryKey key;
   if (keep) {
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kContactKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kContactKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.Receive(), nullptr) !=
+        ERROR_SUCCESS)
       return;
-    RegSetValueExA(key, "RememberName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+    RegSetValueExA(key.Get(), "RememberName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
                    static_cast<DWORD>(name.size() + 1));
-    RegSetValueExA(key, "RememberEmail", 0, REG_SZ, reinterpret_cast<const BYTE*>(email.c_str()),
+    RegSetValueExA(key.Get(), "RememberEmail", 0, REG_SZ, reinterpret_cast<const BYTE*>(email.c_str()),
                    static_cast<DWORD>(email.size() + 1));
   } else {
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kContactKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueA(key, "RememberName");
-    RegDeleteValueA(key, "RememberEmail");
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kContactKey, 0, KEY_WRITE, key.Receive()) != ERROR_SUCCESS) return;
+    RegDeleteValueA(key.Get(), "RememberName");
+    RegDeleteValueA(key.Get(), "RememberEmail");
   }
-  RegCloseKey(key);
 }
 
 }  // namespace

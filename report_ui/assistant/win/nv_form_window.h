@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "crash/base/win/scoped_gdi.h"
 #include "report_ui/assistant/win/nv_form.h"
 
 namespace kestrix {
@@ -33,9 +34,7 @@ inline COLORREF Shift(COLORREF c, int r, int g, int b) {
 }
 
 inline HFONT MakeFont(const char* face, int points, bool bold) {
-  HDC screen = GetDC(nullptr);
-  int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
-  ReleaseDC(nullptr, screen);
+  const int height = -MulDiv(points, GetDeviceCaps(TWindowDC(nullptr).Get(), LOGPIXELSY), 72);
   return CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, face);
 }
@@ -61,10 +60,6 @@ inline std::string WindowText(HWND w) {
 class TNVFormWindow {
  public:
   TNVFormWindow(TNVForm& form, HWND owner) : form_(form), m_(form.model_), owner_(owner) {}
-  ~TNVFormWindow() {
-    for (HFONT f : {messageFont_, itemFont_, buttonFont_, buttonBoldFont_})
-      if (f) DeleteObject(f);
-  }
 
   int Run();
 
@@ -90,7 +85,7 @@ class TNVFormWindow {
   TFormModel& m_;
   HWND owner_;
   HWND window_ = nullptr;
-  HFONT messageFont_ = nullptr, itemFont_ = nullptr, buttonFont_ = nullptr, buttonBoldFont_ = nullptr;
+  TScopedFont messageFont_, itemFont_, buttonFont_, buttonBoldFont_;
   int width_ = 0, height_ = 0, buttonY_ = 0;
   std::vector<RECT> rects_;  // per item, client coordinates
   std::vector<bool> heading_;

@@ -44,8 +44,8 @@ void TNVFormWindow::CreateWindows() {
     }
     if (!w) continue;
     SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(item.itemClass == TFormItemClass::Button && !item.noOwnerDraw
-                                                              ? buttonFont_
-                                                              : itemFont_),
+                                                              ? buttonFont_.Get()
+                                                              : itemFont_.Get()),
                  FALSE);
     form_.itemWindows_[i] = w;
     if (item.itemClass == TFormItemClass::Edit) SetWindowTextA(w, item.text.c_str());
@@ -214,14 +214,12 @@ int TNVFormWindow::Run() {
     return RegisterClassA(&c);
   }();
   (void)registered;
-  messageFont_ = MakeFont("Arial", kMessageSize, true);
-  itemFont_ = MakeFont("Tahoma", kItemSize, false);
-  buttonFont_ = MakeFont("Arial", kMessageSize, false);
-  buttonBoldFont_ = MakeFont("Arial", kMessageSize, true);
+  messageFont_.Reset(MakeFont("Arial", kMessageSize, true));
+  itemFont_.Reset(MakeFont("Tahoma", kItemSize, false));
+  buttonFont_.Reset(MakeFont("Arial", kMessageSize, false));
+  buttonBoldFont_.Reset(MakeFont("Arial", kMessageSize, true));
 
-  HDC screen = GetDC(nullptr);
-  Layout(screen);
-  ReleaseDC(nullptr, screen);
+  Layout(TWindowDC(nullptr).Get());
   DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
   RECT frame{0, 0, width_, height_};
   AdjustWindowRectEx(&frame, style, FALSE, WS_EX_DLGMODALFRAME);

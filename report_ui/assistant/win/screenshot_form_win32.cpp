@@ -6,6 +6,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/handling/win/handling_win32.h"
 #include "report_ui/assistant/win/nv_form.h"
 
@@ -21,12 +22,11 @@ struct TScreenshotEdit {
   std::string path;
   FILETIME written{};
   ULONGLONG size = 0;
-  HANDLE editor = nullptr;
+  TScopedHandle editor;
 };
 
 void ReleaseEdit(void* data) {
   auto* edit = static_cast<TScreenshotEdit*>(data);
-  if (edit->editor) CloseHandle(edit->editor);
   delete edit;
 }
 
@@ -61,7 +61,7 @@ KXPtr<imaging::INVBitmap> BitmapOf(const KXPtr<IKXUnknown>& object) {
 }
 
 bool EditorRunning(const TScreenshotEdit& edit) {
-  return edit.editor && WaitForSingleObject(edit.editor, 0) == WAIT_TIMEOUT;
+  return edit.editor && WaitForSingleObject(edit.editor.Get(), 0) == WAIT_TIMEOUT;
 }
 
 // A click on the picture: the copy written on the first click, then the
@@ -78,10 +78,7 @@ bool EditCopy(TNVForm* form, IKXException* e) {
     form->SetUserData(edit, ReleaseEdit);
   }
   if (EditorRunning(*edit)) return true;
-  if (edit->editor) {
-    CloseHandle(edit->editor);
-    edit->editor = nullptr;
-  }
+  edit->editor.Reset();
   // Shell extensions behind a verb may need COM on this thread.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   SHELLEXECUTEINFOA info{};
@@ -93,7 +90,7 @@ bool EditCopy(TNVForm* form, IKXException* e) {
   const bool started = ShellExecuteExA(&info) != FALSE;
   if (SUCCEEDED(com)) CoUninitialize();
   if (!started) return false;
-  edit->editor = info.hProcess;  // none when the shell handed it to a running program
+  edit->editor.Reset(info.hProcess);  // none when the shell handed it to a running program
   return true;
 }
 

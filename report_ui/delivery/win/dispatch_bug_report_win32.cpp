@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "crash/base/win/critical_section.h"
+#include "crash/base/win/scoped_handle.h"
 #include "crash/handling/win/handling_win32.h"
 #include "crash/report/win/kx_exception_object.h"
 #include "crash/report/win/save_bug_report.h"
@@ -36,7 +37,7 @@ struct TSendBugReportExRec {
 // Never destroyed: sends may outlive static destructors.
 struct TBackgroundSends {
   TCriticalSectionLock lock;
-  std::vector<HANDLE> threads;
+  std::vector<TScopedHandle> threads;
 };
 TBackgroundSends& BackgroundSends() {
   static auto* sends = new TBackgroundSends;
@@ -44,20 +45,19 @@ TBackgroundSends& BackgroundSends() {
 }
 
 void RememberBackgroundSend(HANDLE thread) {
-  HANDLE own = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0)) return;
+  TScopedHandle own;
+  if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), own.Receive(), SYNCHRONIZE, FALSE, 0)) return;
   TBackgroundSends& sends = BackgroundSends();
   std::lock_guard<TCriticalSectionLock> hold(sends.lock);
   // Ended ones go first.
   for (auto it = sends.threads.begin(); it != sends.threads.end();) {
-    if (WaitForSingleObject(*it, 0) == WAIT_OBJECT_0) {
-      CloseHandle(*it);
+    if (WaitForSingleObject(it->Get(), 0) == WAIT_OBJECT_0) {
       it = sends.threads.erase(it);
     } else {
       ++it;
     }
   }
-  sends.threads.push_back(own);
+  sends.threads.push_back(std::move(own));
 }
 
 DWORD WINAPI SendThreadProc(void* parameter) {
@@ -260,10 +260,9 @@ int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot
     if (parent) SetWindowPos(parent, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     auto* rec = new TSendBugReportExRec{report, e, hidden};
     static_cast<IKXException*>(e)->AddRef();
-    if (HANDLE thread = CreateThread(nullptr, 0, SendThreadProc, rec, 0, nullptr)) {
-      RememberBackgroundSend(thread);
-      if (threadSlot) *threadSlot = thread;
-      else CloseHandle(thread);
+    if (TScopedHandle thread{CreateThread(nullptr, 0, SendThreadProc, rec, 0, nullptr)}) {
+      RememberBackgroundSend(thread.Get());
+      if (threadSlot) *threadSlot = thread.Release();  // the caller's to close
       return crSent;
     }
     static_cast<IKXException*>(e)->Release();
@@ -323,17 +322,18 @@ int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot
 
 bool WaitForBackgroundSends(DWORD timeoutMs) {
   TBackgroundSends& sends = BackgroundSends();
-  std::vector<HANDLE> threads;
+  std::vector<TScopedHandle> threads;
   {
     std::lock_guard<TCriticalSectionLock> hold(sends.lock);
     threads.swap(sends.threads);
   }
   const DWORD start = GetTickCount();
   bool allEnded = true;
-  for (HANDLE thread : threads) {
+  for (TScopedHandle& thread : threads) {
     const DWORD spent = GetTickCount() - start;
-    if (WaitForSingleObject(thread, spent < timeoutMs ? timeoutMs - spent : 0) != WAIT_OBJECT_0) allEnded = false;
-    CloseHandle(thread);
+    if (WaitForSingleObject(thread.Get(), spent < timeoutMs ? timeoutMs - spent : 0) != WAIT_OBJECT_0)
+      allEnded = false;
+    thread.Reset();
   }
   return allEnded;
 }

@@ -4,6 +4,7 @@
 // fail after a time-out too, so a dead server never holds the report.
 #include <winsock2.h>
 
+#include "crash/base/win/scoped_socket.h"
 #include "report_ui/delivery/win/http_upload.h"
 
 #include <wininet.h>
@@ -27,20 +28,6 @@ struct TFileCloser {
   void operator()(FILE* f) const { fclose(f); }
 };
 using TFile = std::unique_ptr<FILE, TFileCloser>;
-
-class TSocket {
- public:
-  explicit TSocket(SOCKET s) : s_(s) {}
-  ~TSocket() {
-    if (s_ != INVALID_SOCKET) closesocket(s_);
-  }
-  TSocket(const TSocket&) = delete;
-  TSocket& operator=(const TSocket&) = delete;
-  SOCKET get() const { return s_; }
-
- private:
-  SOCKET s_;
-};
 
 std::string SocketError(const char* what) { return std::string(what) + " (error " + std::to_string(WSAGetLastError()) + ")"; }
 
@@ -202,20 +189,20 @@ THttpUploadResult SendViaHttp(const THttpUploadJob& job) {
     return result;
   }
   progress.Finish();
-  TSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  if (s.get() == INVALID_SOCKET) {
+  TScopedSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!s) {
     result.error = SocketError("no socket");
     return result;
   }
-  if (!Connect(s.get(), address, endpoint.port, job.connectTimeoutMs, result.error)) return result;
+  if (!Connect(s.Get(), address, endpoint.port, job.connectTimeoutMs, result.error)) return result;
   progress.Finish();
-  if (!SendAll(s.get(), request.data(), request.size(), result.error)) return result;
+  if (!SendAll(s.Get(), request.data(), request.size(), result.error)) return result;
   progress.Finish();
 
   std::vector<char> piece(kPiece);
   for (TOpenFile& f : files) {
     std::string partHead = FilePartHead(f.part);
-    if (!SendAll(s.get(), partHead.data(), partHead.size(), result.error)) return result;
+    if (!SendAll(s.Get(), partHead.data(), partHead.size(), result.error)) return result;
     uint64_t sent = 0;
     while (sent < f.part.size) {
       size_t want = static_cast<size_t>(std::min<uint64_t>(kPiece, f.part.size - sent));
@@ -223,14 +210,14 @@ THttpUploadResult SendViaHttp(const THttpUploadJob& job) {
         result.error = "cannot read " + f.part.sendAs + " while sending it";
         return result;
       }
-      if (!SendAll(s.get(), piece.data(), want, result.error)) return result;
+      if (!SendAll(s.Get(), piece.data(), want, result.error)) return result;
       sent += want;
       progress.Position(static_cast<int>(sent * 1000 / f.part.size));
     }
     if (f.part.size > 0) progress.Finish();
   }
   std::string trailer = BodyTrailer();
-  if (!SendAll(s.get(), trailer.data(), trailer.size(), result.error)) return result;
+  if (!SendAll(s.Get(), trailer.data(), trailer.size(), result.error)) return result;
   progress.Finish();
 
   std::string received;
@@ -240,13 +227,13 @@ THttpUploadResult SendViaHttp(const THttpUploadJob& job) {
   char buffer[kHttpReplyLimit];
   for (;;) {
     DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= job.replyTimeoutMs || !Wait(s.get(), false, job.replyTimeoutMs - elapsed)) {
+    if (elapsed >= job.replyTimeoutMs || !Wait(s.Get(), false, job.replyTimeoutMs - elapsed)) {
       reply = ReadHttpReply(received, true);
       if (reply.outcome == THttpOutcome::Failure && reply.status.empty())
         reply.error = "no complete reply within " + std::to_string(job.replyTimeoutMs / 1000) + " s";
       break;
     }
-    int n = recv(s.get(), buffer, static_cast<int>(kHttpReplyLimit - received.size()), 0);
+    int n = recv(s.Get(), buffer, static_cast<int>(kHttpReplyLimit - received.size()), 0);
     if (n > 0)
       received.append(buffer, static_cast<size_t>(n));
     else

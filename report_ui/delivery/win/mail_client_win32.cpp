@@ -3,6 +3,7 @@
 
 #include <mapi.h>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/handling/win/handling_win32.h"
 #include "crash/threads/win/library_threads.h"
 #include "report_ui/delivery/mail_client.h"
@@ -41,20 +42,23 @@ class TTopmostLeave {
 // The registered "mailto" command with environment variables expanded;
 // empty when there is none.
 std::string MailtoCommand() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "mailto\\shell\\open\\command", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-    return std::string();
   std::string value;
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, nullptr, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && size > 0 &&
-      (type == REG_SZ || type == REG_EXPAND_SZ)) {
-    value.resize(size);
-    if (RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS)
-      size = 0;
-    value.resize(size);
-    value.resize(value.find('\0') == std::string::npos ? value.size() : value.find('\0'));
+  {
+    TScopedRegistryKey key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "mailto\\shell\\open\\command", 0, KEY_QUERY_VALUE, key.Receive()) !=
+        ERROR_SUCCESS)
+      return std::string();
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key.Get(), nullptr, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && size > 0 &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+      value.resize(size);
+      if (RegQueryValueExA(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) !=
+          ERROR_SUCCESS)
+        size = 0;
+      value.resize(size);
+      value.resize(value.find('\0') == std::string::npos ? value.size() : value.find('\0'));
+    }
   }
-  RegCloseKey(key);
   if (value.empty()) return value;
   const DWORD needed = ExpandEnvironmentStringsA(value.c_str(), nullptr, 0);
   if (needed == 0) return value;
@@ -116,8 +120,7 @@ bool SendMailtoMail(const std::string& recipients, const std::string& subject, c
   PROCESS_INFORMATION process{};
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &process))
     return false;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  TScopedHandle thread(process.hThread), child(process.hProcess);
   return true;
 }
 

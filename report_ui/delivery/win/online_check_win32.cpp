@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "crash/base/win/scoped_socket.h"
 #include "report_ui/delivery/win/online_check.h"
 
 #include <atomic>
@@ -42,8 +43,9 @@ TEchoResult EchoHost(const std::string& host, unsigned timeoutMs) {
     if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return erSilent;
     memcpy(&to.sin_addr, entry->h_addr_list[0], sizeof to.sin_addr);
   }
-  SOCKET s = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-  if (s == INVALID_SOCKET) return erUntried;
+  TScopedSocket owned(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
+  if (!owned) return erUntried;
+  const SOCKET s = owned.Get();
   int ttl = 30;
   setsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl);
   // Neither the send nor a receive may wait: only select does, with the
@@ -76,7 +78,6 @@ TEchoResult EchoHost(const std::string& host, unsigned timeoutMs) {
       }
     }
   }
-  closesocket(s);
   return answered ? erAnswered : erSilent;
 }
 

@@ -4,6 +4,7 @@
 
 #include <commdlg.h>
 
+#include "crash/base/win/scoped_gdi.h"
 #include "crash/base/win/system_library.h"
 #include "crash/settings/win/settings_object.h"
 #include "crash/threads/win/library_threads.h"
@@ -33,7 +34,7 @@ int Pixels(HDC dc, int index, int mm) { return MulDiv(mm * 10, GetDeviceCaps(dc,
 // The page geometry and the report font of one printer.
 struct TPrintSetup {
   int left = 0, top = 0, width = 0, rowsPerPage = 1, rowHeight = 1;
-  HFONT font = nullptr;
+  TScopedFont font;
 };
 
 TPrintSetup PrintSetupOf(HDC dc) {
@@ -47,9 +48,9 @@ TPrintSetup PrintSetupOf(HDC dc) {
   setup.left = left < 0 ? 0 : left;
   setup.top = top < 0 ? 0 : top;
   setup.width = right - setup.left;
-  setup.font = CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH, "Courier New");
-  HGDIOBJ oldFont = SelectObject(dc, setup.font);
+  setup.font.Reset(CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH, "Courier New"));
+  HGDIOBJ oldFont = SelectObject(dc, setup.font.Get());
   TEXTMETRICA metrics{};
   GetTextMetricsA(dc, &metrics);
   SelectObject(dc, oldFont);
@@ -60,7 +61,7 @@ TPrintSetup PrintSetupOf(HDC dc) {
 }
 
 std::vector<std::vector<std::string>> PagesOf(HDC dc, const TPrintSetup& setup, const std::string& report) {
-  HGDIOBJ oldFont = SelectObject(dc, setup.font);
+  HGDIOBJ oldFont = SelectObject(dc, setup.font.Get());
   std::vector<std::vector<std::string>> pages = PrintPages(report, setup.width, setup.rowsPerPage, TextWidth, dc);
   SelectObject(dc, oldFont);
   return pages;
@@ -71,7 +72,6 @@ std::vector<std::vector<std::string>> PagesOf(HDC dc, const TPrintSetup& setup, 
 std::vector<std::vector<std::string>> PrintedPages(HDC printer, const std::string& report) {
   TPrintSetup setup = PrintSetupOf(printer);
   std::vector<std::vector<std::string>> pages = PagesOf(printer, setup, report);
-  DeleteObject(setup.font);
   return pages;
 }
 
@@ -82,11 +82,11 @@ bool PrintReportOn(HDC dc, const std::string& report, const std::string& documen
   DOCINFOA doc{};
   doc.cbSize = sizeof doc;
   doc.lpszDocName = documentName.c_str();
-  HGDIOBJ oldFont = SelectObject(dc, setup.font);
+  HGDIOBJ oldFont = SelectObject(dc, setup.font.Get());
   bool ok = StartDocA(dc, &doc) > 0;
   for (size_t p = 0; ok && p < pages.size(); ++p) {
     ok = StartPage(dc) > 0;
-    SelectObject(dc, setup.font);  // a new page may reset the device context
+    SelectObject(dc, setup.font.Get());  // a new page may reset the device context
     SetBkMode(dc, TRANSPARENT);
     int y = setup.top;
     for (const std::string& row : pages[p]) {
@@ -100,7 +100,6 @@ bool PrintReportOn(HDC dc, const std::string& report, const std::string& documen
   else
     AbortDoc(dc);
   SelectObject(dc, oldFont);
-  DeleteObject(setup.font);
   return ok;
 }
 
@@ -124,8 +123,10 @@ bool PrintReport(const std::string& report, HWND parent, IKXSettings* settings) 
              PD_USEDEVMODECOPIESANDCOLLATE;
   pd.nCopies = 1;
   if (!printDialog(&pd) || !pd.hDC) return false;
-  PrintReportOn(pd.hDC, report, settings->PrintBtnTxt());
-  DeleteDC(pd.hDC);
+  {
+    TScopedMemoryDC printer(pd.hDC);
+    PrintReportOn(printer.Get(), report, settings->PrintBtnTxt());
+  }
   if (pd.hDevMode) GlobalFree(pd.hDevMode);
   if (pd.hDevNames) GlobalFree(pd.hDevNames);
   return false;

@@ -2,6 +2,7 @@
 // loop and keyboard rules.
 #include <memory>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/handling/win/handling_win32.h"
 #include "report_ui/dialog/win/exception_box_win32.h"
 
@@ -135,11 +136,10 @@ void TExceptionBox::CloseApp() {
 void TExceptionBox::Send() {
   if (Fire(acSend)) return;
   TIKXException* e = e_.get();
+  // The exception object's slot for the thread of its last send: that
+  // thread is closed here, the new one's handle is put in the slot.
   HANDLE& thread = e->SendThreadHandle();
-  if (thread) {
-    CloseHandle(thread);
-    thread = nullptr;
-  }
+  TScopedHandle(std::exchange(thread, nullptr)).Reset();
   const KXPtr<IKXUnknown> screenshot = e->AttachScreenShot() ? e->ScreenShot() : KXPtr<IKXUnknown>();
   const std::string report = e->ReportText(true);
   bool sent = false;

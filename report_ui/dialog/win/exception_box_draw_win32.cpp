@@ -59,7 +59,7 @@ void TExceptionBox::DrawPicture(int index, uint32_t* pixels, int stride, int x, 
 
 void TExceptionBox::DrawButton(int index, HDC target) {
   HWND button = buttons_[index];
-  if (!button || !memDC_ || !memPixels_) return;
+  if (!button || !memDC_.Get() || !memPixels_) return;
   RECT rect;
   GetClientRect(button, &rect);
   const int w = std::min<int>(rect.right, memWidth_), h = std::min<int>(rect.bottom, buttonHeight_);
@@ -83,11 +83,11 @@ void TExceptionBox::DrawButton(int index, HDC target) {
     background = BlendEighths(BlendEighths(normal, dark, fade_[index]), pressed, press_[index]);
     text = BlendEighths(BlendEighths(0, 0xFFFFFF, fade_[index]), 0xFFFFFF, press_[index]);
   }
-  FillRgb(memDC_, area, background);
+  FillRgb(memDC_.Get(), area, background);
   if (ugly_) {
     RECT frame = area;
     const bool down = SendMessageA(button, BM_GETSTATE, 0, 0) & BST_PUSHED;
-    DrawFrameControl(memDC_, &frame, DFC_BUTTON, DFCS_BUTTONPUSH | (down ? DFCS_PUSHED : 0));
+    DrawFrameControl(memDC_.Get(), &frame, DFC_BUTTON, DFCS_BUTTONPUSH | (down ? DFCS_PUSHED : 0));
   }
   if (counting) {
     // The count-down line, flanked by three lines on each side that blend
@@ -98,7 +98,7 @@ void TExceptionBox::DrawButton(int index, HDC target) {
     for (int k = deep ? 3 : 0; k >= 0; --k) {
       const uint32_t c = BlendQuarters(line, background, k);
       for (int px : {x - k, x + k})
-        if (px >= 0 && px < w) FillRgb(memDC_, RECT{px, 0, px + 1, h}, c);
+        if (px >= 0 && px < w) FillRgb(memDC_.Get(), RECT{px, 0, px + 1, h}, c);
     }
   }
   GdiFlush();
@@ -107,25 +107,25 @@ void TExceptionBox::DrawButton(int index, HDC target) {
   char caption[64] = {};
   GetWindowTextA(button, caption, sizeof caption);
   RECT measure = {0, 0, 0, 0};
-  DrawTextA(memDC_, caption, -1, &measure, DT_CALCRECT | DT_SINGLELINE);
+  DrawTextA(memDC_.Get(), caption, -1, &measure, DT_CALCRECT | DT_SINGLELINE);
   const int tw = measure.right - measure.left;
   RECT tr = {27 + (w - tw - 35) / 2, d + 4, w, h};
   if (!enabled) {
     RECT shadow = tr;
     OffsetRect(&shadow, 1, 1);
-    SetTextColor(memDC_, RGB(255, 255, 255));
-    DrawTextA(memDC_, caption, -1, &shadow, DT_SINGLELINE);
-    SetTextColor(memDC_, ToColorRef(dark));
+    SetTextColor(memDC_.Get(), RGB(255, 255, 255));
+    DrawTextA(memDC_.Get(), caption, -1, &shadow, DT_SINGLELINE);
+    SetTextColor(memDC_.Get(), ToColorRef(dark));
   } else {
-    SetTextColor(memDC_, ToColorRef(text));
+    SetTextColor(memDC_.Get(), ToColorRef(text));
   }
-  DrawTextA(memDC_, caption, -1, &tr, DT_SINGLELINE);
+  DrawTextA(memDC_.Get(), caption, -1, &tr, DT_SINGLELINE);
   if (ugly_ && hasFocus) {
     RECT focus = area;
     InflateRect(&focus, -3, -3);
-    DrawFocusRect(memDC_, &focus);
+    DrawFocusRect(memDC_.Get(), &focus);
   }
-  BitBlt(target, 0, 0, w, h, memDC_, 0, 0, SRCCOPY);
+  BitBlt(target, 0, 0, w, h, memDC_.Get(), 0, 0, SRCCOPY);
 }
 
 void TExceptionBox::FocusChanged(int index) {
@@ -205,7 +205,7 @@ void TExceptionBox::PaintSeparator(HDC dc) {
   const uint32_t face = SysRgb(COLOR_BTNFACE), dark = SysRgb(COLOR_3DDKSHADOW);
   const int right = client.right - 6;
   const std::string label = LinkLabelText();
-  HGDIOBJ old = SelectObject(dc, smallFont_ ? smallFont_ : font_);
+  HGDIOBJ old = SelectObject(dc, smallFont_.Get() ? smallFont_.Get() : font_.Get());
   SIZE size{};
   GetTextExtentPoint32A(dc, label.c_str(), static_cast<int>(label.size()), &size);
   const int labelLeft = label.empty() ? right : right - size.cx;

@@ -34,13 +34,13 @@ HFONT MakeFont(const char* face, int height) {
 // (0: one line). A word longer than the line (a path) is broken as an edit
 // control breaks it, by the message's static control too.
 int MeasureText(HWND window, HFONT font, const std::string& text, int wrapWidth, int& height) {
-  HDC dc = GetDC(window);
-  HGDIOBJ old = SelectObject(dc, font);
+  TWindowDC dc(window);
   RECT r = {0, 0, wrapWidth > 0 ? wrapWidth : 10000, 0};
-  const UINT flags = DT_CALCRECT | (wrapWidth > 0 ? DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX : DT_SINGLELINE);
-  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
-  SelectObject(dc, old);
-  ReleaseDC(window, dc);
+  {
+    TSelectObject selected(dc.Get(), font);
+    const UINT flags = DT_CALCRECT | (wrapWidth > 0 ? DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX : DT_SINGLELINE);
+    DrawTextA(dc.Get(), text.c_str(), static_cast<int>(text.size()), &r, flags);
+  }
   height = r.bottom - r.top;
   return r.right - r.left;
 }
@@ -129,9 +129,9 @@ TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAl
   for (int i = 0; i < kDialogButtons; ++i) {
     if (!visible[i]) continue;
     int h = 0;
-    in.widths[i] = MeasureText(window_, font_, captions[i].substr(0, 30), 0, h) + 39;
+    in.widths[i] = MeasureText(window_, font_.Get(), captions[i].substr(0, 30), 0, h) + 39;
   }
-  TMeasureContext measure{window_, font_, &text};
+  TMeasureContext measure{window_, font_.Get(), &text};
   in.measureText = MeasureForLayout;
   in.context = &measure;
   in.screenWidth = GetSystemMetrics(SM_CXSCREEN);
@@ -145,9 +145,7 @@ TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAl
   // The off-screen surface the buttons are composed on.
   memWidth_ = std::max(1, std::max({in.widths[0], in.widths[1], in.widths[2], in.widths[3], in.widths[4],
                                     in.widths[5], in.widths[6], layout.rightColumnWidth}));
-  HDC screen = GetDC(nullptr);
-  memDC_ = CreateCompatibleDC(screen);
-  ReleaseDC(nullptr, screen);
+  memDC_.Reset(CreateCompatibleDC(TWindowDC(nullptr).Get()));
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof bi.bmiHeader;
   bi.bmiHeader.biWidth = memWidth_;
@@ -155,17 +153,17 @@ TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAl
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
-  memBitmap_ = CreateDIBSection(memDC_, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  memBitmap_.Reset(CreateDIBSection(memDC_.Get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
   memPixels_ = static_cast<uint32_t*>(bits);
-  if (memBitmap_) memOldBitmap_ = SelectObject(memDC_, memBitmap_);
-  memOldFont_ = SelectObject(memDC_, font_);
-  SetBkMode(memDC_, TRANSPARENT);
+  if (memBitmap_.Get()) memOldBitmap_ = SelectObject(memDC_.Get(), memBitmap_.Get());
+  memOldFont_ = SelectObject(memDC_.Get(), font_.Get());
+  SetBkMode(memDC_.Get(), TRANSPARENT);
 
   // The message, the picture, the buttons.
   message_ = CreateWindowExA(0, "STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL,
                              layout.message.x, layout.message.y, layout.message.w, layout.message.h, window_,
                              reinterpret_cast<HMENU>(0xFFFF), GetModuleHandleA(nullptr), nullptr);
-  SendMessageA(message_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  SendMessageA(message_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
   if (in.picture) {
     picture_ = CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_OWNERDRAW,
                                layout.picture.x, layout.picture.y, 32, 32, window_, nullptr,
@@ -180,7 +178,7 @@ TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAl
                                   r.x, r.y, r.w, r.h, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(100 + i)),
                                   GetModuleHandleA(nullptr), nullptr);
     SetWindowLongPtrA(buttons_[i], GWLP_USERDATA, i);
-    SendMessageA(buttons_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    SendMessageA(buttons_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
     if (!messageBox_) {
       buttonProc_ = reinterpret_cast<WNDPROC>(
           SetWindowLongPtrA(buttons_[i], GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ButtonProc)));
@@ -210,8 +208,8 @@ TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAl
     tabs_ = CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP,
                             layout.tabs.x, layout.tabs.y, layout.tabs.w, layout.tabs.h, window_, nullptr,
                             GetModuleHandleA(nullptr), nullptr);
-    SendMessageA(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    InstallTabListDrawing(tabs_, &model_, font_);
+    SendMessageA(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
+    InstallTabListDrawing(tabs_, &model_, font_.Get());
     SyncTabs();
     RefreshCurrentTab();
   }
@@ -247,13 +245,11 @@ TExceptionBox::~TExceptionBox() {
     if (auto destroy = SystemFunctionAs<TImageListDestroy>("comctl32.dll", "ImageList_Destroy")) destroy(images_);
   }
   if (memDC_) {
-    if (memOldFont_) SelectObject(memDC_, memOldFont_);
-    if (memOldBitmap_) SelectObject(memDC_, memOldBitmap_);
-    DeleteDC(memDC_);
+    if (memOldFont_) SelectObject(memDC_.Get(), memOldFont_);
+    if (memOldBitmap_) SelectObject(memDC_.Get(), memOldBitmap_);
+    memDC_.Reset();
   }
-  if (memBitmap_) DeleteObject(memBitmap_);
-  for (HFONT f : {font_, fixedFont_, smallFont_})
-    if (f) DeleteObject(f);
+  memBitmap_.Reset();  // the fonts go with the members
 }
 
 bool TExceptionBox::CanContinue() { return e_->ContinueAllowed(); }
@@ -275,10 +271,10 @@ void TExceptionBox::ChooseAutoButton(bool full) {
 }
 
 void TExceptionBox::CreateFonts() {
-  font_ = MakeFont("Tahoma", 11);
-  if (!font_) font_ = MakeFont("MS Sans Serif", 12);
-  fixedFont_ = MakeFont("Courier New", 11);
-  smallFont_ = MakeFont("Small Fonts", 8);
+  font_.Reset(MakeFont("Tahoma", 11));
+  if (!font_.Get()) font_.Reset(MakeFont("MS Sans Serif", 12));
+  fixedFont_.Reset(MakeFont("Courier New", 11));
+  smallFont_.Reset(MakeFont("Small Fonts", 8));
 }
 
 int TExceptionBox::IndexOf(HWND button) const {
@@ -327,10 +323,10 @@ void TExceptionBox::RefreshCurrentTab(bool noTab) {
   currentText_ = text;
   if (tab < 0) return;
   views::BuildTab(tab, name, text, model_);
-  if (model_.ShowsList()) content_ = ShowTabList(tabs_, model_, font_, fixedFont_, images_);
+  if (model_.ShowsList()) content_ = ShowTabList(tabs_, model_, font_.Get(), fixedFont_.Get(), images_);
   if (!content_) {
     model_.Clear();
-    content_ = ShowTabText(tabs_, text, font_);
+    content_ = ShowTabText(tabs_, text, font_.Get());
   }
 }
 

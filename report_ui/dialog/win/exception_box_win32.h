@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "crash/base/win/scoped_gdi.h"
 #include "crash/report/win/kx_exception_object.h"
 #include "report_ui/dialog/dialog_layout.h"
 #include "report_ui/views/report_tabs.h"
@@ -122,9 +123,10 @@ class TExceptionBox {
   DWORD countStart_ = 0;
   int lastX_ = -1;
   HIMAGELIST images_ = nullptr;
-  HFONT font_ = nullptr, fixedFont_ = nullptr, smallFont_ = nullptr;
-  HDC memDC_ = nullptr;
-  HBITMAP memBitmap_ = nullptr;
+  TScopedFont font_, fixedFont_, smallFont_;
+  // Deleted in the destructor's body: the DC, then its bitmap.
+  TScopedMemoryDC memDC_;
+  TScopedBitmap memBitmap_;
   HGDIOBJ memOldBitmap_ = nullptr, memOldFont_ = nullptr;
   uint32_t* memPixels_ = nullptr;
   int memWidth_ = 0;

@@ -6,23 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#include "crash/base/win/scoped_gdi.h"
+
 namespace kestrix::imaging {
 namespace {
-
-// The display's context, released on every way out.
-class TScreenDC {
- public:
-  TScreenDC() : dc_(GetDC(nullptr)) {}
-  ~TScreenDC() {
-    if (dc_) ReleaseDC(nullptr, dc_);
-  }
-  TScreenDC(const TScreenDC&) = delete;
-  TScreenDC& operator=(const TScreenDC&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
 
 bool Shown(HWND w) {
   RECT r;
@@ -51,8 +38,8 @@ void DrawCursor(HDC target, const RECT& area) {
   if (!GetCursorInfo(&cursor) || !(cursor.flags & CURSOR_SHOWING) || !cursor.hCursor) return;
   ICONINFO icon{};
   if (!GetIconInfo(cursor.hCursor, &icon)) return;
-  if (icon.hbmMask) DeleteObject(icon.hbmMask);
-  if (icon.hbmColor) DeleteObject(icon.hbmColor);
+  // The cursor's bitmaps, copies made for this call.
+  TScopedBitmap mask(icon.hbmMask), color(icon.hbmColor);
   DrawIconEx(target, cursor.ptScreenPos.x - static_cast<int>(icon.xHotspot) - area.left,
              cursor.ptScreenPos.y - static_cast<int>(icon.yHotspot) - area.top, cursor.hCursor, 0, 0, 0, nullptr,
              DI_NORMAL);
@@ -74,9 +61,10 @@ HRGN VisibleRegionOfProcess(DWORD processId, RECT& bounds) {
   std::vector<HWND> windows;
   EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
   SetRectEmpty(&bounds);
-  HRGN visible = CreateRectRgn(0, 0, 0, 0);
-  HRGN above = CreateRectRgn(0, 0, 0, 0);
-  HRGN part = CreateRectRgn(0, 0, 0, 0);
+  TScopedRegion visibleRegion(CreateRectRgn(0, 0, 0, 0));
+  TScopedRegion aboveRegion(CreateRectRgn(0, 0, 0, 0));
+  TScopedRegion partRegion(CreateRectRgn(0, 0, 0, 0));
+  const HRGN visible = visibleRegion.Get(), above = aboveRegion.Get(), part = partRegion.Get();
   bool any = false;
   for (HWND w : windows) {
     if (!Shown(w)) continue;
@@ -94,56 +82,41 @@ HRGN VisibleRegionOfProcess(DWORD processId, RECT& bounds) {
     SetRectRgn(part, r.left, r.top, r.right, r.bottom);
     CombineRgn(above, above, part, RGN_OR);
   }
-  DeleteObject(above);
-  DeleteObject(part);
-  if (!any) {
-    DeleteObject(visible);
-    return nullptr;
-  }
-  return visible;
+  return any ? visibleRegion.Release() : nullptr;
 }
 
 KXPtr<INVBitmap> CaptureScreen(bool appOnly) {
-  TScreenDC screen;
-  if (!screen.get()) return KXPtr<INVBitmap>();
-  RECT area = CaptureArea(screen.get());
+  TWindowDC screen(nullptr);
+  if (!screen) return KXPtr<INVBitmap>();
+  RECT area = CaptureArea(screen.Get());
   if (IsRectEmpty(&area)) return KXPtr<INVBitmap>();
 
   RECT box = area;
-  HRGN clip = nullptr;
+  TScopedRegion clip;
   if (appOnly) {
     RECT bounds;
-    clip = VisibleRegionOfProcess(GetCurrentProcessId(), bounds);
+    clip.Reset(VisibleRegionOfProcess(GetCurrentProcessId(), bounds));
     if (!clip) return KXPtr<INVBitmap>();
-    if (!IntersectRect(&box, &bounds, &area)) {
-      DeleteObject(clip);
-      return KXPtr<INVBitmap>();
-    }
+    if (!IntersectRect(&box, &bounds, &area)) return KXPtr<INVBitmap>();
     RECT extent;
-    if (GetRgnBox(clip, &extent) == NULLREGION) {
-      DeleteObject(clip);
-      return KXPtr<INVBitmap>();
-    }
+    if (GetRgnBox(clip.Get(), &extent) == NULLREGION) return KXPtr<INVBitmap>();
   }
 
   KXPtr<INVBitmap> bitmap = CreateNVBitmap(box.right - box.left, box.bottom - box.top);
-  if (!bitmap) {
-    if (clip) DeleteObject(clip);
-    return bitmap;
-  }
+  if (!bitmap) return bitmap;
   HDC target = static_cast<HDC>(bitmap->DC());
   const int width = bitmap->Width(), height = bitmap->Height();
   bool copied;
   if (clip) {
     // White outside the program's visible window parts.
     std::memset(bitmap->Bits(), 0xFF, static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
-    OffsetRgn(clip, -box.left, -box.top);
-    SelectClipRgn(target, clip);
-    copied = BitBlt(target, 0, 0, width, height, screen.get(), box.left, box.top, SRCCOPY) != FALSE;
+    OffsetRgn(clip.Get(), -box.left, -box.top);
+    SelectClipRgn(target, clip.Get());
+    copied = BitBlt(target, 0, 0, width, height, screen.Get(), box.left, box.top, SRCCOPY) != FALSE;
     SelectClipRgn(target, nullptr);
-    DeleteObject(clip);
+    clip.Reset();
   } else {
-    copied = BitBlt(target, 0, 0, width, height, screen.get(), box.left, box.top, SRCCOPY | CAPTUREBLT) != FALSE;
+    copied = BitBlt(target, 0, 0, width, height, screen.Get(), box.left, box.top, SRCCOPY | CAPTUREBLT) != FALSE;
   }
   if (!copied) return KXPtr<INVBitmap>();
   DrawCursor(target, box);

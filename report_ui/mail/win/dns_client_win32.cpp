@@ -9,6 +9,8 @@
 #include <atomic>
 #include <chrono>
 
+#include "crash/base/win/scoped_handle.h"
+#include "crash/base/win/scoped_socket.h"
 #include "crash/base/win/system_library.h"
 #include "report_ui/mail/win/mail_network_win32.h"
 
@@ -56,11 +58,11 @@ std::vector<std::string> RegistryDnsServers() {
   std::vector<std::string> servers;
   for (const char* path : {"System\\CurrentControlSet\\Services\\Tcpip\\Parameters",
                            "System\\CurrentControlSet\\Services\\VxD\\MSTCP"}) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
-    std::string text = RegistryText(key, "DhcpNameServer");
-    if (text.empty()) text = RegistryText(key, "NameServer");
-    RegCloseKey(key);
+    TScopedRegistryKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) continue;
+    std::string text = RegistryText(key.Get(), "DhcpNameServer");
+    if (text.empty()) text = RegistryText(key.Get(), "NameServer");
+    key.Reset();
     SplitInto(text, servers);
     if (!servers.empty()) break;
   }
@@ -132,8 +134,9 @@ bool QueryDns(const std::string& name, const std::vector<std::string>& servers, 
   const uint16_t id = NextQueryId();
   const std::string query = BuildDnsQuery(name, type, id);
   if (query.empty() || servers.empty()) return false;
-  SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  if (s == INVALID_SOCKET) return false;
+  TScopedSocket owned(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  if (!owned) return false;
+  const SOCKET s = owned.Get();
   sockaddr_in local{};
   local.sin_family = AF_INET;
   bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local);
@@ -190,7 +193,6 @@ bool QueryDns(const std::string& name, const std::vector<std::string>& servers, 
       break;
     }
   }
-  closesocket(s);
   return answered;
 }
 

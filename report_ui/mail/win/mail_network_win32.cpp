@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "crash/base/win/scoped_socket.h"
 #include "report_ui/mail/win/dns_client_win32.h"
 
 namespace kestrix::mail {
@@ -19,12 +20,11 @@ constexpr int kSendTimeoutMs = 30000;
 
 class TSocketChannel : public ISmtpChannel {
  public:
-  explicit TSocketChannel(SOCKET s) : socket_(s) {}
-  ~TSocketChannel() override { closesocket(socket_); }
+  explicit TSocketChannel(TScopedSocket s) : socket_(std::move(s)) {}
 
   bool Send(const char* data, size_t size) override {
     while (size > 0) {
-      const int n = send(socket_, data, static_cast<int>(std::min<size_t>(size, 64 * 1024)), 0);
+      const int n = send(socket_.Get(), data, static_cast<int>(std::min<size_t>(size, 64 * 1024)), 0);
       if (n <= 0) return false;
       data += n;
       size -= static_cast<size_t>(n);
@@ -35,15 +35,15 @@ class TSocketChannel : public ISmtpChannel {
   int Receive(char* buffer, size_t size, int timeoutMs) override {
     fd_set readable;
     FD_ZERO(&readable);
-    FD_SET(socket_, &readable);
+    FD_SET(socket_.Get(), &readable);
     timeval wait{timeoutMs / 1000, timeoutMs % 1000 * 1000};
     if (select(0, &readable, nullptr, nullptr, &wait) <= 0) return -1;
-    const int n = recv(socket_, buffer, static_cast<int>(size), 0);
+    const int n = recv(socket_.Get(), buffer, static_cast<int>(size), 0);
     return n < 0 ? -1 : n;
   }
 
  private:
-  SOCKET socket_;
+  TScopedSocket socket_;
 };
 
 }  // namespace
@@ -71,9 +71,10 @@ bool ResolveHostAddress(const std::string& host, in_addr& address) {
 }
 
 std::unique_ptr<ISmtpChannel> OpenServerConnection(const in_addr& address, uint16_t port, int timeoutMs) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return nullptr;
-  auto channel = std::make_unique<TSocketChannel>(s);
+  TScopedSocket owned(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!owned) return nullptr;
+  const SOCKET s = owned.Get();
+  auto channel = std::make_unique<TSocketChannel>(std::move(owned));
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);

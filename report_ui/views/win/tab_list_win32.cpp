@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "crash/base/win/scoped_gdi.h"
 #include "crash/base/win/system_library.h"
 
 namespace kestrix {
@@ -54,9 +55,8 @@ void Fill(HDC dc, const RECT& r, COLORREF c) {
 }
 
 void Frame(HDC dc, const RECT& r, COLORREF c) {
-  HBRUSH brush = CreateSolidBrush(c);
-  FrameRect(dc, &r, brush);
-  DeleteObject(brush);
+  TScopedBrush brush(CreateSolidBrush(c));
+  FrameRect(dc, &r, brush.Get());
 }
 
 void DrawRow(HWND list, const DRAWITEMSTRUCT& d, const TTabModel& model, HFONT bold) {
@@ -160,8 +160,8 @@ LRESULT CALLBACK TabProc(HWND tabs, UINT message, WPARAM wParam, LPARAM lParam) 
       break;
     }
     case WM_NCDESTROY:
-      if (HGDIOBJ bold = GetPropA(tabs, kBoldProp)) DeleteObject(bold);
-      RemovePropA(tabs, kBoldProp);
+      // The list's bold font, kept in a window property: deleted with the list.
+      TScopedFont(static_cast<HFONT>(RemovePropA(tabs, kBoldProp))).Reset();
       RemovePropA(tabs, kModelProp);
       RemovePropA(tabs, kOldProcProp);
       SetWindowLongPtrA(tabs, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
