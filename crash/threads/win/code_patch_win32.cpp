@@ -18,11 +18,15 @@ struct TPatchRecord {
   std::vector<uint8_t> newBytes;
 };
 
-// Leaked: hooks are removed after the program's static destructors.
+// The patcher's state. Leaked: hooks are removed after the program's static
+// destructors. Every field is written under `mutex`.
 struct TPatchState {
   std::mutex mutex;  // one patch at a time: protections are per page
+  // Appended by each code patch, taken out by its undo.
   std::vector<TPatchRecord> records;
-  // The import patches in force: (original, replacement).
+  // The import patches in force, (original, replacement): appended by
+  // PatchImports when the library is in the executable (later modules get
+  // them too), taken out by UnpatchImports.
   std::vector<std::pair<void*, void*>> imports;
 };
 TPatchState& State() {

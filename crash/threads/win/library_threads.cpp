@@ -5,39 +5,48 @@
 #include <atomic>
 #include <mutex>
 
+#include "crash/base/win/critical_section.h"
 #include "crash/threads/win/thread_table_win32.h"
 
 namespace kestrix {
 namespace {
 
-std::atomic<DWORD> g_mainThreadId{0};
-std::atomic<DWORD> g_handlingThreadId{0};
-std::atomic<bool> g_shuttingDown{false};
-// Leaked: threads of the library may still ask while static destructors run.
-std::mutex& LibraryThreadsMutex() {
-  static std::mutex* m = new std::mutex;
-  return *m;
-}
-DWORD g_libraryThreads[32] = {};
+// The thread roles. Constant-initialized and never destroyed: any thread
+// asks, also before the library starts and while static destructors run,
+// and the code patcher asks while it holds the other threads (nothing here
+// allocates).
+struct TLibraryThreadsState {
+  // Written by the start-up.
+  std::atomic<DWORD> mainThreadId{0};
+  // Written by the handling thread's start and end; the one record of it.
+  std::atomic<DWORD> handlingThreadId{0};
+  // Written by the shutdown (and by tests).
+  std::atomic<bool> shuttingDown{false};
+  // The library's own threads, 0 for a free slot: written under `lock` by
+  // RegisterLibraryThread and UnregisterLibraryThread.
+  TSlimLock lock;
+  DWORD libraryThreads[32] = {};
+};
+constinit TLibraryThreadsState g_threads;
 
 }  // namespace
 
-DWORD HandlingThreadId() { return g_handlingThreadId; }
-void SetHandlingThreadId(DWORD id) { g_handlingThreadId = id; }
-DWORD MainThreadId() { return g_mainThreadId; }
-void SetMainThreadId(DWORD id) { g_mainThreadId = id; }
+DWORD HandlingThreadId() { return g_threads.handlingThreadId; }
+void SetHandlingThreadId(DWORD id) { g_threads.handlingThreadId = id; }
+DWORD MainThreadId() { return g_threads.mainThreadId; }
+void SetMainThreadId(DWORD id) { g_threads.mainThreadId = id; }
 
 bool IsLibraryThread(DWORD id) {
-  std::lock_guard<std::mutex> lock(LibraryThreadsMutex());
-  for (DWORD t : g_libraryThreads)
+  std::lock_guard<TSlimLock> lock(g_threads.lock);
+  for (DWORD t : g_threads.libraryThreads)
     if (t == id) return true;
   return false;
 }
 
 void RegisterLibraryThread(DWORD id, const char* name) {
   {
-    std::lock_guard<std::mutex> lock(LibraryThreadsMutex());
-    for (DWORD& t : g_libraryThreads)
+    std::lock_guard<TSlimLock> lock(g_threads.lock);
+    for (DWORD& t : g_threads.libraryThreads)
       if (t == 0 || t == id) {
         t = id;
         break;
@@ -48,8 +57,8 @@ void RegisterLibraryThread(DWORD id, const char* name) {
 
 void UnregisterLibraryThread(DWORD id) {
   {
-    std::lock_guard<std::mutex> lock(LibraryThreadsMutex());
-    for (DWORD& t : g_libraryThreads)
+    std::lock_guard<TSlimLock> lock(g_threads.lock);
+    for (DWORD& t : g_threads.libraryThreads)
       if (t == id) t = 0;
   }
   UnregisterThread(id);
@@ -79,9 +88,9 @@ bool IsProcessStalled(DWORD waitMs) {
 
 bool HoldsLoaderLock() { return PebLockOwner(0xA0) == GetCurrentThreadId(); }
 
-bool IsProcessBlocked(DWORD waitMs) { return g_shuttingDown || IsProcessStalled(waitMs); }
+bool IsProcessBlocked(DWORD waitMs) { return g_threads.shuttingDown || IsProcessStalled(waitMs); }
 
-void SetShuttingDown(bool value) { g_shuttingDown = value; }
-bool ShuttingDown() { return g_shuttingDown; }
+void SetShuttingDown(bool value) { g_threads.shuttingDown = value; }
+bool ShuttingDown() { return g_threads.shuttingDown; }
 
 }  // namespace kestrix

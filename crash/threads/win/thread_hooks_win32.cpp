@@ -9,6 +9,7 @@
 #include <mutex>
 #include <new>
 
+#include "crash/base/win/critical_section.h"
 #include "crash/threads/win/code_patch_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
 
@@ -24,32 +25,60 @@ using TQueueUserWorkItem = BOOL(WINAPI*)(LPTHREAD_START_ROUTINE, PVOID, ULONG);
 using TGetMessage = BOOL(WINAPI*)(LPMSG, HWND, UINT, UINT);
 using TPeekMessage = BOOL(WINAPI*)(LPMSG, HWND, UINT, UINT, UINT);
 
-TThreadHookConfig g_config;
-std::atomic<TThreadHookMode> g_mode{TThreadHookMode::kNone};
-std::mutex& HookMutex() {
-  static auto* m = new std::mutex;
-  return *m;
-}
-
-// The originals.
-TCreateThread g_createThread = nullptr;                  // import mode
-void* g_internalTarget = nullptr;                         // internal-call mode
-uint32_t g_internalField = 0;
-bool g_internalIsEx = false;
-TQueueUserWorkItem g_queueUserWorkItem = nullptr;
 using TLoadLibraryA = HMODULE(WINAPI*)(LPCSTR);
 using TLoadLibraryW = HMODULE(WINAPI*)(LPCWSTR);
 using TLoadLibraryExA = HMODULE(WINAPI*)(LPCSTR, HANDLE, DWORD);
 using TLoadLibraryExW = HMODULE(WINAPI*)(LPCWSTR, HANDLE, DWORD);
-TLoadLibraryA g_loadLibraryA = nullptr;
-TLoadLibraryW g_loadLibraryW = nullptr;
-TLoadLibraryExA g_loadLibraryExA = nullptr;
-TLoadLibraryExW g_loadLibraryExW = nullptr;
+
+// A module's image in memory.
+struct TImageRange {
+  uint32_t begin = 0, end = 0;
+};
+
+// The hooks' state. Constant-initialized and never destroyed: the hooks and
+// the runtime's thread wrapper run on any thread, also before the library
+// starts (other units' static constructors) and after the static
+// destructors.
+struct TThreadHooksState {
+  // Held while either kind of hook is installed or removed.
+  TSlimLock lock;
+  // Written under `lock` by InstallThreadHooks before any hook is in force;
+  // read by the hooks.
+  TThreadHookConfig config;
+  // Written under `lock` by InstallThreadHooks and RemoveThreadHooks; read
+  // by the runtime's thread wrapper on any thread.
+  std::atomic<TThreadHookMode> mode{TThreadHookMode::kNone};
+  // The originals, written under `lock` by InstallThreadHooks and kept
+  // after the removal: a thread may still be on its way through a hook.
+  TCreateThread createThread = nullptr;  // import mode
+  void* internalTarget = nullptr;        // internal-call mode: the remote variant
+  uint32_t internalField = 0;            // the patched call's target field; 0 once undone
+  TQueueUserWorkItem queueUserWorkItem = nullptr;
+  TLoadLibraryA loadLibraryA = nullptr;
+  TLoadLibraryW loadLibraryW = nullptr;
+  TLoadLibraryExA loadLibraryExA = nullptr;
+  TLoadLibraryExW loadLibraryExW = nullptr;
+  // The system's and the C runtime's thread-start code, which is never the
+  // creator, and the executable: written by InstallThreadHooks.
+  TImageRange runtimeImages[5];
+  TImageRange exeImage;
+  // The message hooks: written under `lock` by InstallMessageHooks and
+  // RemoveMessageHooks (the originals kept, as above); the pause check is
+  // read by the hooks on any thread.
+  std::atomic<void (*)()> pauseCheck{nullptr};
+  std::atomic<bool> messageHooks{false};
+  TGetMessage getMessageA = nullptr, getMessageW = nullptr;
+  TPeekMessage peekMessageA = nullptr, peekMessageW = nullptr;
+};
+constinit TThreadHooksState g_hooks;
 
 // What the runtime's thread wrapper learnt, for the creation it is about to
-// make in this thread.
-thread_local uint32_t t_pendingCreator = 0;
-thread_local const char* t_pendingClass = nullptr;
+// make in this thread: written by the wrapper, taken by CreateWrapped.
+struct TPendingCreation {
+  uint32_t creator = 0;
+  const char* className = nullptr;
+};
+thread_local TPendingCreation t_pending;
 
 struct TThreadStart {
   LPTHREAD_START_ROUTINE function;
@@ -86,7 +115,7 @@ __attribute__((noinline)) DWORD CallTolerant(LPTHREAD_START_ROUTINE fn, void* pa
 }
 
 void Report(uint8_t source, const void* related) {
-  if (g_config.report) g_config.report(std::current_exception(), source, related);
+  if (g_hooks.config.report) g_hooks.config.report(std::current_exception(), source, related);
 }
 
 // Runs a thread function or work item; an escaping exception is reported
@@ -120,14 +149,6 @@ DWORD WINAPI WorkItemFrame(void* p) {
   return result;
 }
 
-// The system's and the C runtime's thread-start code, which is never the
-// creator: the images of these modules, taken at installation.
-struct TImageRange {
-  uint32_t begin = 0, end = 0;
-};
-TImageRange g_runtimeImages[5];
-TImageRange g_exeImage;
-
 TImageRange ImageOf(const char* name) {
   auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(name));
   if (!base) return {};
@@ -140,12 +161,12 @@ TImageRange ImageOf(const char* name) {
 void NoteRuntimeImages() {
   int i = 0;
   for (const char* name : {"kernel32.dll", "kernelbase.dll", "ntdll.dll", "msvcrt.dll", "ucrtbase.dll"})
-    g_runtimeImages[i++] = ImageOf(name);
-  g_exeImage = ImageOf(nullptr);
+    g_hooks.runtimeImages[i++] = ImageOf(name);
+  g_hooks.exeImage = ImageOf(nullptr);
 }
 
 bool IsRuntimeCode(uint32_t address) {
-  for (const TImageRange& r : g_runtimeImages)
+  for (const TImageRange& r : g_hooks.runtimeImages)
     if (address >= r.begin && address < r.end) return true;
   return false;
 }
@@ -177,10 +198,10 @@ template <typename Create>
 HANDLE CreateWrapped(LPTHREAD_START_ROUTINE start, void* param, DWORD flags, LPDWORD id, uint32_t creator,
                      Create create) {
   if (start == LibraryThreadFrame) return create(start, param, flags, id);
-  const char* className = t_pendingClass;
-  if (t_pendingCreator) creator = t_pendingCreator;
-  t_pendingCreator = 0;
-  t_pendingClass = nullptr;
+  const char* className = t_pending.className;
+  if (t_pending.creator) creator = t_pending.creator;
+  t_pending.creator = 0;
+  t_pending.className = nullptr;
   TThreadStart* packed = PackStart(start, param, creator);
   if (!packed) return create(start, param, flags, id);
   DWORD tid = 0;
@@ -205,19 +226,19 @@ bool IsOwnProcess(HANDLE process) {
   return process == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
 }
 
-int CreatorFrames(int base) { return base + (g_config.creatorOneFrameUp ? 1 : 0); }
+int CreatorFrames(int base) { return base + (g_hooks.config.creatorOneFrameUp ? 1 : 0); }
 
 HANDLE WINAPI HookCreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID param,
                                DWORD flags, LPDWORD id) {
   const uint32_t creator = CreatorFrom(static_cast<const uint32_t*>(__builtin_frame_address(0)), CreatorFrames(1));
   return CreateWrapped(start, param, flags, id, creator, [&](LPTHREAD_START_ROUTINE f, void* p, DWORD fl, LPDWORD i) {
-    return g_createThread(sa, stack, f, p, fl, i);
+    return g_hooks.createThread(sa, stack, f, p, fl, i);
   });
 }
 
 HANDLE WINAPI HookCreateRemoteThread(HANDLE process, LPSECURITY_ATTRIBUTES sa, SIZE_T stack,
                                      LPTHREAD_START_ROUTINE start, LPVOID param, DWORD flags, LPDWORD id) {
-  auto original = reinterpret_cast<TCreateRemoteThread>(g_internalTarget);
+  auto original = reinterpret_cast<TCreateRemoteThread>(g_hooks.internalTarget);
   if (!IsOwnProcess(process)) return original(process, sa, stack, start, param, flags, id);
   const uint32_t creator = CreatorFrom(static_cast<const uint32_t*>(__builtin_frame_address(0)), CreatorFrames(2));
   return CreateWrapped(start, param, flags, id, creator, [&](LPTHREAD_START_ROUTINE f, void* p, DWORD fl, LPDWORD i) {
@@ -228,7 +249,7 @@ HANDLE WINAPI HookCreateRemoteThread(HANDLE process, LPSECURITY_ATTRIBUTES sa, S
 HANDLE WINAPI HookCreateRemoteThreadEx(HANDLE process, LPSECURITY_ATTRIBUTES sa, SIZE_T stack,
                                        LPTHREAD_START_ROUTINE start, LPVOID param, DWORD flags,
                                        LPPROC_THREAD_ATTRIBUTE_LIST attributes, LPDWORD id) {
-  auto original = reinterpret_cast<TCreateRemoteThreadEx>(g_internalTarget);
+  auto original = reinterpret_cast<TCreateRemoteThreadEx>(g_hooks.internalTarget);
   if (!IsOwnProcess(process)) return original(process, sa, stack, start, param, flags, attributes, id);
   const uint32_t creator = CreatorFrom(static_cast<const uint32_t*>(__builtin_frame_address(0)), CreatorFrames(2));
   return CreateWrapped(start, param, flags, id, creator, [&](LPTHREAD_START_ROUTINE f, void* p, DWORD fl, LPDWORD i) {
@@ -239,8 +260,8 @@ HANDLE WINAPI HookCreateRemoteThreadEx(HANDLE process, LPSECURITY_ATTRIBUTES sa,
 BOOL WINAPI HookQueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, ULONG flags) {
   const uint32_t creator = CreatorFrom(static_cast<const uint32_t*>(__builtin_frame_address(0)), CreatorFrames(1));
   TThreadStart* packed = function ? PackStart(function, context, creator) : nullptr;
-  if (!packed) return g_queueUserWorkItem(function, context, flags);
-  if (g_queueUserWorkItem(WorkItemFrame, packed, flags)) return TRUE;
+  if (!packed) return g_hooks.queueUserWorkItem(function, context, flags);
+  if (g_hooks.queueUserWorkItem(WorkItemFrame, packed, flags)) return TRUE;
   const DWORD error = GetLastError();
   HeapFree(GetProcessHeap(), 0, packed);
   SetLastError(error);
@@ -258,13 +279,13 @@ HMODULE Loaded(HMODULE module) {
   return module;
 }
 
-HMODULE WINAPI HookLoadLibraryA(LPCSTR name) { return Loaded(g_loadLibraryA(name)); }
-HMODULE WINAPI HookLoadLibraryW(LPCWSTR name) { return Loaded(g_loadLibraryW(name)); }
+HMODULE WINAPI HookLoadLibraryA(LPCSTR name) { return Loaded(g_hooks.loadLibraryA(name)); }
+HMODULE WINAPI HookLoadLibraryW(LPCWSTR name) { return Loaded(g_hooks.loadLibraryW(name)); }
 HMODULE WINAPI HookLoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
-  return Loaded(g_loadLibraryExA(name, file, flags));
+  return Loaded(g_hooks.loadLibraryExA(name, file, flags));
 }
 HMODULE WINAPI HookLoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
-  return Loaded(g_loadLibraryExW(name, file, flags));
+  return Loaded(g_hooks.loadLibraryExW(name, file, flags));
 }
 
 void* ExportOf(const char* module, const char* name) {
@@ -274,37 +295,32 @@ void* ExportOf(const char* module, const char* name) {
 
 // Redirects the internal call of CreateThread to the remote variant.
 bool HookInternalCall() {
-  if (!g_config.findInternalCall) return false;
+  if (!g_hooks.config.findInternalCall) return false;
   void* createThread = ExportOf("kernel32.dll", "CreateThread");
   void* remoteEx = ExportOf("kernelbase.dll", "CreateRemoteThreadEx");
   if (!remoteEx) remoteEx = ExportOf("kernel32.dll", "CreateRemoteThreadEx");
   void* remote = ExportOf("kernel32.dll", "CreateRemoteThread");
   const uint32_t targets[2] = {reinterpret_cast<uint32_t>(remoteEx), reinterpret_cast<uint32_t>(remote)};
   if (!createThread) return false;
-  const uint32_t field = g_config.findInternalCall(reinterpret_cast<uint32_t>(createThread), targets, 2);
+  const uint32_t field = g_hooks.config.findInternalCall(reinterpret_cast<uint32_t>(createThread), targets, 2);
   if (!field) return false;
   int32_t displacement;
   std::memcpy(&displacement, reinterpret_cast<const void*>(field), 4);
   const uint32_t target = field + 4 + static_cast<uint32_t>(displacement);
   if (target != targets[0] && target != targets[1]) return false;
-  g_internalIsEx = target == targets[0];
-  g_internalTarget = reinterpret_cast<void*>(target);
-  const uint32_t hook = g_internalIsEx ? reinterpret_cast<uint32_t>(&HookCreateRemoteThreadEx)
+  const bool isEx = target == targets[0];
+  g_hooks.internalTarget = reinterpret_cast<void*>(target);
+  const uint32_t hook = isEx ? reinterpret_cast<uint32_t>(&HookCreateRemoteThreadEx)
                                        : reinterpret_cast<uint32_t>(&HookCreateRemoteThread);
   if (!PatchValue(reinterpret_cast<void*>(field), hook - (field + 4))) return false;
-  g_internalField = field;
+  g_hooks.internalField = field;
   return true;
 }
 
 // --- message hooks -------------------------------------------------------------
 
-std::atomic<void (*)()> g_pauseCheck{nullptr};
-std::atomic<bool> g_messageHooks{false};
-TGetMessage g_getMessageA = nullptr, g_getMessageW = nullptr;
-TPeekMessage g_peekMessageA = nullptr, g_peekMessageW = nullptr;
-
 void RunPauseCheck() {
-  if (auto check = g_pauseCheck.load()) {
+  if (auto check = g_hooks.pauseCheck.load()) {
     const DWORD error = GetLastError();
     check();
     SetLastError(error);
@@ -313,19 +329,19 @@ void RunPauseCheck() {
 
 BOOL WINAPI HookGetMessageA(LPMSG m, HWND w, UINT a, UINT b) {
   RunPauseCheck();
-  return g_getMessageA(m, w, a, b);
+  return g_hooks.getMessageA(m, w, a, b);
 }
 BOOL WINAPI HookGetMessageW(LPMSG m, HWND w, UINT a, UINT b) {
   RunPauseCheck();
-  return g_getMessageW(m, w, a, b);
+  return g_hooks.getMessageW(m, w, a, b);
 }
 BOOL WINAPI HookPeekMessageA(LPMSG m, HWND w, UINT a, UINT b, UINT r) {
   RunPauseCheck();
-  return g_peekMessageA(m, w, a, b, r);
+  return g_hooks.peekMessageA(m, w, a, b, r);
 }
 BOOL WINAPI HookPeekMessageW(LPMSG m, HWND w, UINT a, UINT b, UINT r) {
   RunPauseCheck();
-  return g_peekMessageW(m, w, a, b, r);
+  return g_hooks.peekMessageW(m, w, a, b, r);
 }
 
 template <typename F>
@@ -365,12 +381,12 @@ uint32_t CallerOfThreadStart(const uint32_t* frame) {
   if (end <= frame || end - frame > 512) return 0;
   for (const uint32_t* p = frame + 2; p < end + 2; ++p) {
     const uint32_t v = *p;
-    if (v < g_exeImage.begin + 5 || v >= g_exeImage.end) continue;
+    if (v < g_hooks.exeImage.begin + 5 || v >= g_hooks.exeImage.end) continue;
     const auto* call = reinterpret_cast<const uint8_t*>(v - 5);
     if (call[0] != 0xE8) continue;
     int32_t displacement;
     std::memcpy(&displacement, call + 1, 4);
-    if (g_config.isRuntimeThreadStart(v + static_cast<uint32_t>(displacement) + 1)) return v;
+    if (g_hooks.config.isRuntimeThreadStart(v + static_cast<uint32_t>(displacement) + 1)) return v;
   }
   return 0;
 }
@@ -378,74 +394,74 @@ uint32_t CallerOfThreadStart(const uint32_t* frame) {
 }  // namespace
 
 bool InstallThreadHooks(const TThreadHookConfig& config) {
-  std::lock_guard<std::mutex> lock(HookMutex());
-  if (g_mode != TThreadHookMode::kNone) return true;
-  g_config = config;
+  std::lock_guard<TSlimLock> lock(g_hooks.lock);
+  if (g_hooks.mode != TThreadHookMode::kNone) return true;
+  g_hooks.config = config;
   NoteRuntimeImages();
   if (HookInternalCall()) {
-    g_mode = TThreadHookMode::kInternalCall;
+    g_hooks.mode = TThreadHookMode::kInternalCall;
   } else {
-    Hook(g_createThread, "kernel32.dll", "CreateThread", &HookCreateThread);
-    if (!g_createThread) return false;
-    g_mode = TThreadHookMode::kImports;
+    Hook(g_hooks.createThread, "kernel32.dll", "CreateThread", &HookCreateThread);
+    if (!g_hooks.createThread) return false;
+    g_hooks.mode = TThreadHookMode::kImports;
   }
-  Hook(g_queueUserWorkItem, "kernel32.dll", "QueueUserWorkItem", &HookQueueUserWorkItem);
-  Hook(g_loadLibraryA, "kernel32.dll", "LoadLibraryA", &HookLoadLibraryA);
-  Hook(g_loadLibraryW, "kernel32.dll", "LoadLibraryW", &HookLoadLibraryW);
-  Hook(g_loadLibraryExA, "kernel32.dll", "LoadLibraryExA", &HookLoadLibraryExA);
-  Hook(g_loadLibraryExW, "kernel32.dll", "LoadLibraryExW", &HookLoadLibraryExW);
+  Hook(g_hooks.queueUserWorkItem, "kernel32.dll", "QueueUserWorkItem", &HookQueueUserWorkItem);
+  Hook(g_hooks.loadLibraryA, "kernel32.dll", "LoadLibraryA", &HookLoadLibraryA);
+  Hook(g_hooks.loadLibraryW, "kernel32.dll", "LoadLibraryW", &HookLoadLibraryW);
+  Hook(g_hooks.loadLibraryExA, "kernel32.dll", "LoadLibraryExA", &HookLoadLibraryExA);
+  Hook(g_hooks.loadLibraryExW, "kernel32.dll", "LoadLibraryExW", &HookLoadLibraryExW);
   return true;
 }
 
 void RemoveThreadHooks() {
-  std::lock_guard<std::mutex> lock(HookMutex());
-  if (g_mode == TThreadHookMode::kNone) return;
-  Unhook(g_loadLibraryExW, &HookLoadLibraryExW);
-  Unhook(g_loadLibraryExA, &HookLoadLibraryExA);
-  Unhook(g_loadLibraryW, &HookLoadLibraryW);
-  Unhook(g_loadLibraryA, &HookLoadLibraryA);
-  Unhook(g_queueUserWorkItem, &HookQueueUserWorkItem);
-  if (g_mode == TThreadHookMode::kInternalCall) {
-    UndoCodePatchAt(reinterpret_cast<void*>(g_internalField));
-    g_internalField = 0;
+  std::lock_guard<TSlimLock> lock(g_hooks.lock);
+  if (g_hooks.mode == TThreadHookMode::kNone) return;
+  Unhook(g_hooks.loadLibraryExW, &HookLoadLibraryExW);
+  Unhook(g_hooks.loadLibraryExA, &HookLoadLibraryExA);
+  Unhook(g_hooks.loadLibraryW, &HookLoadLibraryW);
+  Unhook(g_hooks.loadLibraryA, &HookLoadLibraryA);
+  Unhook(g_hooks.queueUserWorkItem, &HookQueueUserWorkItem);
+  if (g_hooks.mode == TThreadHookMode::kInternalCall) {
+    UndoCodePatchAt(reinterpret_cast<void*>(g_hooks.internalField));
+    g_hooks.internalField = 0;
   } else {
-    Unhook(g_createThread, &HookCreateThread);
+    Unhook(g_hooks.createThread, &HookCreateThread);
   }
   // The originals stay known: a thread may still be on its way through a hook.
-  g_mode = TThreadHookMode::kNone;
+  g_hooks.mode = TThreadHookMode::kNone;
 }
 
-TThreadHookMode ThreadHookMode() { return g_mode; }
+TThreadHookMode ThreadHookMode() { return g_hooks.mode; }
 
 bool InstallMessageHooks(void (*pauseCheck)()) {
-  std::lock_guard<std::mutex> lock(HookMutex());
-  g_pauseCheck = pauseCheck;
-  if (g_messageHooks) return true;
-  Hook(g_getMessageA, "user32.dll", "GetMessageA", &HookGetMessageA);
-  Hook(g_peekMessageA, "user32.dll", "PeekMessageA", &HookPeekMessageA);
-  Hook(g_getMessageW, "user32.dll", "GetMessageW", &HookGetMessageW);
-  Hook(g_peekMessageW, "user32.dll", "PeekMessageW", &HookPeekMessageW);
-  g_messageHooks = g_getMessageA && g_peekMessageA && g_getMessageW && g_peekMessageW;
-  if (!g_messageHooks) {
-    Unhook(g_getMessageA, &HookGetMessageA);
-    Unhook(g_peekMessageA, &HookPeekMessageA);
-    Unhook(g_getMessageW, &HookGetMessageW);
-    Unhook(g_peekMessageW, &HookPeekMessageW);
+  std::lock_guard<TSlimLock> lock(g_hooks.lock);
+  g_hooks.pauseCheck = pauseCheck;
+  if (g_hooks.messageHooks) return true;
+  Hook(g_hooks.getMessageA, "user32.dll", "GetMessageA", &HookGetMessageA);
+  Hook(g_hooks.peekMessageA, "user32.dll", "PeekMessageA", &HookPeekMessageA);
+  Hook(g_hooks.getMessageW, "user32.dll", "GetMessageW", &HookGetMessageW);
+  Hook(g_hooks.peekMessageW, "user32.dll", "PeekMessageW", &HookPeekMessageW);
+  g_hooks.messageHooks = g_hooks.getMessageA && g_hooks.peekMessageA && g_hooks.getMessageW && g_hooks.peekMessageW;
+  if (!g_hooks.messageHooks) {
+    Unhook(g_hooks.getMessageA, &HookGetMessageA);
+    Unhook(g_hooks.peekMessageA, &HookPeekMessageA);
+    Unhook(g_hooks.getMessageW, &HookGetMessageW);
+    Unhook(g_hooks.peekMessageW, &HookPeekMessageW);
   }
-  return g_messageHooks;
+  return g_hooks.messageHooks;
 }
 
 void RemoveMessageHooks() {
-  std::lock_guard<std::mutex> lock(HookMutex());
-  if (!g_messageHooks) return;
-  Unhook(g_getMessageA, &HookGetMessageA);
-  Unhook(g_peekMessageA, &HookPeekMessageA);
-  Unhook(g_getMessageW, &HookGetMessageW);
-  Unhook(g_peekMessageW, &HookPeekMessageW);
-  g_messageHooks = false;
+  std::lock_guard<TSlimLock> lock(g_hooks.lock);
+  if (!g_hooks.messageHooks) return;
+  Unhook(g_hooks.getMessageA, &HookGetMessageA);
+  Unhook(g_hooks.peekMessageA, &HookPeekMessageA);
+  Unhook(g_hooks.getMessageW, &HookGetMessageW);
+  Unhook(g_hooks.peekMessageW, &HookPeekMessageW);
+  g_hooks.messageHooks = false;
 }
 
-bool MessageHooksInstalled() { return g_messageHooks; }
+bool MessageHooksInstalled() { return g_hooks.messageHooks; }
 
 }  // namespace kestrix
 
@@ -458,20 +474,20 @@ extern "C" int __real_pthread_create(pthread_t* thread, const pthread_attr_t* at
 extern "C" int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
                                      void* arg) {
   using namespace kestrix;
-  if (g_mode == TThreadHookMode::kNone) return __real_pthread_create(thread, attr, start, arg);
+  if (g_hooks.mode == TThreadHookMode::kNone) return __real_pthread_create(thread, attr, start, arg);
   auto* packed = new (std::nothrow) TPthreadStart{start, arg};
   if (!packed) return __real_pthread_create(thread, attr, start, arg);
   const auto* frame = static_cast<const uint32_t*>(__builtin_frame_address(0));
   // The caller is the runtime's thread object (std::thread) or the program.
   const uint32_t caller = frame[1];
-  if (g_config.isRuntimeThreadStart && g_config.isRuntimeThreadStart(caller)) {
-    t_pendingCreator = CallerOfThreadStart(frame);
-    t_pendingClass = "std::thread";
+  if (g_hooks.config.isRuntimeThreadStart && g_hooks.config.isRuntimeThreadStart(caller)) {
+    t_pending.creator = CallerOfThreadStart(frame);
+    t_pending.className = "std::thread";
   }
-  if (!t_pendingCreator) t_pendingCreator = caller;
+  if (!t_pending.creator) t_pending.creator = caller;
   const int result = __real_pthread_create(thread, attr, PthreadFrame, packed);
-  t_pendingCreator = 0;
-  t_pendingClass = nullptr;
+  t_pending.creator = 0;
+  t_pending.className = nullptr;
   if (result != 0) delete packed;
   return result;
 }

@@ -33,11 +33,20 @@ struct TThreadEntry {
 };
 static_assert(sizeof(TThreadEntry) == 28, "a thread entry is 28 bytes");
 
-// This copy's view; published once it is filled in.
-std::atomic<TThreadTable*> g_table{nullptr};
-TThreadTable* Table() { return g_table.load(std::memory_order_acquire); }
-HANDLE g_mapping = nullptr;
-bool g_counted = false;
+// This copy's view of the process's registry. Constant-initialized and
+// never destroyed: threads are named and looked up from any thread, also
+// while static destructors run.
+struct TThreadTableState {
+  // Published by OpenThreadTable (under the creation mutex) once filled in
+  // and counted among the users; never unmapped.
+  std::atomic<TThreadTable*> table{nullptr};
+  // This copy's handle of the mapping, written by OpenThreadTable and kept
+  // open for the process.
+  HANDLE mapping = nullptr;
+};
+constinit TThreadTableState g_state;
+
+TThreadTable* Table() { return g_state.table.load(std::memory_order_acquire); }
 
 char* HeapText(const std::string& s) {
   if (s.empty()) return nullptr;
@@ -115,10 +124,10 @@ void PurgeOneEnded() {
 }  // namespace
 
 bool OpenThreadTable() {
-  if (g_table) return true;
+  if (g_state.table) return true;
   TCreationLock creation;
   if (!creation.Held()) return false;
-  if (g_table) return true;  // another thread of this copy got there first
+  if (g_state.table) return true;  // another thread of this copy got there first
   char name[64];
   std::snprintf(name, sizeof name, "KestrixThreadNameBuf$%lx", GetCurrentProcessId());
   TScopedHandle mapping(
@@ -136,20 +145,19 @@ bool OpenThreadTable() {
     table->mapping = mapping.Get();
   }
   InterlockedIncrement(&table->users);
-  g_mapping = mapping.Release();
-  g_counted = true;
-  g_table.store(table, std::memory_order_release);
+  g_state.mapping = mapping.Release();
+  g_state.table.store(table, std::memory_order_release);
   if (created) RecordThreadInfo(GetCurrentThreadId(), nullptr, "main thread", 0, 0, "");
   return true;
 }
 
-bool ThreadTableOpen() { return g_table != nullptr; }
+bool ThreadTableOpen() { return g_state.table != nullptr; }
 
 HANDLE WatchdogMutex() { return Table() ? Table()->watchdogMutex : nullptr; }
 
 void CloseThreadTable() {
-  if (!g_table) return;
-  if (g_counted && InterlockedDecrement(&Table()->users) == 0) {
+  if (!Table()) return;
+  if (InterlockedDecrement(&Table()->users) == 0) {
     UnregisterThread(GetCurrentThreadId());
   }
   // The mapping stays valid for the process: other copies and late
@@ -158,7 +166,7 @@ void CloseThreadTable() {
 
 void RecordThreadInfo(DWORD threadId, HANDLE threadHandle, const std::string& name, DWORD creatorThreadId,
                       uint32_t creatorAddress, const std::string& className) {
-  if (!g_table) return;
+  if (!g_state.table) return;
   const bool remove = name.empty() && className.empty() && !threadHandle && !creatorAddress && !creatorThreadId;
   TTableLock lock(INFINITE);
   if (!lock.Locked()) return;
@@ -200,7 +208,7 @@ void RecordThreadInfo(DWORD threadId, HANDLE threadHandle, const std::string& na
 void UnregisterThread(DWORD threadId) { RecordThreadInfo(threadId, nullptr, "", 0, 0, ""); }
 
 void AssignThreadName(DWORD threadId, const std::string& name) {
-  if (!g_table) return;
+  if (!g_state.table) return;
   TThreadInfo old;
   LookupThread(threadId, old, INFINITE);
   RecordThreadInfo(threadId, nullptr, name.empty() && !old.registered ? std::string() : name, 0, 0, old.className);
@@ -208,7 +216,7 @@ void AssignThreadName(DWORD threadId, const std::string& name) {
 
 bool LookupThread(DWORD threadId, TThreadInfo& info, DWORD waitMs) {
   info = TThreadInfo();
-  if (!g_table) return true;
+  if (!g_state.table) return true;
   TTableLock lock(waitMs);
   if (!lock.Locked()) return false;
   for (TThreadEntry* e = Table()->head; e; e = e->next) {
