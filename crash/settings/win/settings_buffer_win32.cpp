@@ -7,18 +7,11 @@
 #include "crash/base/win/scoped_handle.h"
 #include "crash/settings/kx_cipher.h"
 #include "crash/settings/settings_record.h"
+#include "crash/settings/win/settings_state_win32.h"
 
 namespace kestrix {
 
 namespace {
-
-// This copy's view of the process's buffer; set while it holds references.
-TSharedSettingsBuffer* g_buffer = nullptr;
-
-void DefaultMessage(const char* text, const char* caption) {
-  MessageBoxA(nullptr, text, caption, MB_OK);
-}
-TSettingsMessageHandler g_message = DefaultMessage;
 
 std::string ProcessName(const char* prefix) {
   char buffer[64];
@@ -81,7 +74,7 @@ TSharedSettingsBuffer* AcquireBuffer() {
     if (!buffer) return nullptr;
   }
   ++buffer->refCount;
-  g_buffer = buffer;
+  SettingsState().buffer = buffer;
   return buffer;
 }
 
@@ -96,7 +89,7 @@ void ReleaseBuffer(TSharedSettingsBuffer* buffer) {
   TMappedView view(buffer);
   TInitializedCriticalSection(&buffer->lock).Reset();
   buffer->view = nullptr;
-  if (g_buffer == buffer) g_buffer = nullptr;
+  if (SettingsState().buffer == buffer) SettingsState().buffer = nullptr;
 }
 
 std::string WideToAnsiCodePage(const char16_t* units, size_t count) {
@@ -177,12 +170,13 @@ void SharedFree(void* p) {
 }
 
 TSettingsMessageHandler SetSettingsMessageHandler(TSettingsMessageHandler handler) {
-  TSettingsMessageHandler old = g_message;
-  g_message = handler ? handler : DefaultMessage;
+  TSettingsState& state = SettingsState();
+  TSettingsMessageHandler old = state.message;
+  state.message = handler ? handler : DefaultSettingsMessage;
   return old;
 }
 
-void ShowSettingsMessage(const char* text) { g_message(text, "Kestrix"); }
+void ShowSettingsMessage(const char* text) { SettingsState().message(text, "Kestrix"); }
 
 bool ModuleHasSettingsRecord(HMODULE module) {
   return module && FindResourceA(module, "TKESTRIX", MAKEINTRESOURCEA(10)) != nullptr;
@@ -217,7 +211,7 @@ TModuleSettingsEntry* ReferenceModuleSettings(HMODULE module) {
 }
 
 void ReleaseModuleSettings(TModuleSettingsEntry* entry) {
-  TSharedSettingsBuffer* buffer = g_buffer;
+  TSharedSettingsBuffer* buffer = SettingsState().buffer;
   if (!entry || !buffer) return;
   TCriticalSectionGuard guard(&buffer->lock);
   if (entry->refCount <= 1) {
@@ -234,7 +228,7 @@ void ReleaseModuleSettings(TModuleSettingsEntry* entry) {
 }
 
 void ReloadModuleSettings(TModuleSettingsEntry* entry) {
-  if (!entry || !g_buffer) return;
+  if (!entry || !SettingsState().buffer) return;
   std::string message;
   {
     TSettingsLock lock;
@@ -244,7 +238,7 @@ void ReloadModuleSettings(TModuleSettingsEntry* entry) {
   if (!message.empty()) ShowSettingsMessage(message.c_str());
 }
 
-TSettingsLock::TSettingsLock() : guard_(g_buffer ? &g_buffer->lock : nullptr) {}
+TSettingsLock::TSettingsLock() : guard_(SettingsState().buffer ? &SettingsState().buffer->lock : nullptr) {}
 
 TPropertyEntry* FindEntryProperty(TModuleSettingsEntry* entry, const char* name) {
   if (!entry || !name) return nullptr;

@@ -7,22 +7,11 @@
 #include "crash/settings/placeholders.h"
 #include "crash/settings/win/settings_object.h"
 #include "crash/settings/settings_lists.h"
+#include "crash/settings/win/settings_state_win32.h"
 
 namespace kestrix {
 
 namespace {
-
-// The main settings object, leaked: reports of errors in the program's static
-// destructors still read it; the library's shutdown drops it.
-struct TMainSettingsHolder {
-  std::mutex mutex;
-  KXPtr<IKXSettings> object;
-};
-TMainSettingsHolder& MainHolder() {
-  static auto* holder = new TMainSettingsHolder;
-  return *holder;
-}
-TAssistantLoader g_assistantLoader = nullptr;
 
 TIKXSettings* MainObject(KXPtr<IKXSettings>& holder) {
   holder = MainSettings();
@@ -64,27 +53,29 @@ class TModulePlaceholders final : public TPlaceholderSource {
 }  // namespace
 
 TAssistantLoader SetAssistantLoader(TAssistantLoader loader) {
-  TAssistantLoader old = g_assistantLoader;
-  g_assistantLoader = loader;
+  TAssistantLoader old = SettingsState().assistantLoader;
+  SettingsState().assistantLoader = loader;
   return old;
 }
 
-TAssistantLoader GetAssistantLoader() { return g_assistantLoader; }
+TAssistantLoader GetAssistantLoader() { return SettingsState().assistantLoader; }
 
 void SetMainSettings(const KXPtr<IKXSettings>& settings) {
   KXPtr<IKXSettings> previous;
   {
-    std::lock_guard<std::mutex> lock(MainHolder().mutex);
-    previous = MainHolder().object;
-    MainHolder().object = settings;
+    TSettingsState& state = SettingsState();
+    std::lock_guard<std::mutex> lock(state.mainLock);
+    previous = state.main;
+    state.main = settings;
   }
   // The previous object is released outside the lock (its release may read
   // settings).
 }
 
 KXPtr<IKXSettings> MainSettings() {
-  std::lock_guard<std::mutex> lock(MainHolder().mutex);
-  return MainHolder().object;
+  TSettingsState& state = SettingsState();
+  std::lock_guard<std::mutex> lock(state.mainLock);
+  return state.main;
 }
 
 // --- life --------------------------------------------------------------

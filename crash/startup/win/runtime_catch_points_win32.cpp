@@ -12,6 +12,7 @@
 #include "crash/handling/win/handling_win32.h"
 #include "crash/startup/win/caller_chain_win32.h"
 #include "crash/startup/win/foreign_exception_win32.h"
+#include "crash/startup/win/startup_state_win32.h"
 #include "crash/threads/win/library_threads.h"
 
 // The runtime's own std::terminate and __cxa_pure_virtual (the library's
@@ -22,22 +23,12 @@ extern "C" [[noreturn]] void __real___cxa_pure_virtual();
 namespace kestrix {
 namespace {
 
-using TInvalidParameterHandler = void(__cdecl*)(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t);
-using TSetInvalidParameterHandler = TInvalidParameterHandler(__cdecl*)(TInvalidParameterHandler);
-using TSignalHandler = void(__cdecl*)(int);
-
-struct TRuntimeHandler {
-  TSetInvalidParameterHandler set = nullptr;
-  TInvalidParameterHandler previous = nullptr;
+// Where this thread called std::terminate: written by the runtime's
+// terminate wrapper, taken by the report of it.
+struct TTerminateCall {
+  uint32_t returnAddress = 0, frame = 0;
 };
-
-volatile bool g_installed = false;
-void* g_originalAbort = nullptr;  // the executable's import, while patched
-TSignalHandler g_previousAbortSignal = SIG_DFL;
-void* g_invalidParameterPatch = nullptr;  // the patched _invalid_parameter
-TRuntimeHandler g_msvcrtHandler, g_ucrtHandler;
-
-thread_local uint32_t t_terminateReturn = 0, t_terminateFrame = 0;
+thread_local TTerminateCall t_terminate;
 
 // --- reporting ---------------------------------------------------------------------
 
@@ -137,32 +128,35 @@ void ReleaseInvalidParameters(TRuntimeHandler& handler) {
 }  // namespace
 
 void InstallRuntimeCatchPoints() {
-  if (g_installed) return;
-  g_originalAbort = PatchModuleImport(GetModuleHandleA(nullptr), "abort", reinterpret_cast<void*>(&AbortHook));
-  g_previousAbortSignal = std::signal(SIGABRT, OnAbortSignal);
-  CatchInvalidParameters("msvcrt.dll", g_msvcrtHandler, &g_invalidParameterPatch);
-  CatchInvalidParameters("ucrtbase.dll", g_ucrtHandler, nullptr);
-  g_installed = true;
+  TStartupState& state = StartupState();
+  if (state.runtimeInstalled) return;
+  state.originalAbort =
+      PatchModuleImport(GetModuleHandleA(nullptr), "abort", reinterpret_cast<void*>(&AbortHook));
+  state.previousAbortSignal = std::signal(SIGABRT, OnAbortSignal);
+  CatchInvalidParameters("msvcrt.dll", state.msvcrtHandler, &state.invalidParameterPatch);
+  CatchInvalidParameters("ucrtbase.dll", state.ucrtHandler, nullptr);
+  state.runtimeInstalled = true;
 }
 
 void RemoveRuntimeCatchPoints() {
-  if (!g_installed) return;
-  g_installed = false;
-  ReleaseInvalidParameters(g_ucrtHandler);
-  ReleaseInvalidParameters(g_msvcrtHandler);
-  if (g_invalidParameterPatch) UndoCodePatchAt(g_invalidParameterPatch);
-  g_invalidParameterPatch = nullptr;
-  std::signal(SIGABRT, g_previousAbortSignal == SIG_ERR ? SIG_DFL : g_previousAbortSignal);
-  if (g_originalAbort)
-    PatchModuleImports(GetModuleHandleA(nullptr), reinterpret_cast<void*>(&AbortHook), g_originalAbort);
-  g_originalAbort = nullptr;
+  TStartupState& state = StartupState();
+  if (!state.runtimeInstalled) return;
+  state.runtimeInstalled = false;
+  ReleaseInvalidParameters(state.ucrtHandler);
+  ReleaseInvalidParameters(state.msvcrtHandler);
+  if (state.invalidParameterPatch) UndoCodePatchAt(state.invalidParameterPatch);
+  state.invalidParameterPatch = nullptr;
+  std::signal(SIGABRT, state.previousAbortSignal == SIG_ERR ? SIG_DFL : state.previousAbortSignal);
+  if (state.originalAbort)
+    PatchModuleImports(GetModuleHandleA(nullptr), reinterpret_cast<void*>(&AbortHook), state.originalAbort);
+  state.originalAbort = nullptr;
 }
 
 void ReportTerminateCall(uint8_t source, bool canContinue) {
   TCapturedStack stack;
-  if (t_terminateReturn) {
-    ChainFromCall(t_terminateReturn, 0, t_terminateFrame, stack);
-    t_terminateReturn = 0;
+  if (t_terminate.returnAddress) {
+    ChainFromCall(t_terminate.returnAddress, 0, t_terminate.frame, stack);
+    t_terminate.returnAddress = 0;
   } else {
     const auto* frame = static_cast<const uint32_t*>(__builtin_frame_address(0));
     ChainFromCall(frame[1], reinterpret_cast<uint32_t>(frame + 1), frame[0], stack);
@@ -176,14 +170,14 @@ void ReportTerminateCall(uint8_t source, bool canContinue) {
 // A direct call of std::terminate: its caller is kept for the report.
 extern "C" [[noreturn]] void __wrap__ZSt9terminatev() {
   const auto* frame = static_cast<const uint32_t*>(__builtin_frame_address(0));
-  kestrix::t_terminateReturn = frame[1];
-  kestrix::t_terminateFrame = frame[0];
+  kestrix::t_terminate.returnAddress = frame[1];
+  kestrix::t_terminate.frame = frame[0];
   __real__ZSt9terminatev();
 }
 
 // The pure virtual function's place in a vtable.
 extern "C" void __wrap___cxa_pure_virtual() {
-  if (!kestrix::g_installed) __real___cxa_pure_virtual();
+  if (!kestrix::StartupState().runtimeInstalled) __real___cxa_pure_virtual();
   const auto* frame = static_cast<const uint32_t*>(__builtin_frame_address(0));
   kestrix::TCapturedStack stack;
   kestrix::ChainFromCall(frame[1], reinterpret_cast<uint32_t>(frame + 1), frame[0], stack);

@@ -14,6 +14,7 @@
 #include "crash/settings/win/settings_object.h"
 #include "crash/startup/win/calibration_win32.h"
 #include "crash/startup/win/runtime_catch_points_win32.h"
+#include "crash/startup/win/startup_state_win32.h"
 #include "crash/startup/win/startup_win32.h"
 #include "crash/sysinfo/win/system_info_win32.h"
 #include "crash/sysinfo/win/system_lists_win32.h"
@@ -48,28 +49,25 @@ namespace kestrix {
 
 namespace {
 
-bool g_active = false;
-volatile bool g_exiting = false;
-void(__cdecl* g_originalExit)(int) = nullptr;
-std::terminate_handler g_previousTerminate = nullptr;
+constinit TStartupState g_state;
 
 [[noreturn]] void __cdecl ExitHook(int code) {
-  g_exiting = true;
-  g_originalExit(code);
+  g_state.exiting = true;
+  g_state.originalExit(code);
   for (;;) Sleep(INFINITE);
 }
 
 // Points the executable's import of `exit` at ExitHook, so that errors at
 // exit (static destructors, atexit functions) are known as such.
 void PatchExitImport() {
-  g_originalExit = reinterpret_cast<void(__cdecl*)(int)>(
+  g_state.originalExit = reinterpret_cast<void(__cdecl*)(int)>(
       PatchModuleImport(GetModuleHandleA(nullptr), "exit", reinterpret_cast<void*>(&ExitHook)));
 }
 
 void UnpatchExitImport() {
-  if (g_originalExit)
+  if (g_state.originalExit)
     PatchModuleImports(GetModuleHandleA(nullptr), reinterpret_cast<void*>(&ExitHook),
-                       reinterpret_cast<void*>(g_originalExit));
+                       reinterpret_cast<void*>(g_state.originalExit));
 }
 
 // std::terminate: an exception left a thread or the program (13), or an
@@ -78,7 +76,7 @@ void UnpatchExitImport() {
   static thread_local bool inside = false;
   if (!inside) {
     inside = true;
-    const bool exiting = g_exiting;
+    const bool exiting = g_state.exiting;
     const bool mainThread = GetCurrentThreadId() == MainThreadId();
     if (std::exception_ptr error = std::current_exception())
       HandleCppException(error, exiting ? esAtExit : esUnhandled, !exiting && !mainThread);
@@ -358,15 +356,13 @@ void RemoveHooks() {
   RemoveThreadHooks();
 }
 
-LARGE_INTEGER g_startupBegin{}, g_startupEnd{};
-
 // The start-up proper (KestrixStartup times it).
 void StartUp();
 
 __attribute__((constructor(101))) void KestrixStartup() {
-  QueryPerformanceCounter(&g_startupBegin);
+  QueryPerformanceCounter(&g_state.startupBegin);
   StartUp();
-  QueryPerformanceCounter(&g_startupEnd);
+  QueryPerformanceCounter(&g_state.startupEnd);
 }
 
 void StartUp() {
@@ -402,7 +398,7 @@ void StartUp() {
   SetRaiseHook(HandleRaisedException);
   WireFaultSinks();
   InstallFaultConversion();
-  g_previousTerminate = std::set_terminate(OnTerminate);
+  g_state.previousTerminate = std::set_terminate(OnTerminate);
   SetUnhandledExceptionFilter(UnhandledFilter);
   KeepUnhandledFilter(UnhandledFilter);
   PatchExitImport();
@@ -411,7 +407,7 @@ void StartUp() {
   StartThreadHooks(settings);
   ReserveEmergencyMemory();
   InstallRuntimeCatchPoints();
-  g_active = true;
+  g_state.active = true;
 }
 
 // Registered first, so that it runs after every static destructor and
@@ -420,10 +416,10 @@ __attribute__((constructor(102))) void RegisterShutdown() { atexit(KestrixShutdo
 
 void KestrixShutdown() {
   // A report still being mailed in the background may finish first.
-  if (g_active) WaitForBackgroundSends(30000);
+  if (g_state.active) WaitForBackgroundSends(30000);
   SetShuttingDown(true);
-  if (g_active) {
-    g_active = false;
+  if (g_state.active) {
+    g_state.active = false;
     // Code patches go first, while the library's threads still wait:
     // patching holds the other threads, and a thread ending meanwhile has
     // been seen to stall the process's end under Wine.
@@ -434,7 +430,7 @@ void KestrixShutdown() {
     UnpatchExitImport();
     KeepUnhandledFilter(nullptr);
     SetUnhandledExceptionFilter(nullptr);
-    std::set_terminate(g_previousTerminate);
+    std::set_terminate(g_state.previousTerminate);
     RemoveFaultConversion();
     SetThreadNameSink(nullptr);
     SetRaiseHook(nullptr);
@@ -458,7 +454,9 @@ void KestrixShutdown() {
 
 }  // namespace
 
-bool KestrixActive() { return g_active; }
+TStartupState& StartupState() { return g_state; }
+
+bool KestrixActive() { return g_state.active; }
 
 bool InstallLibraryThreadHooks() {
   KXPtr<IKXSettings> settings = MainSettings();
@@ -468,11 +466,11 @@ bool InstallLibraryThreadHooks() {
 double StartupMilliseconds() {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  return (g_startupEnd.QuadPart - g_startupBegin.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+  return (g_state.startupEnd.QuadPart - g_state.startupBegin.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
 bool HandleException(std::exception_ptr error, bool canContinue) {
-  if (!g_active) return false;
+  if (!g_state.active) return false;
   HandleCppException(error, esShowException, canContinue);
   return true;
 }
@@ -480,7 +478,7 @@ bool HandleException(std::exception_ptr error, bool canContinue) {
 void SetThreadName(unsigned long threadId, const char* name) { AssignThreadName(threadId, name ? name : ""); }
 
 bool HandleEventHandlerException(std::exception_ptr error) {
-  if (!g_active) return false;
+  if (!g_state.active) return false;
   // A window holding the mouse capture is told to cancel its mode first.
   if (HWND capture = GetCapture()) SendMessageA(capture, WM_CANCELMODE, 0, 0);
   HandleCppException(error, esEventHandler, true);

@@ -8,8 +8,14 @@
 namespace kestrix {
 namespace {
 
-bool g_startNoted = false;
-int64_t g_startMs = 0;
+// The system information's state: the program's start, written once by
+// the library's start-up (NoteProgramStart, in its static initializer) and
+// read by every report. Constant-initialized, no destructor.
+struct TSystemInfoState {
+  bool startNoted = false;  // false without a performance counter
+  int64_t startMs = 0;
+};
+constinit TSystemInfoState g_state;
 
 // The performance counter in milliseconds; false without one.
 bool CounterMilliseconds(int64_t& ms) {
@@ -83,7 +89,7 @@ std::string ProcessorName(int index) {
 
 }  // namespace
 
-void NoteProgramStart() { g_startNoted = CounterMilliseconds(g_startMs); }
+void NoteProgramStart() { g_state.startNoted = CounterMilliseconds(g_state.startMs); }
 
 std::string FormatSize(int64_t bytes) {
   static const char separator = DecimalSeparator();
@@ -113,8 +119,8 @@ std::string SystemUpTimeText() {
 
 std::string ProgramUpTimeText() {
   int64_t now;
-  if (!g_startNoted || !CounterMilliseconds(now)) return std::string();
-  return ElapsedText(now - g_startMs);
+  if (!g_state.startNoted || !CounterMilliseconds(now)) return std::string();
+  return ElapsedText(now - g_state.startMs);
 }
 
 std::string CpuNameText() { return TrimControls(ProcessorName(0)); }
