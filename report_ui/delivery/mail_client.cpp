@@ -1,6 +1,8 @@
 // The mail client channels' portable parts (see mail_client.h).
 #include "report_ui/delivery/mail_client.h"
 
+#include <string_view>
+
 #include "report_ui/mail/mail_text.h"
 
 namespace kestrix {
@@ -46,13 +48,23 @@ int MapiSendResult(uint32_t mapiResult) {
   return 0;
 }
 
+namespace {
+
+struct TCharSet {
+  bool in[256] = {};
+};
+
+constexpr TCharSet MakeMailtoCharSet() {
+  TCharSet set;
+  for (unsigned char c : std::string_view("\n\r \"#%+<>?")) set.in[c] = true;
+  return set;
+}
+
+}  // namespace
+
 const bool (&MailtoCharSet())[256] {
-  static const auto* set = [] {
-    static bool s[256] = {};
-    for (unsigned char c : std::string("\n\r \"#%+<>?")) s[c] = true;
-    return &s;
-  }();
-  return *set;
+  static constexpr TCharSet kSet = MakeMailtoCharSet();
+  return kSet.in;
 }
 
 std::string MailtoLink(const std::string& recipients, const std::string& subject, const std::string& body) {

@@ -140,18 +140,22 @@ class ProcessModules final : public CodeEnvironment, public decoder::SymbolSourc
   const TDATryRead* regions_;
 };
 
-// The line-number column's source and the runtime routines, set at start-up.
-TOwnLineLookup g_lineLookup = nullptr;
-TOwnRoutinesLookup g_routinesLookup = nullptr;
+// The parser's state: the line-number column's source and the runtime
+// routines, registered by the library's start-up. Constant-initialized.
+struct TOwnProcessState {
+  TOwnLineLookup lineLookup = nullptr;
+  TOwnRoutinesLookup routinesLookup = nullptr;
+};
+constinit TOwnProcessState g_state;
 
 class TOwnLines final : public LineSource {
  public:
-  int LineAt(uint32_t address) const override { return g_lineLookup ? g_lineLookup(address) : 0; }
+  int LineAt(uint32_t address) const override { return g_state.lineLookup ? g_state.lineLookup(address) : 0; }
 };
 
 }  // namespace
 
-void SetOwnLineLookup(TOwnLineLookup lookup) { g_lineLookup = lookup; }
+void SetOwnLineLookup(TOwnLineLookup lookup) { g_state.lineLookup = lookup; }
 
 bool IsCommittedAddress(uint32_t address) {
   MEMORY_BASIC_INFORMATION info;
@@ -167,7 +171,7 @@ std::string SystemErrorMessage(uint32_t error) {
   while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n')) --n;
   return std::string(text, n);
 }
-void SetOwnRoutinesLookup(TOwnRoutinesLookup lookup) { g_routinesLookup = lookup; }
+void SetOwnRoutinesLookup(TOwnRoutinesLookup lookup) { g_state.routinesLookup = lookup; }
 
 std::string DisassembleOwnFunction(uint32_t entry, uint32_t crashAddress, bool formatted, int lineLimit) {
   const TDATryRead regions = decoder::TakeReadableRegions();
@@ -177,9 +181,9 @@ std::string DisassembleOwnFunction(uint32_t entry, uint32_t crashAddress, bool f
   context.parse.reader = &reader;
   context.parse.environment = &modules;
   context.symbols = &modules;
-  if (g_routinesLookup) context.parse.routines = g_routinesLookup(entry);
+  if (g_state.routinesLookup) context.parse.routines = g_state.routinesLookup(entry);
   const TOwnLines lines;
-  if (g_lineLookup) context.lines = &lines;
+  if (g_state.lineLookup) context.lines = &lines;
   return DisassembleFunction(entry, crashAddress, formatted, lineLimit, context).text;
 }
 

@@ -84,18 +84,21 @@ uint64_t SiblingDates(const std::string& module) {
   return dates;
 }
 
-// Leaked: reports at exit still look addresses up.
-std::mutex& CacheLock() {
-  static auto* m = new std::mutex;
-  return *m;
-}
-std::vector<TCacheEntry>& Cache() {
-  static auto* cache = new std::vector<TCacheEntry>;
-  return *cache;
+// The readers' state: the maps read so far. Leaked: reports at exit still
+// look addresses up.
+struct TMapCacheState {
+  std::mutex lock;
+  // Written under `lock` by MapFileForAddress (a map read or found stale)
+  // and ClearMapCache.
+  std::vector<TCacheEntry> entries;
+};
+TMapCacheState& State() {
+  static auto* state = new TMapCacheState;
+  return *state;
 }
 
 std::shared_ptr<const TMapFile> CachedMap(const std::string& file) {
-  std::vector<TCacheEntry>& cache = Cache();
+  std::vector<TCacheEntry>& cache = State().entries;
   for (size_t i = 0; i < cache.size(); ++i) {
     if (!SameText(cache[i].map->ModuleFileName, file)) continue;
     if (FileDate(file) == cache[i].date && (cache[i].map->Valid || SiblingDates(file) == cache[i].siblings))
@@ -135,7 +138,7 @@ std::shared_ptr<const TMapFile> MapFileForAddress(uint32_t address) {
     char path[MAX_PATH + 1];
     const DWORD n = GetModuleFileNameA(module, path, sizeof path);
     if (n == 0 || n > MAX_PATH - 1) return std::make_shared<TMapFile>();
-    std::lock_guard<std::mutex> lock(CacheLock());
+    std::lock_guard<std::mutex> lock(State().lock);
     if (auto map = CachedMap(path)) return map;
     if (!HeadersReadable(module)) return std::make_shared<TMapFile>();
     auto map = std::make_shared<TMapFile>(false, reinterpret_cast<uint32_t>(module), path);
@@ -145,7 +148,7 @@ std::shared_ptr<const TMapFile> MapFileForAddress(uint32_t address) {
     // A module without debug information is remembered as such too (the
     // search reads its file, and reports ask for system modules often),
     // until a map file appears beside it.
-    Cache().push_back({FileDate(path), map, map->Valid ? 0 : SiblingDates(path)});
+    State().entries.push_back({FileDate(path), map, map->Valid ? 0 : SiblingDates(path)});
     return map;
   } catch (...) {
     return std::make_shared<TMapFile>();
@@ -190,8 +193,8 @@ void CachedLineNumber(uint32_t address, int32_t& line, uint32_t& rangeStart, uin
 }
 
 void ClearMapCache() {
-  std::lock_guard<std::mutex> lock(CacheLock());
-  Cache().clear();
+  std::lock_guard<std::mutex> lock(State().lock);
+  State().entries.clear();
 }
 
 }  // namespace kestrix

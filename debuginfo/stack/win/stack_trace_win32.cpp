@@ -106,9 +106,23 @@ class TModuleFacts final : public parser::CodeEnvironment {
   mutable std::unordered_map<uint32_t, TFacts> facts_;
 };
 
-TModuleFacts& ModuleFacts() {
-  static auto* facts = new TModuleFacts;
-  return *facts;
+// The tracer's process-wide state. Leaked: reports at exit still use it.
+// Every field is used under `lock`.
+struct TTracerState {
+  std::recursive_mutex lock;
+  TStackTracer tracer;
+  // Facts of each loaded module, made when first asked.
+  TModuleFacts moduleFacts;
+  // Names and lines of code addresses, each made when first asked: code
+  // does not move while its module stays loaded.
+  std::unordered_map<uint32_t, TCodeLocation> names;
+  // Whether the module at a base carries a map, asked once per process
+  // (the map cache asks a module without one again each time).
+  std::unordered_map<uint32_t, bool> hasMap;
+};
+TTracerState& State() {
+  static auto* state = new TTracerState;
+  return *state;
 }
 
 class TOwnProcess final : public IStackEnvironment {
@@ -123,7 +137,7 @@ class TOwnProcess final : public IStackEnvironment {
 
   const decoder::MemoryReader& Memory() const override { return *memory_; }
   // Asked only under the tracer's lock.
-  const parser::CodeEnvironment& Code() const override { return ModuleFacts(); }
+  const parser::CodeEnvironment& Code() const override { return State().moduleFacts; }
   bool Region(uint32_t address, uint32_t* allocationBase, bool* committed) const override {
     MEMORY_BASIC_INFORMATION info;
     if (VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), &info, sizeof info) !=
@@ -171,24 +185,24 @@ class TOwnProcess final : public IStackEnvironment {
  private:
   // Names and lines of an address: the module's map, else its symbol
   // tables (export directory, COFF symbols). Asked once per trace.
-  // Code does not move while its module stays loaded: the answers are kept
-  // for the process (asked under the tracer's lock only).
+  // The answers are kept for the process (asked under the tracer's lock
+  // only).
   const TCodeLocation& Describe(uint32_t address) const {
-    static auto* names = new std::unordered_map<uint32_t, TCodeLocation>;
-    auto it = names->find(address);
-    if (it != names->end()) return it->second;
+    auto& names = State().names;
+    auto it = names.find(address);
+    if (it != names.end()) return it->second;
     uint32_t base = 0;
     bool committed = false;
     const bool mapped = Region(address, &base, &committed) && HasMap(base);
-    return names->emplace(address, mapped ? DescribeCodeAddress(address) : DescribeFromModuleSymbols(address))
+    return names.emplace(address, mapped ? DescribeCodeAddress(address) : DescribeFromModuleSymbols(address))
         .first->second;
   }
-  // Whether the module at base carries a map, asked once per process (the
-  // map cache asks a module without one again each time).
+  // Whether the module at base carries a map (asked under the tracer's
+  // lock only).
   static bool HasMap(uint32_t base) {
-    static auto* known = new std::unordered_map<uint32_t, bool>;
-    auto it = known->find(base);
-    if (it != known->end()) return it->second;
+    auto& known = State().hasMap;
+    auto it = known.find(base);
+    if (it != known.end()) return it->second;
     uint8_t headers[4096];
     bool mapped = false;
     if (decoder::SafeRead(base, headers, sizeof headers)) {
@@ -197,7 +211,7 @@ class TOwnProcess final : public IStackEnvironment {
           bounds.valid ? MapFileForAddress(bounds.baseOfCode + 1) : std::shared_ptr<const TMapFile>();
       mapped = map && map->Valid && !map->Publics().empty();
     }
-    return known->emplace(base, mapped).first->second;
+    return known.emplace(base, mapped).first->second;
   }
 
   decoder::TDATryRead regions_;
@@ -205,16 +219,6 @@ class TOwnProcess final : public IStackEnvironment {
   std::unique_ptr<StackCopyReader> copy_;
   const decoder::MemoryReader* memory_;
 };
-
-// The process-wide tables, leaked: reports at exit still use them.
-struct TTracerState {
-  std::recursive_mutex lock;
-  TStackTracer tracer;
-};
-TTracerState& State() {
-  static auto* state = new TTracerState;
-  return *state;
-}
 
 TTraceResult Trace(TOwnProcess& process, const TTraceInput& input) {
   TTracerState& state = State();

@@ -14,10 +14,16 @@ namespace kestrix {
 
 namespace {
 
-TNVActionResolver g_resolver = nullptr;
-
 void ShowErrorBox(const std::string& text) { MessageBoxA(nullptr, text.c_str(), "Kestrix", MB_ICONERROR | MB_TASKMODAL); }
-TFormErrorReporter g_errorReporter = ShowErrorBox;
+
+// The assistants' state. Constant-initialized and never destroyed.
+struct TAssistantState {
+  // Finds the handler of an action by name: registered by the start-up.
+  TNVActionResolver resolver = nullptr;
+  // Where errors in a form's definition go: replaced by tests.
+  TFormErrorReporter errorReporter = ShowErrorBox;
+};
+constinit TAssistantState g_state;
 
 TNVItemKind KindOf(TFormItemClass c) {
   switch (c) {
@@ -59,7 +65,7 @@ TNVActionHandler BuiltInHandler(HMODULE module, const std::string& name) {
   if (SameText(name, "Kestrix.HandleContactForm")) return HandleContactForm;
   if (SameText(name, "Kestrix.HandleScreenshotForm")) return HandleScreenshotForm;
   // Other names are functions of the module's debug-info map.
-  return g_resolver ? g_resolver(module, name) : nullptr;
+  return g_state.resolver ? g_state.resolver(module, name) : nullptr;
 }
 
 std::string ResourceText(HMODULE module, const std::string& formName) {
@@ -106,11 +112,11 @@ void WriteUserValues(const std::string& name, const std::string& email, bool kee
 
 }  // namespace
 
-void SetFormActionResolver(TNVActionResolver resolver) { g_resolver = resolver; }
+void SetFormActionResolver(TNVActionResolver resolver) { g_state.resolver = resolver; }
 
 TFormErrorReporter SetFormErrorReporter(TFormErrorReporter reporter) {
-  TFormErrorReporter old = g_errorReporter;
-  g_errorReporter = reporter ? reporter : ShowErrorBox;
+  TFormErrorReporter old = g_state.errorReporter;
+  g_state.errorReporter = reporter ? reporter : ShowErrorBox;
   return old;
 }
 
@@ -120,7 +126,7 @@ TNVForm::TNVForm(HMODULE module, const std::string& name, const std::string& def
     : module_(module), exception_(exception) {
   model_.name = name;
   definitionError_ = ApplyFormDefinition(model_, definition.data(), definition.size());
-  if (!definitionError_.empty()) g_errorReporter(definitionError_);
+  if (!definitionError_.empty()) g_state.errorReporter(definitionError_);
   handler_ = BuiltInHandler(module, model_.onAction);
 }
 

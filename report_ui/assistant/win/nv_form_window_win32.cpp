@@ -205,15 +205,14 @@ LRESULT TNVFormWindow::Handle(UINT message, WPARAM w, LPARAM l) {
 
 int TNVFormWindow::Run() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  static ATOM registered = [instance] {
-    WNDCLASSA c{};
-    c.lpfnWndProc = Proc;
-    c.hInstance = instance;
-    c.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    c.lpszClassName = kWindowClass;
-    return RegisterClassA(&c);
-  }();
-  (void)registered;
+  // Registered by the first form; later registrations fail and change
+  // nothing.
+  WNDCLASSA c{};
+  c.lpfnWndProc = Proc;
+  c.hInstance = instance;
+  c.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  c.lpszClassName = kWindowClass;
+  RegisterClassA(&c);
   messageFont_.Reset(MakeFont("Arial", kMessageSize, true));
   itemFont_.Reset(MakeFont("Tahoma", kItemSize, false));
   buttonFont_.Reset(MakeFont("Arial", kMessageSize, false));

@@ -13,6 +13,7 @@
 #include "crash/threads/win/library_threads.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "report_ui/delivery/delivery_channels.h"
+#include "report_ui/delivery/win/delivery_state_win32.h"
 #include "report_ui/delivery/win/http_upload.h"
 #include "report_ui/delivery/win/mail_client.h"
 #include "report_ui/delivery/win/online_check.h"
@@ -33,31 +34,21 @@ struct TSendBugReportExRec {
   bool hidden = false;
 };
 
-// The background sends still running (handles of their own), for shutdown.
-// Never destroyed: sends may outlive static destructors.
-struct TBackgroundSends {
-  TCriticalSectionLock lock;
-  std::vector<TScopedHandle> threads;
-};
-TBackgroundSends& BackgroundSends() {
-  static auto* sends = new TBackgroundSends;
-  return *sends;
-}
 
 void RememberBackgroundSend(HANDLE thread) {
   TScopedHandle own;
   if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), own.Receive(), SYNCHRONIZE, FALSE, 0)) return;
-  TBackgroundSends& sends = BackgroundSends();
-  std::lock_guard<TCriticalSectionLock> hold(sends.lock);
+  TDeliveryState& state = DeliveryState();
+  std::lock_guard<TCriticalSectionLock> hold(state.sendsLock);
   // Ended ones go first.
-  for (auto it = sends.threads.begin(); it != sends.threads.end();) {
+  for (auto it = state.sends.begin(); it != state.sends.end();) {
     if (WaitForSingleObject(it->Get(), 0) == WAIT_OBJECT_0) {
-      it = sends.threads.erase(it);
+      it = state.sends.erase(it);
     } else {
       ++it;
     }
   }
-  sends.threads.push_back(std::move(own));
+  state.sends.push_back(std::move(own));
 }
 
 DWORD WINAPI SendThreadProc(void* parameter) {
@@ -252,6 +243,11 @@ TChannelResult SendOver(TChannelKind kind, const TDispatch& d) {
 
 }  // namespace
 
+TDeliveryState& DeliveryState() {
+  static auto* state = new TDeliveryState;
+  return *state;
+}
+
 int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot, bool inThread,
                       TIKXException* e, bool background, bool hidden) {
   if (threadSlot) *threadSlot = nullptr;
@@ -321,11 +317,11 @@ int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot
 }
 
 bool WaitForBackgroundSends(DWORD timeoutMs) {
-  TBackgroundSends& sends = BackgroundSends();
+  TDeliveryState& state = DeliveryState();
   std::vector<TScopedHandle> threads;
   {
-    std::lock_guard<TCriticalSectionLock> hold(sends.lock);
-    threads.swap(sends.threads);
+    std::lock_guard<TCriticalSectionLock> hold(state.sendsLock);
+    threads.swap(state.sends);
   }
   const DWORD start = GetTickCount();
   bool allEnded = true;

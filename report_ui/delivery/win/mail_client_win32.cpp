@@ -7,15 +7,16 @@
 #include "crash/handling/win/handling_win32.h"
 #include "crash/threads/win/library_threads.h"
 #include "report_ui/delivery/mail_client.h"
+#include "report_ui/delivery/win/delivery_state_win32.h"
 
 namespace kestrix {
 
 namespace {
 
-// Loaded on first use and kept: a mail client's MAPI library may leave
-// threads of its own behind.
 LPMAPISENDMAIL FindMapiSendMail() {
-  static HMODULE mapi = LoadLibraryA("mapi32.dll");
+  TDeliveryState& state = DeliveryState();
+  std::call_once(state.mapiLoaded, [&] { state.mapi = LoadLibraryA("mapi32.dll"); });
+  const HMODULE mapi = state.mapi;
   if (!mapi) return nullptr;
   return reinterpret_cast<LPMAPISENDMAIL>(reinterpret_cast<void*>(GetProcAddress(mapi, "MAPISendMail")));
 }

@@ -3,14 +3,15 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "crash/base/win/scoped_socket.h"
 #include "report_ui/delivery/win/online_check.h"
 
 #include <atomic>
 
+#include "crash/base/win/scoped_socket.h"
 #include "crash/base/win/system_library.h"
 #include "crash/threads/win/library_threads.h"
 #include "report_ui/delivery/icmp_echo.h"
+#include "report_ui/delivery/win/delivery_state_win32.h"
 #include "report_ui/delivery/win/winsock_session.h"
 
 namespace kestrix {
@@ -19,7 +20,6 @@ const char kOnlineCheckHost[] = "1.1.1.1";
 
 namespace {
 
-std::atomic<uint16_t> g_sequence{0};
 
 }  // namespace
 
@@ -53,7 +53,7 @@ TEchoResult EchoHost(const std::string& host, unsigned timeoutMs) {
   u_long nonBlocking = 1;
   ioctlsocket(s, FIONBIO, &nonBlocking);
   auto identifier = static_cast<uint16_t>(GetCurrentProcessId());
-  auto sequence = static_cast<uint16_t>(++g_sequence);
+  auto sequence = static_cast<uint16_t>(++DeliveryState().echoSequence);
   std::vector<uint8_t> request = IcmpEchoRequest(identifier, sequence);
   bool answered = false;
   if (sendto(s, reinterpret_cast<const char*>(request.data()), static_cast<int>(request.size()), 0,

@@ -4,13 +4,12 @@
 
 #include "crash/base/win/scoped_handle.h"
 #include "crash/handling/win/handling_win32.h"
+#include "report_ui/dialog/win/dialog_state_win32.h"
 #include "report_ui/dialog/win/exception_box_win32.h"
 
 namespace kestrix {
 
 namespace {
-
-TDeliveryHooks g_delivery;
 
 // An absolute BugRepFile: "\..." or "X:...".
 bool AbsoluteReportPath(const std::string& path) {
@@ -34,7 +33,7 @@ void PutOnClipboard(HWND owner, const std::string& text) {
 
 }  // namespace
 
-void SetDeliveryHooks(const TDeliveryHooks& hooks) { g_delivery = hooks; }
+void SetDeliveryHooks(const TDeliveryHooks& hooks) { DialogState().delivery = hooks; }
 
 std::string ReportHtmlPageOf(TIKXException* e) {
   THtmlPageSettings s;
@@ -143,10 +142,10 @@ void TExceptionBox::Send() {
   const KXPtr<IKXUnknown> screenshot = e->AttachScreenShot() ? e->ScreenShot() : KXPtr<IKXUnknown>();
   const std::string report = e->ReportText(true);
   bool sent = false;
-  if (g_delivery.dispatch) sent = g_delivery.dispatch(e, report, screenshot, window_, thread, e->SendInBackgr());
+  if (DialogState().delivery.dispatch) sent = DialogState().delivery.dispatch(e, report, screenshot, window_, thread, e->SendInBackgr());
   if (sent) {
     e->SetSent(true);
-  } else if (!g_delivery.dispatch) {
+  } else if (!DialogState().delivery.dispatch) {
     // No delivery channel: the report was not sent, and the user is told.
     MessageBoxA(window_, e->SendFailMsg().c_str(), e->TitleBar().c_str(), MB_OK | MB_ICONERROR);
   }
@@ -170,8 +169,8 @@ void TExceptionBox::Print() {
   if (Fire(acPrint)) return;
   TIKXException* e = e_.get();
   const std::string report = e->ReportText(true);
-  if (!g_delivery.print || !g_delivery.print(e, report, window_)) {
-    if (!g_delivery.print)
+  if (!DialogState().delivery.print || !DialogState().delivery.print(e, report, window_)) {
+    if (!DialogState().delivery.print)
       MessageBoxA(window_, "Sorry, printing the bug report didn't work.", e->TitleBar().c_str(),
                   MB_OK | MB_ICONERROR);
   }

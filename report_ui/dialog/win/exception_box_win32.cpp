@@ -6,6 +6,7 @@
 
 #include "crash/base/win/system_library.h"
 #include "crash/handling/win/handling_win32.h"
+#include "report_ui/dialog/win/dialog_state_win32.h"
 #include "report_ui/views/win/tab_list_win32.h"
 
 namespace kestrix {
@@ -13,8 +14,7 @@ namespace kestrix {
 namespace {
 
 const char kClassName[] = "KestrixWndClass";
-void (*g_boxHook)(HWND, bool) = nullptr;
-void (*g_freezeSink)(HWND) = nullptr;
+constinit TDialogState g_state;
 
 std::string ExecutableTitle() {
   char path[MAX_PATH] = {};
@@ -58,8 +58,10 @@ int MeasureForLayout(void* context, int wrapWidth, int& height) {
 
 }  // namespace
 
-void SetExceptionBoxHook(void (*hook)(HWND, bool)) { g_boxHook = hook; }
-void SetFreezeDialogSink(void (*sink)(HWND)) { g_freezeSink = sink; }
+TDialogState& DialogState() { return g_state; }
+
+void SetExceptionBoxHook(void (*hook)(HWND, bool)) { g_state.boxHook = hook; }
+void SetFreezeDialogSink(void (*sink)(HWND)) { g_state.freezeSink = sink; }
 
 TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAllowed, bool messageBox)
     : e_(exception), messageBox_(messageBox), detailsAllowed_(detailsAllowed) {
@@ -219,13 +221,13 @@ TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAl
     if (!countStart_) countStart_ = 1;
     SetTimer(window_, kCountDownTimer, 10, nullptr);
   }
-  if (g_boxHook) g_boxHook(window_, messageBox_);
+  if (g_state.boxHook) g_state.boxHook(window_, messageBox_);
   if (beep) MessageBeep(MB_ICONHAND);
   ShowWindow(window_, SW_SHOW);
   if (IsIconic(window_)) ShowWindow(window_, SW_RESTORE);
   BringWindowToTop(window_);
   SetForegroundWindow(window_);
-  if (freeze && g_freezeSink) g_freezeSink(window_);
+  if (freeze && g_state.freezeSink) g_state.freezeSink(window_);
   if (focused_ >= 0) SetFocus(buttons_[focused_]);
   else if (HWND first = GetNextDlgTabItem(window_, nullptr, FALSE)) SetFocus(first);
   // The listener is handed the window, not the box: a call already on its

@@ -13,6 +13,7 @@
 #include "crash/base/win/scoped_socket.h"
 #include "crash/base/win/system_library.h"
 #include "report_ui/mail/win/mail_network_win32.h"
+#include "report_ui/mail/win/mail_state_win32.h"
 
 namespace kestrix::mail {
 
@@ -24,10 +25,8 @@ const char* const kRootServers[] = {"198.41.0.4", "193.0.14.129"};
 constexpr int kDnsWaitMs = 5000;
 constexpr int kMaxWalkRounds = 10;
 
-std::atomic<uint32_t> g_queryCounter{0};
-
 uint16_t NextQueryId() {
-  return static_cast<uint16_t>(GetTickCount() * 2654435761u ^ (GetCurrentProcessId() << 7) ^ ++g_queryCounter);
+  return static_cast<uint16_t>(GetTickCount() * 2654435761u ^ (GetCurrentProcessId() << 7) ^ ++MailState().dnsQueries);
 }
 
 void SplitInto(const std::string& text, std::vector<std::string>& out) {

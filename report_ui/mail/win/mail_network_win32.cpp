@@ -8,12 +8,13 @@
 
 #include "crash/base/win/scoped_socket.h"
 #include "report_ui/mail/win/dns_client_win32.h"
+#include "report_ui/mail/win/mail_state_win32.h"
 
 namespace kestrix::mail {
 
 namespace {
 
-std::atomic<const TMailTestNetwork*> g_testNetwork{nullptr};
+constinit TMailState g_state;
 
 // A send that makes no progress for this long fails.
 constexpr int kSendTimeoutMs = 30000;
@@ -57,8 +58,10 @@ TSocketLayer::~TSocketLayer() {
   if (ready_) WSACleanup();
 }
 
-void SetMailTestNetwork(const TMailTestNetwork* network) { g_testNetwork = network; }
-const TMailTestNetwork* MailTestNetwork() { return g_testNetwork; }
+TMailState& MailState() { return g_state; }
+
+void SetMailTestNetwork(const TMailTestNetwork* network) { g_state.testNetwork = network; }
+const TMailTestNetwork* MailTestNetwork() { return g_state.testNetwork; }
 
 bool ResolveHostAddress(const std::string& host, in_addr& address) {
   if (host.empty()) return false;

@@ -16,7 +16,12 @@ namespace {
 const char kModelProp[] = "KxTabModel";
 const char kBoldProp[] = "KxTabBold";
 const char kOldProcProp[] = "KxTabProc";
-TCallStackJump g_jump = nullptr;
+// The views' state: the service that jumps to a call-stack line in the
+// program's editor, registered by the program (or tests). Constant-initialized.
+struct TViewsState {
+  TCallStackJump jump = nullptr;
+};
+constinit TViewsState g_state;
 
 using views::TTabModel;
 
@@ -141,7 +146,7 @@ LRESULT CALLBACK TabProc(HWND tabs, UINT message, WPARAM wParam, LPARAM lParam) 
       return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
     case WM_NOTIFY: {
       const auto* n = reinterpret_cast<const NMHDR*>(lParam);
-      if (n->code == NM_DBLCLK && model && g_jump) {
+      if (n->code == NM_DBLCLK && model && g_state.jump) {
         const int row = reinterpret_cast<const NMITEMACTIVATE*>(lParam)->iItem;
         // Only the call-stack tab (1) hands lines on.
         if (SendMessageA(tabs, TCM_GETCURSEL, 0, 0) == 1) {
@@ -150,7 +155,7 @@ LRESULT CALLBACK TabProc(HWND tabs, UINT message, WPARAM wParam, LPARAM lParam) 
             SetWindowPos(GetAncestor(tabs, GA_ROOT), HWND_NOTOPMOST, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
             try {
-              g_jump(line);
+              g_state.jump(line);
             } catch (...) {
             }
           }
@@ -285,7 +290,7 @@ HWND ShowTabText(HWND tabs, const std::string& text, HFONT font) {
   return edit;
 }
 
-void SetCallStackJumpService(TCallStackJump jump) { g_jump = jump; }
-TCallStackJump CallStackJumpService() { return g_jump; }
+void SetCallStackJumpService(TCallStackJump jump) { g_state.jump = jump; }
+TCallStackJump CallStackJumpService() { return g_state.jump; }
 
 }  // namespace kestrix
