@@ -466,7 +466,8 @@ bool InstallLibraryThreadHooks() {
 double StartupMilliseconds() {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  return (g_state.startupEnd.QuadPart - g_state.startupBegin.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+  const LONGLONG ticks = g_state.startupEnd.QuadPart - g_state.startupBegin.QuadPart;
+  return ticks * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
 bool HandleException(std::exception_ptr error, bool canContinue) {

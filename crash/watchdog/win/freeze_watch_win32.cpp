@@ -33,7 +33,6 @@ struct TFreezeWatchState {
   std::atomic<DWORD> threadId{0};
   // Written by StartFreezeWatch before the watchdog thread starts.
   uint32_t timeout = 60000;
-  UINT probeMessage = 0;  // registered once, kept for later starts
   // The system's PeekMessageA, not a hooked import: the watchdog is never
   // paused in it.
   TPeekMessage peek = nullptr;
@@ -66,7 +65,10 @@ bool TakeAnswer() {
   return answered;
 }
 
-DWORD WINAPI WatchdogThread(void*) {
+// The parameter is the probe message (the library window keeps the one
+// record of it).
+DWORD WINAPI WatchdogThread(void* parameter) {
+  const UINT probeMessage = static_cast<UINT>(reinterpret_cast<uintptr_t>(parameter));
   MSG msg;
   g_watch.peek(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue
   // One watchdog per process, however many copies of the library it holds.
@@ -82,7 +84,7 @@ DWORD WINAPI WatchdogThread(void*) {
     TakeAnswer();  // late answers of earlier rounds
     const HWND window = LibraryWindow();
     if (!window) break;
-    PostMessageA(window, g_watch.probeMessage, 0, 0);
+    PostMessageA(window, probeMessage, 0, 0);
     const ULONGLONG posted = GetTickCount64();
     if (WaitForSingleObject(g_watch.stop, counter.Interval()) == WAIT_OBJECT_0) break;
     const bool answered = TakeAnswer();
@@ -119,17 +121,17 @@ bool StartFreezeWatch(uint32_t freezeTimeout) {
   g_watch.peek = reinterpret_cast<TPeekMessage>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "PeekMessageA")));
   if (!g_watch.peek) return false;
-  if (!g_watch.probeMessage) g_watch.probeMessage = RegisterWindowMessageA("KestrixFreezeProbe");
+  const UINT probeMessage = RegisterWindowMessageA("KestrixFreezeProbe");  // the same number each time
   g_watch.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   g_watch.resumed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  if (!g_watch.stop || !g_watch.resumed || !g_watch.probeMessage) {
+  if (!g_watch.stop || !g_watch.resumed || !probeMessage) {
     CloseState();
     return false;
   }
-  SetLibraryWindowProbe(g_watch.probeMessage, AnswerProbe);
+  SetLibraryWindowProbe(probeMessage, AnswerProbe);
   DWORD id = 0;
-  g_watch.thread = CreateThread(nullptr, 64 * 1024, WatchdogThread, nullptr,
-                          CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
+  g_watch.thread = CreateThread(nullptr, 64 * 1024, WatchdogThread, reinterpret_cast<void*>(uintptr_t{probeMessage}),
+                                CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
   if (!g_watch.thread) {
     SetLibraryWindowProbe(0, nullptr);
     CloseState();

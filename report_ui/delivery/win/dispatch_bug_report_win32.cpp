@@ -243,11 +243,6 @@ TChannelResult SendOver(TChannelKind kind, const TDispatch& d) {
 
 }  // namespace
 
-TDeliveryState& DeliveryState() {
-  static auto* state = new TDeliveryState;
-  return *state;
-}
-
 int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot, bool inThread,
                       TIKXException* e, bool background, bool hidden) {
   if (threadSlot) *threadSlot = nullptr;

@@ -48,8 +48,9 @@ TPrintSetup PrintSetupOf(HDC dc) {
   setup.left = left < 0 ? 0 : left;
   setup.top = top < 0 ? 0 : top;
   setup.width = right - setup.left;
-  setup.font.Reset(CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH, "Courier New"));
+  setup.font.Reset(CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH,
+                               "Courier New"));
   HGDIOBJ oldFont = SelectObject(dc, setup.font.Get());
   TEXTMETRICA metrics{};
   GetTextMetricsA(dc, &metrics);

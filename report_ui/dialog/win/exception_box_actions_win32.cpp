@@ -142,10 +142,11 @@ void TExceptionBox::Send() {
   const KXPtr<IKXUnknown> screenshot = e->AttachScreenShot() ? e->ScreenShot() : KXPtr<IKXUnknown>();
   const std::string report = e->ReportText(true);
   bool sent = false;
-  if (DialogState().delivery.dispatch) sent = DialogState().delivery.dispatch(e, report, screenshot, window_, thread, e->SendInBackgr());
+  const TDeliveryHooks& delivery = DialogState().delivery;
+  if (delivery.dispatch) sent = delivery.dispatch(e, report, screenshot, window_, thread, e->SendInBackgr());
   if (sent) {
     e->SetSent(true);
-  } else if (!DialogState().delivery.dispatch) {
+  } else if (!delivery.dispatch) {
     // No delivery channel: the report was not sent, and the user is told.
     MessageBoxA(window_, e->SendFailMsg().c_str(), e->TitleBar().c_str(), MB_OK | MB_ICONERROR);
   }
@@ -169,8 +170,9 @@ void TExceptionBox::Print() {
   if (Fire(acPrint)) return;
   TIKXException* e = e_.get();
   const std::string report = e->ReportText(true);
-  if (!DialogState().delivery.print || !DialogState().delivery.print(e, report, window_)) {
-    if (!DialogState().delivery.print)
+  const TDeliveryHooks& delivery = DialogState().delivery;
+  if (!delivery.print || !delivery.print(e, report, window_)) {
+    if (!delivery.print)
       MessageBoxA(window_, "Sorry, printing the bug report didn't work.", e->TitleBar().c_str(),
                   MB_OK | MB_ICONERROR);
   }
