@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <type_traits>
 
 #include "crash/base/little_endian.h"
 #include "crash/base/pe_checksum.h"
@@ -50,6 +51,7 @@ namespace kestrix {
 namespace {
 
 constinit TStartupState g_state;
+static_assert(std::is_trivially_destructible_v<TStartupState>, "no destructor runs at the process's end");
 
 [[noreturn]] void __cdecl ExitHook(int code) {
   g_state.exiting = true;

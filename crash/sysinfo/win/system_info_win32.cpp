@@ -1,6 +1,7 @@
 #include "crash/sysinfo/win/system_info_win32.h"
 
 #include <cstdio>
+#include <type_traits>
 
 #include "crash/base/win/scoped_gdi.h"
 #include "crash/sysinfo/win/system_calls_win32.h"
@@ -16,6 +17,7 @@ struct TSystemInfoState {
   int64_t startMs = 0;
 };
 constinit TSystemInfoState g_state;
+static_assert(std::is_trivially_destructible_v<TSystemInfoState>, "no destructor runs at the process's end");
 
 // The performance counter in milliseconds; false without one.
 bool CounterMilliseconds(int64_t& ms) {

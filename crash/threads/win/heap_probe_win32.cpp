@@ -2,6 +2,7 @@
 // asked. One round answers every request made before it began.
 #include "crash/threads/win/heap_probe_win32.h"
 
+#include <type_traits>
 #include <utility>
 
 #include "crash/base/win/scoped_handle.h"
@@ -25,6 +26,7 @@ struct THeapProbeState {
   volatile LONG stop = 0;
 };
 constinit THeapProbeState g_state;
+static_assert(std::is_trivially_destructible_v<THeapProbeState>, "no destructor runs at the process's end");
 
 // The C runtime's heap (the one malloc and operator new use).
 HANDLE RuntimeHeap() {

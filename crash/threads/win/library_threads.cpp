@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <type_traits>
 
 #include "crash/base/win/critical_section.h"
 #include "crash/threads/win/thread_table_win32.h"
@@ -28,6 +29,7 @@ struct TLibraryThreadsState {
   DWORD libraryThreads[32] = {};
 };
 constinit TLibraryThreadsState g_threads;
+static_assert(std::is_trivially_destructible_v<TLibraryThreadsState>, "no destructor runs at the process's end");
 
 }  // namespace
 

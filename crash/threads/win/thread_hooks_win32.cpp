@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <type_traits>
 
 #include "crash/base/win/critical_section.h"
 #include "crash/threads/win/code_patch_win32.h"
@@ -71,6 +72,7 @@ struct TThreadHooksState {
   TPeekMessage peekMessageA = nullptr, peekMessageW = nullptr;
 };
 constinit TThreadHooksState g_hooks;
+static_assert(std::is_trivially_destructible_v<TThreadHooksState>, "no destructor runs at the process's end");
 
 // What the runtime's thread wrapper learnt, for the creation it is about to
 // make in this thread: written by the wrapper, taken by CreateWrapped.

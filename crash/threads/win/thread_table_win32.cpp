@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "crash/base/win/scoped_handle.h"
 
@@ -45,6 +46,7 @@ struct TThreadTableState {
   HANDLE mapping = nullptr;
 };
 constinit TThreadTableState g_state;
+static_assert(std::is_trivially_destructible_v<TThreadTableState>, "no destructor runs at the process's end");
 
 TThreadTable* Table() { return g_state.table.load(std::memory_order_acquire); }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <type_traits>
 #include <utility>
 
 #include "crash/base/win/critical_section.h"
@@ -44,6 +45,7 @@ struct TFreezeWatchState {
   std::atomic<bool> resetCounter{false};
 };
 constinit TFreezeWatchState g_watch;
+static_assert(std::is_trivially_destructible_v<TFreezeWatchState>, "no destructor runs at the process's end");
 
 // Runs in the main thread: the probe is answered to the watchdog thread, or
 // to the window the word parameter names (the exception dialog asks so).

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 #include "crash/report/win/code_locations_win32.h"
@@ -147,6 +148,7 @@ struct TOwnProcessState {
   TOwnRoutinesLookup routinesLookup = nullptr;
 };
 constinit TOwnProcessState g_state;
+static_assert(std::is_trivially_destructible_v<TOwnProcessState>, "no destructor runs at the process's end");
 
 class TOwnLines final : public LineSource {
  public:

@@ -3,6 +3,7 @@
 #include "report_ui/assistant/win/nv_form.h"
 
 #include <mutex>
+#include <type_traits>
 
 #include "crash/base/win/scoped_handle.h"
 #include "crash/settings/win/settings_object.h"
@@ -24,6 +25,7 @@ struct TAssistantState {
   TFormErrorReporter errorReporter = ShowErrorBox;
 };
 constinit TAssistantState g_state;
+static_assert(std::is_trivially_destructible_v<TAssistantState>, "no destructor runs at the process's end");
 
 TNVItemKind KindOf(TFormItemClass c) {
   switch (c) {

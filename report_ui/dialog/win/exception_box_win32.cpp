@@ -3,6 +3,7 @@
 #include "report_ui/dialog/win/exception_box_win32.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "crash/base/win/system_library.h"
 #include "crash/handling/win/handling_win32.h"
@@ -15,6 +16,7 @@ namespace {
 
 const char kClassName[] = "KestrixWndClass";
 constinit TDialogState g_state;
+static_assert(std::is_trivially_destructible_v<TDialogState>, "no destructor runs at the process's end");
 
 std::string ExecutableTitle() {
   char path[MAX_PATH] = {};

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <type_traits>
 
 #include "crash/base/win/scoped_socket.h"
 #include "report_ui/mail/win/dns_client_win32.h"
@@ -15,6 +16,7 @@ namespace kestrix::mail {
 namespace {
 
 constinit TMailState g_state;
+static_assert(std::is_trivially_destructible_v<TMailState>, "no destructor runs at the process's end");
 
 // A send that makes no progress for this long fails.
 constexpr int kSendTimeoutMs = 30000;

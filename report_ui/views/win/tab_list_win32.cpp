@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <type_traits>
 
 #include "crash/base/win/scoped_gdi.h"
 #include "crash/base/win/system_library.h"
@@ -22,6 +23,7 @@ struct TViewsState {
   TCallStackJump jump = nullptr;
 };
 constinit TViewsState g_state;
+static_assert(std::is_trivially_destructible_v<TViewsState>, "no destructor runs at the process's end");
 
 using views::TTabModel;
 
