@@ -17,12 +17,25 @@ OWNERS = ["crash/base/win"]
 
 CALLS = ["CloseHandle", "LeaveCriticalSection", "DeleteObject", "RegCloseKey", "ReleaseDC",
          "DeleteDC", "closesocket", "UnmapViewOfFile", "DeleteCriticalSection", "FindClose"]
-# A call of the system function: not a member (".", "->", "::" before it
-# other than the global "::"), not part of a longer name.
-CALL = re.compile(r"(?<![A-Za-z0-9_.>])(?<![A-Za-z0-9_]::)\b(" + "|".join(CALLS) + r")\s*\(")
+# The system function called or taken as a pointer (a deleter): not a
+# member (".", "->", "::" before it other than the global "::"), not part
+# of a longer name.
+CALL = re.compile(r"(?<![A-Za-z0-9_.>])(?<![A-Za-z0-9_]::)\b(" + "|".join(CALLS) + r")\b")
 COMMENT = re.compile(r"//.*$")
 BLOCK_COMMENT = re.compile(r"/\*.*?\*/", re.S)
 STRING = re.compile(r'"(\\.|[^"\\])*"')
+
+
+# Lines the check must find, and lines it must let pass: checked first, so
+# that a broken pattern cannot make the scan pass.
+MUST_FIND = ["  CloseHandle(h);", "if (x) ::DeleteObject(f);", "std::unique_ptr<void, decltype(&CloseHandle)> p;",
+             "  closesocket (s);", "  LeaveCriticalSection(&cs);"]
+MUST_PASS = ["  handle.Reset();  // CloseHandle here", "  x.CloseHandle(h);", "  p->ReleaseDC();",
+             '  Load("closesocket");', "  MyCloseHandleNow(h);", "  kestrix::FindClose(h);"]
+
+
+def is_bare(line):
+    return bool(CALL.search(STRING.sub('""', COMMENT.sub("", line))))
 
 
 def blank(match):
@@ -41,12 +54,15 @@ def bare_calls(root):
                 continue
             text = BLOCK_COMMENT.sub(blank, path.read_text(encoding="latin-1"))
             for n, line in enumerate(text.split("\n"), 1):
-                code = STRING.sub('""', COMMENT.sub("", line))
-                if CALL.search(code):
+                if is_bare(line):
                     yield rel, n, line.strip()
 
 
 def main():
+    wrong = [l for l in MUST_FIND if not is_bare(l)] + [l for l in MUST_PASS if is_bare(l)]
+    if wrong:
+        print("the check's pattern is broken; it misjudges:", *wrong, sep="\n  ")
+        return 2
     root = pathlib.Path(sys.argv[1])
     found = list(bare_calls(root))
     for rel, n, line in found:
