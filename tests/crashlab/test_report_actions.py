@@ -15,14 +15,13 @@ import unittest
 
 import test_crashlab as lab
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from winetest import wait_for_file, wine_env  # noqa: E402
+
 LAB_PRINTER = None
 PRINTER = "Kestrix Lab Printer"
 CPP_EXIT = 3  # a C++ exception's crash exit code
 DIALOG = ["--gui", "--show", "0"]
-
-
-def wine_env():
-    return dict(os.environ, WINEDEBUG="-all")
 
 
 def run_followed(*args, program=None, cwd=None, timeout=180):
@@ -70,10 +69,7 @@ class ReportActionsTest(unittest.TestCase):
                             lab.winpath(self.log), "--restart-mark", lab.winpath(self.mark), *args, **how)
 
     def wait_for_mark(self):
-        for _ in range(300):
-            if os.path.exists(self.mark) and os.path.getsize(self.mark) > 0:
-                break
-            time.sleep(0.1)
+        wait_for_file(self.mark, 30)
         with open(self.mark) as f:
             return f.read().strip()
 
@@ -152,10 +148,7 @@ class ReportActionsTest(unittest.TestCase):
                                               "pressed continue application"])
         self.assertEqual(codes, [0], err)
         self.assertIn("continued", out)
-        for _ in range(100):
-            if os.path.exists(ps) and os.path.getsize(ps) > 0:
-                break
-            time.sleep(0.1)
+        wait_for_file(ps, 10)
         with open(ps, "rb") as f:
             data = f.read()
         self.assertRegex(data[:4096], rb"%%Title: print the lab report\r?\n")

@@ -17,10 +17,10 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "delivery"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "helpers"))
 from upload_server import UploadServer  # noqa: E402
 import page_shots  # noqa: E402
-from page_shots import winpath  # noqa: E402
+from winetest import winpath  # noqa: E402
 
 LAB = DRIVER = PAINTER = SHOTS = None
 ENV = dict(os.environ, WINEDEBUG="-all")

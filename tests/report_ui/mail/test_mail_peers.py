@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Runs mail_peers_test.exe under Wine against the real and misbehaving peers
-of mail_peers.py, then checks with the email package what arrived."""
+of tests/helpers/mail_peers.py, then checks with the email package what arrived."""
 import email
 import email.policy
 import email.utils
@@ -11,7 +11,7 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "helpers"))
 import mail_peers  # noqa: E402
 
 EXE = None

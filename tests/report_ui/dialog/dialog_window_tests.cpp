@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/gui/window_driver.h"
+#include "tests/helpers/win/window_driver.h"
 
 namespace {
 
@@ -48,50 +48,27 @@ class Lab {
   }
   // A visible dialog window of the lab other than `not`.
   HWND WaitForBox(HWND other = nullptr, int timeoutMs = 20000) const {
-    struct Search {
-      DWORD pid;
-      HWND other, found;
-    } s{pi_.dwProcessId, other, nullptr};
+    HWND found = nullptr;
     WaitUntil(
         [&] {
-          s.found = nullptr;
-          EnumWindows(
-              [](HWND w, LPARAM p) WINAPI -> BOOL {
-                auto* s = reinterpret_cast<Search*>(p);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(w, &pid);
-                if (pid == s->pid && w != s->other && IsWindowVisible(w) && ClassOf(w) == "KestrixWndClass") {
-                  s->found = w;
-                  return FALSE;
-                }
-                return TRUE;
-              },
-              reinterpret_cast<LPARAM>(&s));
-          return s.found != nullptr;
+          found = testhelpers::FindTopWindow([&](HWND w) {
+            return testhelpers::WindowProcessId(w) == pi_.dwProcessId && w != other && IsWindowVisible(w) &&
+                   ClassOf(w) == "KestrixWndClass";
+          });
+          return found != nullptr;
         },
         timeoutMs);
-    return s.found;
+    return found;
   }
 
  private:
   PROCESS_INFORMATION pi_{};
 };
 
+// The direct children of a class (compared without case).
 std::vector<HWND> Children(HWND parent, const std::string& cls) {
-  struct Search {
-    HWND parent;
-    std::string cls;
-    std::vector<HWND> found;
-  } s{parent, cls, {}};
-  EnumChildWindows(
-      parent,
-      [](HWND w, LPARAM p) WINAPI -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        if (GetParent(w) == s->parent && _stricmp(ClassOf(w).c_str(), s->cls.c_str()) == 0) s->found.push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&s));
-  return s.found;
+  return testhelpers::ChildWindows(
+      parent, [&](HWND w) { return GetParent(w) == parent && _stricmp(ClassOf(w).c_str(), cls.c_str()) == 0; });
 }
 
 // The buttons by caption (the picture beside the message has none).
@@ -194,8 +171,7 @@ HWND TabContent(HWND tabs, const char* cls) {
 }
 
 void Capture(HWND window, const char* name) {
-  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  Sleep(300);
+  EXPECT_TRUE(testhelpers::PaintNow(window)) << name;
   EXPECT_GT(SaveWindowBitmap(window, name), 8) << name;
 }
 
@@ -358,7 +334,7 @@ TEST(DialogWindow, NoDelayNoPress) {
   Lab lab("av-read --show 0 --set AutoClose=1 --set AutoDelay=0 --set AutoClip=false");
   HWND box = lab.WaitForBox();
   ASSERT_TRUE(box);
-  Sleep(1500);
+  Sleep(1500);  // the time in which no count-down may press a button
   EXPECT_TRUE(IsWindow(box));
   EXPECT_TRUE(lab.Running());
   PostMessageA(box, WM_CLOSE, 0, 0);  // focused close: ends the lab
@@ -470,7 +446,7 @@ TEST(DialogWindow, MessageBoxDetailsReopensAsDetailsView) {
   EXPECT_EQ(Children(full, "SysTabControl32").size(), 1u);
   EXPECT_TRUE(Button(full, "close application"));
   // The details view has no auto button: nothing is pressed after the delay.
-  Sleep(2000);
+  Sleep(2000);  // twice the delay in which an auto button would have been pressed
   EXPECT_TRUE(lab.Running());
   PostMessageA(full, WM_CLOSE, 0, 0);
   EXPECT_EQ(lab.WaitExit(), kAccessViolation);

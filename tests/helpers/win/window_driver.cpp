@@ -1,4 +1,4 @@
-#include "tests/gui/window_driver.h"
+#include "tests/helpers/win/window_driver.h"
 
 #include <commctrl.h>
 
@@ -45,20 +45,6 @@ std::string FullPath(const std::string& path) {
   char buffer[MAX_PATH];
   const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, buffer, nullptr);
   return n && n < MAX_PATH ? std::string(buffer, n) : path;
-}
-
-std::string ClassOf(HWND window) {
-  char name[256] = {};
-  GetClassNameA(window, name, sizeof name);
-  return name;
-}
-
-std::string TextOf(HWND window) {
-  const LRESULT length = SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  const LRESULT got = SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
-  text.resize(static_cast<size_t>(std::max<LRESULT>(got, 0)));
-  return text;
 }
 
 void SetText(HWND window, const std::string& text) {

@@ -10,7 +10,7 @@
 
 #include "app/unit1.h"  // control identifiers
 #include "tests/gui/project_files.h"
-#include "tests/gui/window_driver.h"
+#include "tests/helpers/win/window_driver.h"
 
 namespace quorrin::gui {
 namespace {
@@ -347,52 +347,26 @@ std::string SystemText(DWORD code) {
 
 // The exception dialog of the program (shown by its crash-report library
 // from the library's own thread), or nullptr.
-struct DialogSearch {
-  DWORD processId;
-  HWND found;
-};
-
-BOOL CALLBACK FindExceptionDialog(HWND w, LPARAM search) {
-  auto* s = reinterpret_cast<DialogSearch*>(search);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(w, &pid);
-  if (pid != s->processId || !IsWindowVisible(w) || ClassOf(w) != "KestrixWndClass") return TRUE;
-  s->found = w;
-  return FALSE;
-}
-
 HWND WaitForExceptionDialog(const QuorrinProcess& app) {
-  DialogSearch search{GetProcessId(app.Process()), nullptr};
+  const DWORD pid = GetProcessId(app.Process());
+  HWND found = nullptr;
   WaitUntil([&] {
-    EnumWindows(FindExceptionDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found != nullptr;
+    found = testhelpers::FindTopWindow([&](HWND w) {
+      return testhelpers::WindowProcessId(w) == pid && IsWindowVisible(w) && ClassOf(w) == "KestrixWndClass";
+    });
+    return found != nullptr;
   });
-  return search.found;
-}
-
-BOOL CALLBACK FindButton(HWND w, LPARAM search) {
-  auto* s = reinterpret_cast<std::pair<std::string, HWND>*>(search);
-  if (ClassOf(w) == "Button" && TextOf(w) == s->first) {
-    s->second = w;
-    return FALSE;
-  }
-  return TRUE;
+  return found;
 }
 
 HWND ButtonOf(HWND dialog, const std::string& caption) {
-  std::pair<std::string, HWND> search{caption, nullptr};
-  EnumChildWindows(dialog, FindButton, reinterpret_cast<LPARAM>(&search));
-  return search.second;
-}
-
-BOOL CALLBACK AppendStaticText(HWND w, LPARAM texts) {
-  if (ClassOf(w) == "Static") *reinterpret_cast<std::string*>(texts) += TextOf(w);
-  return TRUE;
+  return testhelpers::FindChildWindow(dialog,
+                                      [&](HWND w) { return ClassOf(w) == "Button" && TextOf(w) == caption; });
 }
 
 std::string StaticTexts(HWND dialog) {
   std::string texts;
-  EnumChildWindows(dialog, AppendStaticText, reinterpret_cast<LPARAM>(&texts));
+  for (HWND w : testhelpers::ChildWindows(dialog, [](HWND w) { return ClassOf(w) == "Static"; })) texts += TextOf(w);
   return texts;
 }
 

@@ -5,17 +5,17 @@ aiosmtpd as relay (with and without a login) and as mail exchanger,
 dnsmasq with MX records of a test domain, a scripted misbehaving SMTP
 server and a DNS server that sends malformed answers.
 """
-import os
 import socket
 import socketserver
 import struct
 import subprocess
-import tempfile
 import threading
 import time
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
+
+from winetest import wait_until
 
 LOGIN = (b"kx-account", b"kx-secret")
 
@@ -83,15 +83,19 @@ def start_dnsmasq():
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # Ready once it answers.
     query = struct.pack(">HHHHHH", 9, 0x0100, 1, 0, 0, 0) + b"\x02kx\x04test\x00" + struct.pack(">HH", 15, 1)
-    for _ in range(100):
+
+    def answers():
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
             s.settimeout(0.1)
             try:
                 s.sendto(query, ("127.0.0.1", port))
                 s.recvfrom(512)
-                return proc, port
+                return True
             except OSError:
-                time.sleep(0.05)
+                return False
+
+    if wait_until(answers, timeout=15):
+        return proc, port
     proc.kill()
     raise RuntimeError("dnsmasq did not start")
 
@@ -116,6 +120,8 @@ class _Misbehaving(socketserver.BaseRequestHandler):
                 r.sendall(b"554 no service here\r\n")
                 self.line()
                 return
+            # The silences and the trickle below are the misbehaviour itself:
+            # each outlasts the client's time-out.
             if mode == "stall":
                 time.sleep(30)
                 return
@@ -128,7 +134,7 @@ class _Misbehaving(socketserver.BaseRequestHandler):
                 r.sendall(b"220 hello\r\n")
                 self.line()
                 r.sendall(b"this is not smtp\r\n")
-                time.sleep(2)
+                time.sleep(2)  # open a while, so that the client reads the garbage, not a close
                 return
             if mode == "trickle":
                 # One byte every 2 seconds, never a line end.
@@ -237,10 +243,6 @@ def start_bad_dns():
 
     threading.Thread(target=serve, daemon=True).start()
     return sock, sock.getsockname()[1]
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def _referral_reply(query, authoritative):

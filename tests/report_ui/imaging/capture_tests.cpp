@@ -10,6 +10,8 @@
 
 #include "report_ui/imaging/inv_bitmap.h"
 #include "report_ui/imaging/win/capture_win32.h"
+#include "tests/helpers/wait.h"
+#include "tests/helpers/win/window_search.h"
 
 namespace kestrix::imaging {
 namespace {
@@ -35,13 +37,28 @@ LRESULT CALLBACK TestWindowProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
   return DefWindowProcA(w, message, wp, lp);
 }
 
-void Pump(int milliseconds) {
-  const DWORD end = GetTickCount() + milliseconds;
-  while (GetTickCount() < end) {
-    MSG m;
-    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
-    Sleep(10);
-  }
+// Handles this thread's messages until cond holds; false after 5 seconds.
+template <class F>
+bool PumpUntil(F cond) {
+  return testhelpers::WaitUntil(
+      [&] {
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+        return cond();
+      },
+      5000, 10);
+}
+
+bool ScreenShows(int x, int y, COLORREF colour) {
+  HDC screen = GetDC(nullptr);
+  const COLORREF seen = GetPixel(screen, x, y);
+  ReleaseDC(nullptr, screen);
+  return seen == colour;
+}
+
+bool CursorAt(int x, int y) {
+  POINT at{};
+  return GetCursorPos(&at) && at.x == x && at.y == y;
 }
 
 class Capture : public ::testing::Test {
@@ -59,7 +76,7 @@ class Capture : public ::testing::Test {
     ASSERT_TRUE(window_);
     SetCursorPos(GetSystemMetrics(SM_CXVIRTUALSCREEN) - 2, GetSystemMetrics(SM_CYVIRTUALSCREEN) - 2);
     UpdateWindow(window_);
-    Pump(300);
+    PumpUntil([] { return ScreenShows(100 + 17, 120 + 80, Painted(17)) && ScreenShows(100 + 255, 120 + 80, Painted(255)); });
   }
   void TearDown() override {
     if (window_) DestroyWindow(window_);
@@ -96,17 +113,22 @@ TEST_F(Capture, AppOnlyIsTheWindowsBoxAndLeavesCoveredPartsWhite) {
   ASSERT_TRUE(CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
   WaitForInputIdle(pi.hProcess, 5000);
   HWND notepad = nullptr;
-  for (int i = 0; i < 100 && !notepad; ++i) {
-    Sleep(50);
-    for (HWND w = FindWindowA("Notepad", nullptr); w; w = FindWindowExA(nullptr, w, "Notepad", nullptr)) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(w, &owner);
-      if (owner == pi.dwProcessId) notepad = w;
-    }
-  }
+  testhelpers::WaitUntil(
+      [&] {
+        notepad = testhelpers::FindTopWindow([&](HWND w) {
+          return testhelpers::WindowProcessId(w) == pi.dwProcessId && testhelpers::WindowClass(w) == "Notepad";
+        });
+        return notepad != nullptr;
+      },
+      5000, 50);
   ASSERT_TRUE(notepad);
   SetWindowPos(notepad, HWND_TOPMOST, 100 + 128, 0, 400, 400, SWP_SHOWWINDOW);
-  Pump(500);
+  PumpUntil([&] {
+    RECT r{};
+    return IsWindowVisible(notepad) && GetWindowRect(notepad, &r) && r.left == 228 && r.top == 0 && r.right == 628 &&
+           r.bottom == 400;
+  });
+  testhelpers::PaintNow(notepad);
   shot = CaptureScreen(true);
   PostMessageA(notepad, WM_CLOSE, 0, 0);
   if (WaitForSingleObject(pi.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 0);
@@ -124,17 +146,17 @@ TEST_F(Capture, AppOnlyIsTheWindowsBoxAndLeavesCoveredPartsWhite) {
 
 TEST_F(Capture, NoWindowShownNoAppOnlyPicture) {
   ShowWindow(window_, SW_HIDE);
-  Pump(100);
+  PumpUntil([&] { return !IsWindowVisible(window_); });
   EXPECT_FALSE(CaptureScreen(true));
   ShowWindow(window_, SW_SHOWNOACTIVATE);
   ShowWindow(window_, SW_MINIMIZE);
-  Pump(100);
+  PumpUntil([&] { return IsIconic(window_) != FALSE; });
   EXPECT_FALSE(CaptureScreen(true));
 }
 
 TEST_F(Capture, TheCursorIsDrawnIn) {
   SetCursorPos(100 + 60, 120 + 60);
-  Pump(200);
+  PumpUntil([] { return CursorAt(100 + 60, 120 + 60); });
   CURSORINFO info{};
   info.cbSize = sizeof info;
   if (!GetCursorInfo(&info) || !(info.flags & CURSOR_SHOWING)) GTEST_SKIP() << "the system shows no cursor";

@@ -6,11 +6,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/helpers/wait.h"
+#include "tests/helpers/win/window_search.h"
 
 namespace quorrin::gui {
 
@@ -20,20 +21,11 @@ std::string WindowsPath(std::string path);
 // Absolute form of a relative path, against the current directory.
 std::string FullPath(const std::string& path);
 
-// Polls cond every few milliseconds until it holds or the time is up.
-template <class F>
-bool WaitUntil(F cond, int timeoutMs = 15000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (cond()) return true;
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
+using testhelpers::WaitUntil;
 
-std::string ClassOf(HWND window);
+inline std::string ClassOf(HWND window) { return testhelpers::WindowClass(window); }
 // WM_GETTEXT (marshalled by the system for every window class).
-std::string TextOf(HWND window);
+inline std::string TextOf(HWND window) { return testhelpers::WindowText(window); }
 void SetText(HWND window, const std::string& text);
 // A child's rectangle in its parent's client coordinates.
 RECT ChildRect(HWND child);
