@@ -187,7 +187,7 @@ TEST(ExceptionObject, AdditionalFieldsStandAtTheInsertionIndex) {
   EXPECT_EQ(header->FindItem(""), -1);
   // A name the header has already: replaced in place (placeholders expanded).
   EXPECT_EQ(header->FindItem("executable"), plainHeader->FindItem("executable"));
-  EXPECT_EQ(header->Content("executable"), "crash_core_tests.exe!");
+  EXPECT_EQ(header->Content("executable"), "crash_report_tests.exe!");
   EXPECT_EQ(header->ItemCount(), plainHeader->ItemCount() + 2);
   EXPECT_NE(e->ReportText(false).find("\r\nBuild "), std::string::npos);
 }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "debuginfo/stack/stack_tracer.h"
-#include "tests/parser/code_builder.h"
+#include "tests/debuginfo/parser/code_builder.h"
 
 namespace kestrix::stack::testing {
 

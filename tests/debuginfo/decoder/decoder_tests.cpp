@@ -5,7 +5,7 @@
 
 #include "debuginfo/decoder/decoder.h"
 #include "debuginfo/decoder/opcode_tables.h"
-#include "tests/decoder/test_bytes.h"
+#include "tests/debuginfo/decoder/test_bytes.h"
 
 namespace kestrix::decoder {
 namespace {

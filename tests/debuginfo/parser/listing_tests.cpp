@@ -6,7 +6,7 @@
 #include <map>
 
 #include "debuginfo/parser/disassembly_listing.h"
-#include "tests/parser/code_builder.h"
+#include "tests/debuginfo/parser/code_builder.h"
 
 namespace kestrix::parser {
 namespace {

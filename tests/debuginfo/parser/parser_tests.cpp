@@ -6,7 +6,7 @@
 
 #include "debuginfo/parser/address_correction.h"
 #include "debuginfo/parser/function_parser.h"
-#include "tests/parser/code_builder.h"
+#include "tests/debuginfo/parser/code_builder.h"
 
 namespace kestrix::parser {
 namespace {

@@ -1,29 +1,13 @@
-// The bug report file's path rules and the PE checksum.
+// The PE checksum: the header field and the word sum.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
-#include "crash/report/bug_report_path.h"
 #include "crash/base/pe_checksum.h"
 
 namespace kestrix {
 namespace {
-
-TEST(BugReportPath, PlaceholdersAndRelativePaths) {
-  EXPECT_EQ(BugReportFilePath("bugreport.txt", "C:\\app\\", "quorrin", "quorrin"), "C:\\app\\bugreport.txt");
-  EXPECT_EQ(BugReportFilePath("%APPNAME%-%modname%.txt", "C:\\app\\", "quorrin", "lib"), "C:\\app\\quorrin-lib.txt");
-  EXPECT_EQ(BugReportFilePath("D:\\logs\\r.txt", "C:\\app\\", "a", "b"), "D:\\logs\\r.txt");
-  EXPECT_EQ(BugReportFilePath("\\\\srv\\share\\r.txt", "C:\\app\\", "a", "b"), "\\\\srv\\share\\r.txt");
-  EXPECT_EQ(BugReportFilePath("\\r", "C:\\app\\", "a", "b"), "C:\\app\\\\r") << "shorter than 3: relative";
-  EXPECT_EQ(BugReportFilePath("logs\\%appname%.txt", "C:\\app\\", "x", "y"), "C:\\app\\logs\\x.txt");
-}
-
-TEST(BugReportPath, FoldersFromTheTopDown) {
-  EXPECT_EQ(FoldersToCreate("C:\\a\\b\\f.txt"), (std::vector<std::string>{"C:\\a", "C:\\a\\b"}));
-  EXPECT_EQ(FoldersToCreate("C:\\f.txt"), std::vector<std::string>{});
-  EXPECT_EQ(FoldersToCreate("\\\\srv\\share\\d\\f.txt"), std::vector<std::string>{"\\\\srv\\share\\d"});
-  EXPECT_EQ(FoldersToCreate("\\x\\f.txt"), std::vector<std::string>{"\\x"});
-}
 
 std::vector<uint8_t> TinyImage(size_t size) {
   std::vector<uint8_t> image(size, 0);
@@ -35,6 +19,7 @@ std::vector<uint8_t> TinyImage(size_t size) {
   for (size_t i = 0x100; i < size; ++i) image[i] = static_cast<uint8_t>(i * 7);
   return image;
 }
+
 
 TEST(PeChecksum, HeaderFieldAndSum) {
   std::vector<uint8_t> image = TinyImage(0x201);
@@ -58,6 +43,7 @@ TEST(PeChecksum, HeaderFieldAndSum) {
   EXPECT_EQ(PeChecksumOffset(notPe.data(), notPe.size()), 0u);
 }
 
+
 TEST(PeChecksum, WordSumAtAnyLengthAndFieldPosition) {
   // Against the sum word by word, for every length and field position
   // modulo four, with sums that carry often (0xFF bytes) and all-zero data.
@@ -79,6 +65,7 @@ TEST(PeChecksum, WordSumAtAnyLengthAndFieldPosition) {
         EXPECT_EQ(PeChecksum(d.data(), d.size(), offset), reference(d, offset)) << size << " " << offset << " " << fill;
       }
 }
+
 
 }  // namespace
 }  // namespace kestrix

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "debuginfo/decoder/formatter.h"
-#include "tests/decoder/test_bytes.h"
+#include "tests/debuginfo/decoder/test_bytes.h"
 
 namespace kestrix::decoder {
 namespace {

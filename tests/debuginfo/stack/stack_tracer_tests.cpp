@@ -7,7 +7,7 @@
 #include "debuginfo/stack/stack_memory.h"
 #include "debuginfo/stack/stack_output.h"
 #include "debuginfo/stack/stack_tracer.h"
-#include "tests/stack/fake_process.h"
+#include "tests/debuginfo/stack/fake_process.h"
 
 namespace kestrix::stack {
 namespace {

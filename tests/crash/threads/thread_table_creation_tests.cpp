@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "crash/threads/win/thread_table_win32.h"
+#include "tests/helpers/wait.h"
 
 namespace kestrix {
 namespace {
@@ -50,7 +51,7 @@ TEST(ThreadTableCreation, AnOpeningCopyWaitsUntilTheCreatorHasFilledItIn) {
 
   std::atomic<int> opened{-1};
   std::thread opener([&] { opened = OpenThreadTable() ? 1 : 0; });
-  Sleep(300);
+  Sleep(300);  // the time in which the opener must not get through
   EXPECT_EQ(opened, -1) << "opened a registry that was not filled in yet";
   table->watchdogMutex = CreateMutexA(nullptr, FALSE, nullptr);
   table->listMutex = CreateMutexA(nullptr, FALSE, nullptr);
@@ -84,18 +85,21 @@ TEST(ThreadTableCreation, TwoCopiesStartingTogetherShareOneRegistry) {
 
   HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::atomic<bool> mine{false}, theirs{false};
+  std::atomic<int> waiting{0};
   DWORD mineId = 0, theirsId = 0;
   std::thread a([&] {
     mineId = GetCurrentThreadId();
+    ++waiting;
     WaitForSingleObject(go, INFINITE);
     mine = OpenThreadTable();
   });
   std::thread b([&] {
     theirsId = GetCurrentThreadId();
+    ++waiting;
     WaitForSingleObject(go, INFINITE);
     theirs = copyOpen() != FALSE;
   });
-  Sleep(50);
+  testhelpers::WaitUntil([&] { return waiting == 2; }, 5000);  // both at the start line
   SetEvent(go);
   a.join();
   b.join();

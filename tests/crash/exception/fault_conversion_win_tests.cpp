@@ -1,11 +1,15 @@
-// Fault conversion in-process: stack overflows thrown on with the stack
-// guard put back once caught, the stack probe's faults taken as its
-// caller's, the per-thread count of throws in flight, call sites.
+// Fault conversion in-process: faults become catchable exceptions with their
+// text and stack, the access violation text and other codes, stack overflows
+// thrown on with the stack guard put back once caught, the stack probe's
+// faults taken as its caller's, the per-thread count of throws in flight,
+// call sites.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "crash/exception/win/fault_conversion_win32.h"
@@ -144,6 +148,83 @@ TEST(FaultConversion, CallSitesOfReturnAddresses) {
   EXPECT_EQ(CallInstructionBefore(reinterpret_cast<uint32_t>(&ReturnAddress)), 0u) << "a function's start";
   EXPECT_EQ(CallInstructionBefore(0x20), 0u) << "no code there";
 }
+
+std::string ExeName() {
+  char path[MAX_PATH];
+  std::string p(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
+  return p.substr(p.find_last_of('\\') + 1);
+}
+
+struct Counted {
+  int* count;
+  ~Counted() { ++*count; }
+};
+
+__attribute__((noinline)) int ReadAt(uintptr_t address, int* destroyed) {
+  Counted c{destroyed};
+  return *reinterpret_cast<volatile int*>(address);
+}
+
+__attribute__((noinline)) int Divide(int a, int b) {
+  volatile int divisor = b;
+  return a / divisor;
+}
+
+TEST(FaultConversion, FaultsBecomeCatchableExceptions) {
+  InstallFaultConversion();
+  int destroyed = 0;
+  for (int round = 0; round < 3; ++round) {
+    try {
+      ReadAt(0x20, &destroyed);
+      FAIL() << "no fault";
+    } catch (const EExternal& e) {
+      EXPECT_EQ(e.ClassName(), "EAccessViolation");
+      EXPECT_EQ(e.Record().ExceptionCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+      EXPECT_EQ(e.Context().Eip, reinterpret_cast<DWORD>(e.Record().ExceptionAddress));
+      char expected[200];
+      snprintf(expected, sizeof expected, "Access violation at address $%lx in module '%s'. Read of address $20",
+               static_cast<unsigned long>(e.Context().Eip), ExeName().c_str());
+      EXPECT_EQ(e.Message(), expected);
+      // The captured chain starts at the fault and goes on into this test.
+      ASSERT_GE(e.Stack().frameCount, 2);
+      EXPECT_EQ(e.Stack().frames[0], e.Context().Eip);
+      EXPECT_EQ(e.Stack().esp, e.Context().Esp);
+      EXPECT_GT(e.Stack().byteCount, 0);
+    }
+  }
+  EXPECT_EQ(destroyed, 3) << "frames unwound by the fault run their destructors";
+  try {
+    volatile int result = Divide(1, 0);
+    FAIL() << "no fault " << result;
+  } catch (const KxException& e) {
+    EXPECT_EQ(e.ClassName(), "EDivByZero");
+    EXPECT_EQ(e.Message(), "Division by zero");
+  }
+  RemoveFaultConversion();
+}
+
+
+TEST(FaultConversion, AccessViolationTextAndOtherCodes) {
+  EXCEPTION_RECORD r{};
+  r.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+  r.NumberParameters = 2;
+  r.ExceptionInformation[0] = 1;
+  r.ExceptionInformation[1] = 0xABC0;
+  r.ExceptionAddress = reinterpret_cast<void*>(0x10);  // in no module
+  EXPECT_EQ(FormatAccessViolation(r), "Access Violation");
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  r.ExceptionAddress = reinterpret_cast<void*>(GetProcAddress(kernel, "Sleep"));
+  char expected[160];
+  snprintf(expected, sizeof expected, "Access violation at address $%lx in module 'kernel32.dll'. Write of address $abc0",
+           reinterpret_cast<unsigned long>(r.ExceptionAddress));
+  EXPECT_EQ(FormatAccessViolation(r), expected);
+  r.ExceptionCode = 0xE0001234;
+  EXPECT_EQ(SystemExceptionText(r), "External exception e0001234");
+  EXPECT_STREQ(SystemExceptionClassName(0xE0001234), "EExternalException");
+  r.ExceptionCode = EXCEPTION_STACK_OVERFLOW;
+  EXPECT_EQ(SystemExceptionText(r), "Stack overflow");
+}
+
 
 }  // namespace
 }  // namespace kestrix

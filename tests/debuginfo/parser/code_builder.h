@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/decoder/test_bytes.h"
+#include "tests/debuginfo/decoder/test_bytes.h"
 
 namespace kestrix::parser::testing {
 
