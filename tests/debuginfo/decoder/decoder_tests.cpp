@@ -1,16 +1,17 @@
 // Decoding: lengths and validity by the attribute words and the validity
-// table, prefixes, ModR/M and SIB in both address sizes, targets, and the
-// register state.
+// table (the cases in cases/length), prefixes, ModR/M and SIB in both
+// address sizes, targets, and the register state.
 #include <gtest/gtest.h>
 
 #include "debuginfo/decoder/decoder.h"
 #include "debuginfo/decoder/opcode_tables.h"
+#include "tests/debuginfo/decoder/case_files.h"
 #include "tests/debuginfo/decoder/test_bytes.h"
 
 namespace kestrix::decoder {
 namespace {
 
-using testing::Bytes;
+using namespace testing;  // the bytes of hexadecimal text, the case files
 constexpr uint32_t kBase = 0x00401000;
 
 TInstructionInfo DecodeHex(const std::string& hex, RegisterState* state = nullptr) {
@@ -58,135 +59,21 @@ TEST(OpcodeTables, NotationsOfTheMnemonicText) {
   EXPECT_STREQ(Mnemonic(0), "");
 }
 
-// Length in bytes, 0 for invalid.
-struct LengthCase {
-  const char* hex;
-  int length;
-  const char* what;
-};
+// cases/length/<name>.in and .out: each instruction's length in bytes, 0 for
+// an invalid one.
+class LengthCases : public ::testing::TestWithParam<std::string> {};
 
-TEST(Decoder, LengthsByOperandsAndPrefixes) {
-  const LengthCase cases[] = {
-      {"90", 1, "nop"},
-      {"01 d8", 2, "add eax, ebx"},
-      {"03 45 08", 3, "disp8"},
-      {"03 85 00 01 00 00", 6, "disp32"},
-      {"8b 04 24", 3, "SIB, no displacement"},
-      {"8b 44 24 04", 4, "SIB, disp8"},
-      {"8b 04 85 00 10 40 00", 7, "SIB without base: disp32"},
-      {"8b 05 00 10 40 00", 6, "displacement alone"},
-      {"8b 84 8d 00 01 00 00", 7, "SIB and disp32"},
-      {"04 7f", 2, "al, imm8"},
-      {"05 78 56 34 12", 5, "eax, imm32"},
-      {"66 05 34 12", 4, "operand size: imm16"},
-      {"66 b8 34 12", 4, "mov ax, imm16"},
-      {"67 8b 07", 3, "16-bit addressing, [bx]"},
-      {"67 8b 06 34 12", 5, "16-bit: disp16 alone"},
-      {"67 8b 47 10", 4, "16-bit: disp8"},
-      {"67 8b 87 34 12", 5, "16-bit: disp16"},
-      {"67 8b 04", 3, "16-bit: r/m 4 has no SIB"},
-      {"67 a1 34 12", 4, "memory offset by address size"},
-      {"a1 00 10 40 00", 5, "memory offset"},
-      {"9a 78 56 34 12 08 00", 7, "far call"},
-      {"66 ea 34 12 08 00", 6, "far jump, 16-bit offset"},
-      {"c8 10 00 01", 4, "enter"},
-      {"c2 08 00", 3, "ret imm16"},
-      {"69 c0 10 27 00 00", 6, "imul imm32"},
-      {"6b c0 10", 3, "imul imm8"},
-      {"c7 45 f8 01 00 00 00", 7, "mov r/m32, imm32"},
-      {"66 c7 45 f8 01 00", 6, "mov r/m16, imm16"},
-      {"81 7c 24 04 ff 00 00 00", 8, "SIB, disp8, imm32"},
-      {"f6 45 08 01", 4, "group F6 /0 has an immediate"},
-      {"f6 5d 08", 3, "group F6 /3 has none"},
-      {"f7 c1 00 01 00 00", 6, "group F7 /0 imm32"},
-      {"66 f7 c1 00 01", 5, "group F7 /0 imm16"},
-      {"f7 d8", 2, "neg eax"},
-      {"0f b6 45 08", 4, "movzx"},
-      {"0f 84 00 01 00 00", 6, "jz rel32"},
-      {"66 0f 6f 45 00", 5, "movdqa"},
-      {"f3 0f 6f 00", 4, "movdqu"},
-      {"0f 0f c1 9e", 4, "3DNow! pfadd"},
-      {"0f 1f 44 00 00", 5, "multi-byte nop"},
-      {"66 0f 1f 84 00 00 00 00 00", 9, "long nop"},
-      {"f3 a5", 2, "rep movsd"},
-      {"26 2e 36 3e 64 65 f0 90", 8, "every segment prefix and lock"},
-      {"d9 c9", 2, "fxch st(1)"},
-      {"dd 1c 24", 3, "fstp qword ptr [esp]"},
-      {"df e0", 2, "fnstsw ax"},
-      {"db 2d 00 10 40 00", 6, "fld tbyte ptr"},
-      {"0f ae 5d f0", 4, "stmxcsr"},
-      {"0f c7 0e", 3, "cmpxchg8b"},
-      {"0f 01 d0", 3, "xgetbv"},
-      {"f3 0f b8 c1", 4, "popcnt"},
-      {"0f ba e0 05", 4, "bt eax, 5"},
-  };
-  for (const LengthCase& c : cases) EXPECT_EQ(LengthOf(c.hex), c.length) << c.hex << "  " << c.what;
+TEST_P(LengthCases, EachInstructionsLength) {
+  const TCaseFile file = ReadCases(DECODER_CASES "/length", GetParam());
+  ASSERT_EQ(file.error, "");
+  ASSERT_FALSE(file.cases.empty());
+  for (const TCase& c : file.cases) EXPECT_EQ(std::to_string(LengthOf(c.hex)), c.expected) << c.where;
 }
 
-TEST(Decoder, ValidityTable) {
-  const LengthCase cases[] = {
-      {"8d c0", 0, "lea with a register source"},
-      {"8d 00", 2, "lea from memory"},
-      {"62 c0", 0, "bound register form"},
-      {"c4 c0", 0, "les register form"},
-      {"8c f0", 0, "mov from segment 6"},
-      {"8e d8", 2, "mov ds, eax"},
-      {"d9 d1", 0, "D9 D1"},
-      {"d9 d0", 2, "fnop"},
-      {"d9 e2", 0, "D9 E2"},
-      {"d9 ef", 0, "D9 EF"},
-      {"d9 ee", 2, "fldz"},
-      {"da e8", 0, "DA E8"},
-      {"da e9", 2, "fucompp"},
-      {"db e5", 0, "DB E5"},
-      {"db e3", 2, "fninit"},
-      {"df e1", 0, "DF E1"},
-      {"fe c0", 2, "inc al"},
-      {"fe d0", 0, "FE /2"},
-      {"ff d8", 0, "FF /3 register form"},
-      {"ff e8", 0, "FF /5 register form"},
-      {"ff 18", 2, "FF /3 memory form"},
-      {"ff f8", 0, "FF /7"},
-      {"0f 00 f0", 0, "0F 00 /6"},
-      {"0f 01 28", 0, "0F 01 /5"},
-      {"0f 01 c0", 0, "0F 01 /0 register form"},
-      {"0f 0d 00", 3, "prefetch"},
-      {"0f 0d 10", 0, "0F 0D /2"},
-      {"0f 0d c0", 0, "0F 0D register form"},
-      {"0f 0f c1 00", 0, "undefined 3DNow! suffix"},
-      {"0f 18 00", 3, "prefetchnta"},
-      {"0f 18 20", 0, "0F 18 /4"},
-      {"0f 20 c0", 3, "mov eax, cr0"},
-      {"0f 20 00", 0, "0F 20 memory form"},
-      {"0f 6c c0", 0, "punpcklqdq without 66"},
-      {"66 0f 6c c0", 4, "punpcklqdq"},
-      {"0f 71 d0 01", 4, "psrlw mm0, 1"},
-      {"0f 71 c0 01", 0, "0F 71 /0"},
-      {"0f 71 10 01", 0, "0F 71 memory form"},
-      {"66 0f 73 d8 01", 5, "psrldq"},
-      {"0f 73 e0 01", 0, "0F 73 /4"},
-      {"0f 7c c0", 0, "haddpd without prefix"},
-      {"f2 0f 7c c0", 4, "haddps"},
-      {"0f ae f8", 3, "sfence"},
-      {"0f ae e8", 3, "lfence"},
-      {"0f ae 00", 3, "fxsave"},
-      {"0f ae 20", 0, "0F AE /4 memory form"},
-      {"0f ae c0", 0, "0F AE /0 register form"},
-      {"0f b2 c0", 0, "lss register form"},
-      {"0f c7 c8", 0, "cmpxchg8b register form"},
-      {"0f ba 20 01", 4, "0F BA /4: bt"},
-      {"0f ba c8 01", 0, "0F BA /1"},
-      {"0f d6 c0", 0, "0F D6 without prefix"},
-      {"66 0f d6 c0", 4, "movq"},
-      {"0f f0 00", 0, "lddqu without F2"},
-      {"f2 0f f0 00", 4, "lddqu"},
-      {"ff ff", 0, "FF /7 register"},
-      {"0f 0b", 2, "ud2"},
-      {"0f 38 00 c1", 0, "three-byte maps are not IA-32 maps"},
-      {"d6", 0, "D6"},
-  };
-  for (const LengthCase& c : cases) EXPECT_EQ(LengthOf(c.hex), c.length) << c.hex << "  " << c.what;
-}
+INSTANTIATE_TEST_SUITE_P(Files, LengthCases, ::testing::ValuesIn(CaseNames(DECODER_CASES "/length")),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
+TEST(LengthCaseFiles, AreThere) { EXPECT_GE(CaseNames(DECODER_CASES "/length").size(), 2u); }
 
 TEST(Decoder, TruncatedAndUnreadableCodeIsInvalid) {
   EXPECT_EQ(LengthOf(""), 0);
