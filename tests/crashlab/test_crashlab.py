@@ -12,6 +12,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wine_threads  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from report_file import parse_report, split_reports  # noqa: E402
 from winetest import wait_for_file, winpath  # noqa: E402
 
 LAB = None  # crashlab.exe
@@ -41,20 +42,10 @@ def reports(path):
     with open(path, "rb") as f:
         data = f.read()
     assert data.endswith(b"\r\n\r\n"), "every report ends with two line breaks"
-    text = data.decode("latin-1")
     out = []
-    for chunk in re.split(r"\r\n\r\n(?=date/time)", text.rstrip("\r\n")):
-        blocks = chunk.split("\r\n\r\n")
-        names, header = [], {}
-        for line in blocks[0].split("\r\n"):
-            name, _, value = line.partition(": ")
-            names.append(name.rstrip())
-            header[name.rstrip()] = value
-        sections = []
-        for block in blocks[1:]:
-            lines = block.split("\r\n")
-            sections.append((lines[0], lines[1:]))
-        out.append((header, names, sections, blocks[0]))
+    for chunk in split_reports(data.decode("latin-1")):
+        names, header, sections, header_text = parse_report(chunk)
+        out.append((header, names, sections, header_text))
     return out
 
 

@@ -26,6 +26,7 @@
 #include <string>
 
 #include "page_driving.h"
+#include "tests/helpers/win/bitmaps.h"
 
 namespace {
 
@@ -95,12 +96,7 @@ bool ShowsMagenta(HWND w) {
   GetClientRect(w, &r);
   const int width = r.right, height = r.bottom;
   if (width <= 0 || height <= 0) return false;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  BITMAPINFO info = testhelpers::TopDownBitmapInfo(width, height);
   void* bits = nullptr;
   HDC screen = GetDC(w);
   HDC memory = CreateCompatibleDC(screen);

@@ -19,6 +19,7 @@
 #include "report_ui/imaging/png_writer.h"
 #include "report_ui/imaging/win/capture_win32.h"
 #include "tests/helpers/wait.h"
+#include "tests/helpers/win/bitmaps.h"
 #include "tests/helpers/win/window_search.h"
 
 using namespace kestrix::imaging;
@@ -34,12 +35,7 @@ LRESULT CALLBACK GradientProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
   RECT r;
   GetClientRect(w, &r);
   const int width = r.right, height = r.bottom;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  BITMAPINFO info = testhelpers::TopDownBitmapInfo(width, height);
   std::vector<uint32_t> px(static_cast<size_t>(width) * height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
