@@ -20,7 +20,6 @@ std::vector<uint8_t> TinyImage(size_t size) {
   return image;
 }
 
-
 TEST(PeChecksum, HeaderFieldAndSum) {
   std::vector<uint8_t> image = TinyImage(0x201);
   const size_t offset = PeChecksumOffset(image.data(), image.size());
@@ -43,7 +42,6 @@ TEST(PeChecksum, HeaderFieldAndSum) {
   EXPECT_EQ(PeChecksumOffset(notPe.data(), notPe.size()), 0u);
 }
 
-
 TEST(PeChecksum, WordSumAtAnyLengthAndFieldPosition) {
   // Against the sum word by word, for every length and field position
   // modulo four, with sums that carry often (0xFF bytes) and all-zero data.
@@ -65,7 +63,6 @@ TEST(PeChecksum, WordSumAtAnyLengthAndFieldPosition) {
         EXPECT_EQ(PeChecksum(d.data(), d.size(), offset), reference(d, offset)) << size << " " << offset << " " << fill;
       }
 }
-
 
 }  // namespace
 }  // namespace kestrix

@@ -23,7 +23,6 @@ TEST(Names, DemangleSymbolRules) {
   EXPECT_EQ(DemangleSymbol("@Unit@X. $qqrv").name, "X.?");
 }
 
-
 TEST(Names, CppNamesAsDevelopersWriteThem) {
   EXPECT_EQ(MapSymbolName("__ZN6TForm19openClickEv", true), "TForm1.openClick");
   EXPECT_EQ(MapSymbolName("_WinMain@16", true), "WinMain");
@@ -40,7 +39,6 @@ TEST(Names, CppNamesAsDevelopersWriteThem) {
   EXPECT_EQ(MapFunctionName("X::operator<<(int)"), "X.operator<<");
   EXPECT_EQ(MapFunctionName("(anonymous namespace)::Worker::run() [clone .cold]"), "Worker.run");
 }
-
 
 }  // namespace
 }  // namespace kestrix

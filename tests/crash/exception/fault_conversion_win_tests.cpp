@@ -203,7 +203,6 @@ TEST(FaultConversion, FaultsBecomeCatchableExceptions) {
   RemoveFaultConversion();
 }
 
-
 TEST(FaultConversion, AccessViolationTextAndOtherCodes) {
   EXCEPTION_RECORD r{};
   r.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
@@ -224,7 +223,6 @@ TEST(FaultConversion, AccessViolationTextAndOtherCodes) {
   r.ExceptionCode = EXCEPTION_STACK_OVERFLOW;
   EXPECT_EQ(SystemExceptionText(r), "Stack overflow");
 }
-
 
 }  // namespace
 }  // namespace kestrix

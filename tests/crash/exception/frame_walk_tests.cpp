@@ -23,7 +23,6 @@ struct TStackImage {
   }
 };
 
-
 TEST(FrameWalk, FollowsTheChainAndStopsWhereItBreaks) {
   TStackImage s;
   s.words = {{0x1000, 0x1020}, {0x1004, 0x401111}, {0x1020, 0x1100}, {0x1024, 0x402222},
@@ -45,7 +44,6 @@ TEST(FrameWalk, FollowsTheChainAndStopsWhereItBreaks) {
   EXPECT_EQ(WalkFrameChain(0x400000, 0x1002, TStackImage::Read, &s, out, 8), 1);
   EXPECT_EQ(WalkFrameChain(0x400000, 0, TStackImage::Read, &s, out, 8), 1);
 }
-
 
 }  // namespace
 }  // namespace kestrix

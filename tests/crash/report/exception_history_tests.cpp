@@ -13,14 +13,12 @@ TExceptionTimeRing Ring(uint64_t newest, int count, uint64_t step) {
   return ring;
 }
 
-
 TEST(HandlingRules, TimeRingKeepsTheTenNewestFirst) {
   TExceptionTimeRing ring{};
   for (uint64_t t = 1; t <= 12; ++t) PushExceptionTime(ring, t);
   EXPECT_EQ(ring[0], 12u);
   EXPECT_EQ(ring[9], 3u);
 }
-
 
 TEST(HandlingRules, AutoActionDue) {
   const uint64_t now = 13000000000ull;
@@ -34,7 +32,6 @@ TEST(HandlingRules, AutoActionDue) {
   EXPECT_FALSE(AutoActionDue(30, ten, now + 10)) << "time went on";
   EXPECT_FALSE(AutoActionDue(-5, ten, now));
 }
-
 
 }  // namespace
 }  // namespace kestrix

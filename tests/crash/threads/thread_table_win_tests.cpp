@@ -39,14 +39,12 @@ TEST(ThreadTable, NamesAndTitlesOfThreads) {
   if (map) CloseHandle(map);
 }
 
-
 TEST(ThreadTable, ThreadIdsListThisProcessOnly) {
   const std::vector<DWORD> ids = ThreadIds();
   bool self = false;
   for (DWORD id : ids) self |= id == GetCurrentThreadId();
   EXPECT_TRUE(self);
 }
-
 
 }  // namespace
 }  // namespace kestrix
