@@ -76,7 +76,9 @@ class Capture : public ::testing::Test {
     ASSERT_TRUE(window_);
     SetCursorPos(GetSystemMetrics(SM_CXVIRTUALSCREEN) - 2, GetSystemMetrics(SM_CYVIRTUALSCREEN) - 2);
     UpdateWindow(window_);
-    PumpUntil([] { return ScreenShows(100 + 17, 120 + 80, Painted(17)) && ScreenShows(100 + 255, 120 + 80, Painted(255)); });
+    PumpUntil([] {
+      return ScreenShows(100 + 17, 120 + 80, Painted(17)) && ScreenShows(100 + 255, 120 + 80, Painted(255));
+    });
   }
   void TearDown() override {
     if (window_) DestroyWindow(window_);
@@ -123,12 +125,14 @@ TEST_F(Capture, AppOnlyIsTheWindowsBoxAndLeavesCoveredPartsWhite) {
       5000, 50);
   ASSERT_TRUE(notepad);
   SetWindowPos(notepad, HWND_TOPMOST, 100 + 128, 0, 400, 400, SWP_SHOWWINDOW);
+  // Notepad in its place, and the left half it uncovered painted again.
+  testhelpers::PaintNow(notepad);
   PumpUntil([&] {
     RECT r{};
     return IsWindowVisible(notepad) && GetWindowRect(notepad, &r) && r.left == 228 && r.top == 0 && r.right == 628 &&
-           r.bottom == 400;
+           r.bottom == 400 && ScreenShows(100 + 20, 120 + 5, Painted(20)) &&
+           ScreenShows(100 + 127, 120 + 150, Painted(127));
   });
-  testhelpers::PaintNow(notepad);
   shot = CaptureScreen(true);
   PostMessageA(notepad, WM_CLOSE, 0, 0);
   if (WaitForSingleObject(pi.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 0);
