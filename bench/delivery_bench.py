@@ -9,7 +9,7 @@ library writes them) and a 1280x1024 screenshot PNG, then
   `zip -6` on the same files: time (median over the runs, the probe's time
   includes starting it under a running wineserver) and size;
 - uploads both with the HTTP upload (http_probe.exe) to the local test server
-  (tests/report_ui/delivery/upload_server.py) that parses the form: time
+  (tests/helpers/upload_server.py) that parses the form: time
   from start to the server's answer, median.
 Run it with a running wineserver (bench/delivery_run does all of it).
 """
@@ -24,12 +24,9 @@ import time
 import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "report_ui", "delivery"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "helpers"))
 from upload_server import UploadServer  # noqa: E402
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+from winetest import winpath  # noqa: E402
 
 
 def make_report(path, size):

@@ -8,8 +8,9 @@ import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "report_ui", "mail"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "helpers"))
 import mail_peers  # noqa: E402
+from winetest import winpath  # noqa: E402
 
 build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "win"))
 runs = sys.argv[2] if len(sys.argv) > 2 else "9"
@@ -24,7 +25,7 @@ try:
         env = dict(os.environ, WINEPREFIX=os.environ.get("WINEPREFIX", os.path.join(build, "wineprefix")),
                    WINEDEBUG="-all")
         subprocess.run(["wine", os.path.join(build, "bench", "mail_bench.exe"), str(smtp_port), str(dns_port),
-                        mail_peers.winpath(big), runs], env=env, check=True)
+                        winpath(big), runs], env=env, check=True)
         import email, email.policy
         with open(big, "rb") as f:
             data = f.read()

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/gui/window_driver.h"
+#include "tests/helpers/win/window_driver.h"
 
 using namespace quorrin::gui;
 

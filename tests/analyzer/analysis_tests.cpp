@@ -6,7 +6,7 @@
 #include "analyzer/analysis.h"
 #include "analyzer/errors.h"
 #include "analyzer/platform_fs.h"
-#include "tests/analyzer/temp_dir.h"
+#include "tests/helpers/win/temp_dir.h"
 
 namespace quorrin {
 namespace {

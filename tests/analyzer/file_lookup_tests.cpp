@@ -4,7 +4,7 @@
 
 #include "analyzer/file_lookup.h"
 #include "analyzer/platform_fs.h"
-#include "tests/analyzer/temp_dir.h"
+#include "tests/helpers/win/temp_dir.h"
 
 namespace quorrin {
 namespace {

@@ -7,11 +7,10 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from winetest import winpath  # noqa: E402
+
 CLI = None  # path of quorrin-cli.exe, from the command line
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def run(*args, cwd=None):

@@ -6,7 +6,7 @@
 #include "analyzer/compiler_analysis.h"
 #include "analyzer/errors.h"
 #include "analyzer/file_unit_source.h"
-#include "tests/analyzer/temp_dir.h"
+#include "tests/helpers/win/temp_dir.h"
 
 namespace quorrin {
 namespace {

@@ -22,6 +22,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from winetest import winpath  # noqa: E402
+
 SYLLABLES = ["Ka", "Lo", "Mi", "Nu", "Po", "Ra", "Si", "Tu", "Ve", "Wo", "Xa", "Zy", "Fe", "Gi", "Ho", "Du",
              "Bo", "Ce", "Ja", "Ly", "Mo", "Pe", "Ru", "So"]
 # Names must not hold words the line scanners stop at.
@@ -205,10 +208,6 @@ class Program:
                 seen.add(i)
                 todo += self.intf[i] + self.impl[i]
         return seen
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def check(cli, seed, keep):

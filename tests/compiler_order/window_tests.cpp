@@ -11,7 +11,7 @@
 
 #include "app/application.h"
 #include "app/unit1.h"
-#include "tests/analyzer/temp_dir.h"
+#include "tests/helpers/win/temp_dir.h"
 
 namespace quorrin {
 namespace {

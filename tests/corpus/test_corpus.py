@@ -22,6 +22,9 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
 import wine_threads  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from report_file import parse_report, split_reports  # noqa: E402
+
 ARGS = None
 
 # Windows exit statuses of processes that end through an unhandled
@@ -238,17 +241,7 @@ def reports(path):
         return []
     with open(path, "rb") as f:
         text = f.read().decode("latin-1")
-    out = []
-    for chunk in re.split(r"\r\n\r\n(?=date/time)", text.rstrip("\r\n")):
-        if not chunk:
-            continue
-        blocks = chunk.split("\r\n\r\n")
-        header = {}
-        for line in blocks[0].split("\r\n"):
-            name, _, value = line.partition(": ")
-            header[name.rstrip()] = value
-        out.append((header, [(b.split("\r\n")[0], b.split("\r\n")[1:]) for b in blocks[1:]]))
-    return out
+    return [(header, sections) for _, header, sections, _ in map(parse_report, split_reports(text))]
 
 
 def run_scenario(build, exe, args, timeout):

@@ -15,77 +15,58 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "tests/helpers/wait.h"
+#include "tests/helpers/win/window_search.h"
 
 namespace {
 
+using testhelpers::WaitUntil;
+
 DWORD g_pause = 0;  // before the next press, once its box is there
 
-struct TSearch {
-  const char* cls = nullptr;  // nullptr: either kind of box
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK FindBox(HWND hwnd, LPARAM param) {
-  auto* search = reinterpret_cast<TSearch*>(param);
-  char cls[32];
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == GetCurrentProcessId() || !IsWindowVisible(hwnd) || !GetClassNameA(hwnd, cls, sizeof cls)) return TRUE;
-  const bool match = search->cls ? lstrcmpA(cls, search->cls) == 0
-                                 : lstrcmpA(cls, "#32770") == 0 || lstrcmpA(cls, "KestrixWndClass") == 0;
-  if (!match) return TRUE;
-  search->found = hwnd;
-  return FALSE;
+// A shown box of another process: of the class, or with cls nullptr either
+// kind (the system's dialog or the exception dialog).
+HWND FindBox(const char* cls) {
+  return testhelpers::FindTopWindow([&](HWND w) {
+    if (testhelpers::WindowProcessId(w) == GetCurrentProcessId() || !IsWindowVisible(w)) return false;
+    const std::string name = testhelpers::WindowClass(w);
+    return cls ? name == cls : name == "#32770" || name == "KestrixWndClass";
+  });
 }
 
 HWND WaitForBox(const char* cls, int seconds, bool enabled) {
-  for (int i = 0; i < seconds * 20; ++i) {
-    TSearch search;
-    search.cls = cls;
-    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    if (search.found && (!enabled || IsWindowEnabled(search.found))) {
-      Sleep(g_pause);
-      g_pause = 0;
-      return search.found;
-    }
-    Sleep(50);
-  }
-  return nullptr;
-}
-
-struct TButtonSearch {
-  const char* caption;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK FindButton(HWND hwnd, LPARAM param) {
-  auto* search = reinterpret_cast<TButtonSearch*>(param);
-  char text[64] = {};
-  GetWindowTextA(hwnd, text, sizeof text);
-  if (lstrcmpA(text, search->caption) != 0) return TRUE;
-  search->found = hwnd;
-  return FALSE;
+  HWND box = nullptr;
+  if (!WaitUntil([&] { return (box = FindBox(cls)) != nullptr && (!enabled || IsWindowEnabled(box)); },
+                 seconds * 1000, 50))
+    return nullptr;
+  Sleep(g_pause);  // the pause the steps asked for ("+<ms>"), not a wait for the box
+  g_pause = 0;
+  return box;
 }
 
 bool PressOk(int seconds) {
   HWND box = WaitForBox("#32770", seconds, true);
   if (!box) return false;
   PostMessageA(box, WM_COMMAND, IDOK, 0);
-  for (int i = 0; i < seconds * 20 && IsWindow(box); ++i) Sleep(50);  // gone before the next step
+  WaitUntil([&] { return !IsWindow(box); }, seconds * 1000, 50);  // gone before the next step
   return true;
 }
 
 bool PressButton(const char* caption, int seconds) {
   HWND box = WaitForBox("KestrixWndClass", seconds, true);
   if (!box) return false;
-  TButtonSearch search{caption};
-  EnumChildWindows(box, FindButton, reinterpret_cast<LPARAM>(&search));
-  if (!search.found) {
+  HWND button = testhelpers::FindChildWindow(box, [&](HWND w) {
+    char text[64] = {};
+    GetWindowTextA(w, text, sizeof text);
+    return lstrcmpA(text, caption) == 0;
+  });
+  if (!button) {
     std::fprintf(stderr, "no button \"%s\"\n", caption);
     return false;
   }
-  PostMessageA(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(search.found), BN_CLICKED),
-               reinterpret_cast<LPARAM>(search.found));
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
   return true;
 }
 

@@ -490,11 +490,14 @@ void Idle(HANDLE stop) { WaitForSingleObject(stop, INFINITE); }
 // A named worker for the process trace.
 void RecordThreadNameForLab() {
   static HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  std::thread([] {
+  HANDLE named = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread([named] {
     kestrix::AssignThreadName(GetCurrentThreadId(), "lab sleeper");
+    SetEvent(named);
     WaitForSingleObject(stop, INFINITE);
   }).detach();
-  Sleep(100);
+  WaitForSingleObject(named, 5000);
+  CloseHandle(named);
 }
 
 DWORD WINAPI RawThread(void*) {

@@ -14,34 +14,40 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/helpers/wait.h"
+
 namespace {
 
-// The restarted process that `parent` started, found by the event it holds
-// itself with (Wine may start helpers such as conhost.exe for a process
-// too), opened and let go on; waited for up to 10 seconds.
-HANDLE FollowChildOf(DWORD parent) {
-  for (int i = 0; i < 1000; ++i) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-      if (entry.th32ParentProcessID != parent || entry.th32ProcessID == parent) continue;
-      char name[64];
-      std::snprintf(name, sizeof name, "crashlab-followed-%lx", entry.th32ProcessID);
-      HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
-      if (!held) continue;
-      HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
-      SetEvent(held);
-      CloseHandle(held);
-      if (process) {
-        CloseHandle(snapshot);
-        return process;
-      }
+// A process that `parent` started and that holds itself with the event
+// "crashlab-followed-<pid>" (Wine may start helpers such as conhost.exe for
+// a process too), opened and let go on; nullptr while there is none.
+HANDLE HeldChildOf(DWORD parent) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ParentProcessID != parent || entry.th32ProcessID == parent) continue;
+    char name[64];
+    std::snprintf(name, sizeof name, "crashlab-followed-%lx", entry.th32ProcessID);
+    HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+    if (!held) continue;
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
+    SetEvent(held);
+    CloseHandle(held);
+    if (process) {
+      CloseHandle(snapshot);
+      return process;
     }
-    CloseHandle(snapshot);
-    Sleep(10);
   }
+  CloseHandle(snapshot);
   return nullptr;
+}
+
+// The restarted process that `parent` started, waited for up to 10 seconds.
+HANDLE FollowChildOf(DWORD parent) {
+  HANDLE found = nullptr;
+  testhelpers::WaitUntil([&] { return (found = HeldChildOf(parent)) != nullptr; }, 10000, 10);
+  return found;
 }
 
 DWORD Report(HANDLE process) {

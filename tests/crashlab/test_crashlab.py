@@ -6,11 +6,14 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
 import wine_threads  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from report_file import parse_report, split_reports  # noqa: E402
+from winetest import wait_for_file, winpath  # noqa: E402
 
 LAB = None  # crashlab.exe
 CLOSER = None  # box_closer.exe
@@ -22,10 +25,6 @@ HEADER_ORDER = [
     "current module", "exec. date/time", "module date/time", "version", "compiled with", "Kestrix version", "labitem",
     "callstack crc", "count", "exception number", "exception class", "exception message",
 ]
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def run(*args, timeout=120):
@@ -43,20 +42,10 @@ def reports(path):
     with open(path, "rb") as f:
         data = f.read()
     assert data.endswith(b"\r\n\r\n"), "every report ends with two line breaks"
-    text = data.decode("latin-1")
     out = []
-    for chunk in re.split(r"\r\n\r\n(?=date/time)", text.rstrip("\r\n")):
-        blocks = chunk.split("\r\n\r\n")
-        names, header = [], {}
-        for line in blocks[0].split("\r\n"):
-            name, _, value = line.partition(": ")
-            names.append(name.rstrip())
-            header[name.rstrip()] = value
-        sections = []
-        for block in blocks[1:]:
-            lines = block.split("\r\n")
-            sections.append((lines[0], lines[1:]))
-        out.append((header, names, sections, blocks[0]))
+    for chunk in split_reports(data.decode("latin-1")):
+        names, header, sections, header_text = parse_report(chunk)
+        out.append((header, names, sections, header_text))
     return out
 
 
@@ -305,10 +294,7 @@ class CrashLabTest(unittest.TestCase):
         rc, out = self.crash("cpp", "--click", "--auto-restart", "1", "--restart-mark", winpath(mark))
         self.assertEqual(rc, 2, "a restarting program ends with exit code 2")
         self.assertEqual(len(reports(self.file)), 1, "saved before the restart")
-        for _ in range(200):
-            if os.path.exists(mark) and os.path.getsize(mark) > 0:
-                break
-            time.sleep(0.1)
+        wait_for_file(mark, 20)
         with open(mark) as f:
             self.assertEqual(f.read().strip(), "restarted after 1 exception(s)")
 

@@ -14,14 +14,11 @@ import unittest
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "report_ui", "delivery"))
+sys.path.insert(0, os.path.join(HERE, "..", "helpers"))
 from upload_server import UploadServer, can_ping  # noqa: E402
+from winetest import winpath  # noqa: E402
 
 LAB = None
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def crash(report, port, *args, online_host=None):

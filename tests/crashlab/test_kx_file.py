@@ -15,12 +15,11 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from winetest import winpath  # noqa: E402
+
 ARGS = None
 LINE = re.compile(r"^([0-9a-f]{8}) (?:\+[0-9a-f]+ )?(\S+)(.*)$")
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def crash(exe, report):

@@ -13,8 +13,9 @@ import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "report_ui", "mail"))
+sys.path.insert(0, os.path.join(HERE, "..", "helpers"))
 import mail_peers  # noqa: E402
+from winetest import winpath  # noqa: E402
 
 LAB = None
 
@@ -25,7 +26,7 @@ def crash(report, *args, scenario=("div-zero",)):
     # The online check pings the local host: the test machines have no internet.
     env.setdefault("KESTRIX_ONLINE_HOST", "127.0.0.1")
     launcher = os.path.join(os.path.dirname(LAB), "exit_code.exe")
-    proc = subprocess.run(["wine", launcher, LAB, *scenario, "--report", mail_peers.winpath(report),
+    proc = subprocess.run(["wine", launcher, LAB, *scenario, "--report", winpath(report),
                            "--set", "AutoSend=true", "--set", 'MailAddr="Bug Desk <desk@kx.test>"',
                            "--set", 'MailFrom="lab@sender.test"', "--set", 'MailSubj="crash: %exceptMsg%"', *args],
                           env=env, capture_output=True, timeout=120)

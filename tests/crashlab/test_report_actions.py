@@ -15,14 +15,13 @@ import unittest
 
 import test_crashlab as lab
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from winetest import wait_for_file, wine_env, winpath  # noqa: E402
+
 LAB_PRINTER = None
 PRINTER = "Kestrix Lab Printer"
 CPP_EXIT = 3  # a C++ exception's crash exit code
 DIALOG = ["--gui", "--show", "0"]
-
-
-def wine_env():
-    return dict(os.environ, WINEDEBUG="-all")
 
 
 def run_followed(*args, program=None, cwd=None, timeout=180):
@@ -66,14 +65,11 @@ class ReportActionsTest(unittest.TestCase):
         return out.decode("latin-1").replace("\r", "").split("\n")
 
     def crash(self, *args, scenario=("cpp", "--click"), **how):
-        return run_followed(*scenario, "--report", lab.winpath(self.file), "--restart-log",
-                            lab.winpath(self.log), "--restart-mark", lab.winpath(self.mark), *args, **how)
+        return run_followed(*scenario, "--report", winpath(self.file), "--restart-log",
+                            winpath(self.log), "--restart-mark", winpath(self.mark), *args, **how)
 
     def wait_for_mark(self):
-        for _ in range(300):
-            if os.path.exists(self.mark) and os.path.getsize(self.mark) > 0:
-                break
-            time.sleep(0.1)
+        wait_for_file(self.mark, 30)
         with open(self.mark) as f:
             return f.read().strip()
 
@@ -152,10 +148,7 @@ class ReportActionsTest(unittest.TestCase):
                                               "pressed continue application"])
         self.assertEqual(codes, [0], err)
         self.assertIn("continued", out)
-        for _ in range(100):
-            if os.path.exists(ps) and os.path.getsize(ps) > 0:
-                break
-            time.sleep(0.1)
+        wait_for_file(ps, 10)
         with open(ps, "rb") as f:
             data = f.read()
         self.assertRegex(data[:4096], rb"%%Title: print the lab report\r?\n")
@@ -191,7 +184,7 @@ class ReportActionsTest(unittest.TestCase):
         # folder the first one started in.
         labs = os.path.dirname(os.path.dirname(lab.LAB))
         relative = os.path.relpath(lab.LAB, labs).replace("/", "\\")
-        codes, out, err = self.crash("--set", "AutoRestart=1", "--chdir", lab.winpath(self.tmp.name),
+        codes, out, err = self.crash("--set", "AutoRestart=1", "--chdir", winpath(self.tmp.name),
                                      program=relative, cwd=labs)
         self.assertEqual(codes, [2, 0], err)
         self.check_restarted_alike(read_log(self.log), 2)
@@ -202,7 +195,7 @@ class ReportActionsTest(unittest.TestCase):
         # exception's code), as the program would end without the library.
         for scenario, code in (("av-read", 0xC0000005), ("div-zero", 0xC0000094)):
             with self.subTest(scenario):
-                codes, out, err = run_followed(scenario, "--click", "--report", lab.winpath(self.file), "--set",
+                codes, out, err = run_followed(scenario, "--click", "--report", winpath(self.file), "--set",
                                                "AutoClose=1")
                 self.assertEqual(codes, [code], err)
                 self.assertNotIn("continued", out)

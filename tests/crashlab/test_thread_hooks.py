@@ -187,7 +187,7 @@ class Freezes(LabRun):
                     with open(self.file, "rb") as f:
                         if f.read().endswith(b"\r\n\r\n"):
                             reported_after = time.monotonic() - frozen_at
-                time.sleep(0.02)
+                time.sleep(0.02)  # the polling step of this watch over output and report
         finally:
             if proc.poll() is None:
                 proc.kill()

@@ -16,6 +16,7 @@
 #include "crash/threads/win/thread_hooks_win32.h"
 #include "crash/watchdog/win/freeze_watch_win32.h"
 #include "kestrix/kestrix.h"
+#include "tests/helpers/wait.h"
 
 namespace crashlab {
 
@@ -52,17 +53,18 @@ DWORD WINAPI LabWorkItem(void* done) {
 // its two line breaks (at most 20 s).
 void WaitForReport() {
   const std::string path = kestrix::MainSettings() ? kestrix::MainSettings()->BugRepFile() : std::string();
-  for (int i = 0; i < 400; ++i) {
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-      char tail[4] = {};
-      const bool whole = std::fseek(f, -4, SEEK_END) == 0 && std::fread(tail, 1, 4, f) == 4 &&
-                         std::memcmp(tail, "\r\n\r\n", 4) == 0;
-      std::fclose(f);
-      if (whole) return;
-    }
-    Sleep(50);
-  }
-  Say("no report saved\n");
+  const bool saved = testhelpers::WaitUntil(
+      [&] {
+        FILE* f = std::fopen(path.c_str(), "rb");
+        if (!f) return false;
+        char tail[4] = {};
+        const bool whole = std::fseek(f, -4, SEEK_END) == 0 && std::fread(tail, 1, 4, f) == 4 &&
+                           std::memcmp(tail, "\r\n\r\n", 4) == 0;
+        std::fclose(f);
+        return whole;
+      },
+      20000, 50);
+  if (!saved) Say("no report saved\n");
 }
 
 void WorkItem() {
@@ -118,7 +120,7 @@ DWORD WINAPI PumpingThread(void*) {
     PostMessageA(window, WM_APP, 0, 0);
     if (peek ? PeekMessageA(&msg, window, 0, 0, PM_REMOVE) : GetMessageA(&msg, window, 0, 0) > 0)
       DispatchMessageA(&msg);
-    Sleep(1);
+    Sleep(1);  // a round a millisecond
   }
   DestroyWindow(window);
   return 0;
@@ -126,20 +128,20 @@ DWORD WINAPI PumpingThread(void*) {
 
 bool Moving() {
   const long before = g_pumped;
-  Sleep(300);
+  Sleep(300);  // the span over which the pumping thread must (not) go on
   return g_pumped != before;
 }
 
 void MeasurePause(kestrix::IKXException*, uint8_t, bool&) {
   if (!kestrix::ThreadsPaused() || g_measured.exchange(true)) return;
-  Sleep(100);
+  Sleep(100);  // settling time before the span is measured
   Say(Moving() ? "pumping while paused\n" : "pumping thread paused\n");
 }
 
 void PausePumping() {
   kestrix::RegisterExceptionHandler(kestrix::ekException, MeasurePause, kestrix::tmAnyThread, false);
   HANDLE pump = CreateThread(nullptr, 0, PumpingThread, nullptr, 0, nullptr);
-  for (int i = 0; i < 100 && g_pumped < 10; ++i) Sleep(20);
+  testhelpers::WaitUntil([] { return g_pumped >= 10; }, 2000, 20);
   Say(g_pumped >= 10 ? "pumping\n" : "not pumping\n");
   try {
     throw EThreadLabError("Error while a thread pumps");
@@ -170,7 +172,7 @@ DWORD WINAPI HoldLoaderLock(void* p) {
   ULONG_PTR cookie = 0;
   if (!lock || !unlock || lock(0, nullptr, &cookie) != 0) return 1;
   SetEvent(hold->held);
-  Sleep(hold->ms);
+  Sleep(hold->ms);  // the hold the scenario asks for
   unlock(0, cookie);
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "tests/gui/window_driver.h"
+#include "tests/helpers/win/window_driver.h"
 
 namespace quorrin::gui {
 

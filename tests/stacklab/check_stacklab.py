@@ -27,6 +27,9 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
 import wine_threads  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from winetest import winpath  # noqa: E402
+
 TIMEOUT = 90
 # The helper on a case's chain and its call into a system DLL: qsort's thunk
 # by name, EnumWindows and Sleep through the import table (the helper's last
@@ -34,10 +37,6 @@ TIMEOUT = 90
 HELPER_CALLS = {"qsort": ("lab_via_qsort", r"qsort"), "enumwindows": ("lab_via_enum", r"^\*"),
                 "thread": ("lab_block", r"^\*")}
 ENTRY_FUNCTIONS = ("_main", "ChainThread")
-
-
-def winpath(path):
-    return "Z:" + path.replace("/", "\\")
 
 
 class Code:

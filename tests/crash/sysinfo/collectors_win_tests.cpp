@@ -16,6 +16,7 @@
 
 #include "crash/sysinfo/win/system_info_win32.h"
 #include "crash/sysinfo/win/system_lists_win32.h"
+#include "tests/helpers/wait.h"
 
 namespace kestrix {
 namespace {
@@ -130,7 +131,13 @@ TEST(Collectors, ProcessListShowsTheProcessesStarted) {
   const DWORD below = children.Start(BELOW_NORMAL_PRIORITY_CLASS);
   const DWORD high = children.Start(HIGH_PRIORITY_CLASS);
   ASSERT_TRUE(idle && below && high);
-  Sleep(300);  // the children are up and have their modules
+  // The children are up and have their modules.
+  testhelpers::WaitUntil([&] {
+    int up = 0;
+    for (const TProcessEntry& p : CollectProcesses())
+      up += (p.id == idle || p.id == below || p.id == high) && !p.fileName.empty() && !p.directory.empty();
+    return up == 3;
+  }, 10000, 50);
 
   char exe[MAX_PATH];
   GetModuleFileNameA(nullptr, exe, MAX_PATH);
@@ -212,7 +219,7 @@ TEST(Collectors, FormatSizeWithTheLocalesSeparator) {
 
 TEST(Collectors, ProcessAndUserFacts) {
   NoteProgramStart();
-  Sleep(50);
+  Sleep(50);  // the up time measured below
   const std::string up = ProgramUpTimeText();
   ASSERT_TRUE(up.size() > 13 && up.compare(up.size() - 13, 13, " milliseconds") == 0) << up;
   const int ms = std::atoi(up.c_str());

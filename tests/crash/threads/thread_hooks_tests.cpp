@@ -16,6 +16,7 @@
 #include "crash/threads/win/library_threads.h"
 #include "crash/threads/win/thread_hooks_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
+#include "tests/helpers/wait.h"
 
 namespace kestrix {
 namespace {
@@ -134,7 +135,7 @@ TEST_F(ThreadHooks, AnExceptionLeavingAWorkItemIsReported) {
   HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ASSERT_TRUE(QueueUserWorkItem(ThrowingItem, done, WT_EXECUTEDEFAULT));
   ASSERT_EQ(WaitForSingleObject(done, 10000), WAIT_OBJECT_0);
-  for (int i = 0; i < 200 && g_reports == 0; ++i) Sleep(10);
+  testhelpers::WaitUntil([] { return g_reports != 0; }, 2000);
   EXPECT_EQ(g_reports, 1);
   EXPECT_EQ(g_lastSource, 16);
   CloseHandle(done);
@@ -251,7 +252,7 @@ TEST(StalledProcess, TheLoaderLockHeldByAnotherThreadStallsUntilReleased) {
     ULONG_PTR cookie = 0;
     if (lock(0, nullptr, &cookie) != 0) return;
     SetEvent(held);
-    Sleep(400);
+    Sleep(400);  // the stall the checks below see
     unlock(0, cookie);
   });
   ASSERT_EQ(WaitForSingleObject(held, 5000), WAIT_OBJECT_0);

@@ -4,10 +4,11 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
+
+#include "tests/helpers/wait.h"
+#include "tests/helpers/win/window_search.h"
 
 namespace pagedriving {
 
@@ -21,47 +22,26 @@ inline int g_failures = 0;
     }                                                  \
   } while (0)
 
-template <class F>
-bool WaitUntil(F cond, int ms = 15000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using testhelpers::WaitUntil;
 
-// Prints "SHOT name" and waits for a line on standard input while the
-// caller takes a screenshot.
+// Has every shown window of the other processes painted, prints "SHOT name"
+// and waits for a line on standard input while the caller takes a
+// screenshot.
 inline void Shot(const char* name) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // let the page paint
+  const DWORD self = GetCurrentProcessId();
+  for (HWND w : testhelpers::TopWindows(
+           [&](HWND w) { return IsWindowVisible(w) && testhelpers::WindowProcessId(w) != self; }))
+    testhelpers::PaintNow(w, 2000);
   printf("SHOT %s\n", name);
   fflush(stdout);
   char line[64];
   fgets(line, sizeof line, stdin);
 }
 
-struct TClassSearch {
-  const char* cls;
-  HWND skip, found;
-};
-
-inline BOOL CALLBACK MatchClass(HWND w, LPARAM l) {
-  auto* f = reinterpret_cast<TClassSearch*>(l);
-  char cls[64];
-  GetClassNameA(w, cls, sizeof cls);
-  if (w != f->skip && IsWindowVisible(w) && std::string(cls) == f->cls) {
-    f->found = w;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // A visible top-level window of the class, other than `skip`.
 inline HWND FindWindowOfClass(const char* className, HWND skip = nullptr) {
-  TClassSearch f{className, skip, nullptr};
-  EnumWindows(MatchClass, reinterpret_cast<LPARAM>(&f));
-  return f.found;
+  return testhelpers::FindTopWindow(
+      [&](HWND w) { return w != skip && IsWindowVisible(w) && testhelpers::WindowClass(w) == className; });
 }
 
 inline HWND WaitForWindowOfClass(const char* className, HWND skip = nullptr, int ms = 15000) {
@@ -76,11 +56,7 @@ inline HWND FindPage(HWND previous) { return WaitForWindowOfClass("KestrixNVForm
 // Item i of a page (0, 1, 2: Continue, Skip, Cancel).
 inline HWND Item(HWND page, int index) { return GetDlgItem(page, 100 + index); }
 
-inline std::string Text(HWND w) {
-  char buffer[1024] = "";
-  SendMessageA(w, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
-  return buffer;
-}
+inline std::string Text(HWND w) { return testhelpers::WindowText(w); }
 
 inline void Type(HWND edit, const char* text) { SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)); }
 // Typing into a memo, key by key (setting a multi-line edit's text

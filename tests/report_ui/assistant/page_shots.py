@@ -9,10 +9,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from wine_threads import dump_threads  # noqa: E402
 
 
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 def run_driver(command, shots, env):
     """Runs `command` (a list), taking the screenshots it asks for; returns
     its output lines and exit code (None when it had to be killed)."""

@@ -26,6 +26,7 @@
 #include <string>
 
 #include "page_driving.h"
+#include "tests/helpers/win/bitmaps.h"
 
 namespace {
 
@@ -33,25 +34,9 @@ using namespace pagedriving;
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-struct TTextSearch {
-  const std::string* text;
-  HWND found;
-};
-
-BOOL CALLBACK MatchText(HWND w, LPARAM l) {
-  auto* f = reinterpret_cast<TTextSearch*>(l);
-  if (Text(w) == *f->text) {
-    f->found = w;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // A child window of `parent` with that text.
 HWND ChildWithText(HWND parent, const std::string& text) {
-  TTextSearch f{&text, nullptr};
-  EnumChildWindows(parent, MatchText, reinterpret_cast<LPARAM>(&f));
-  return f.found;
+  return testhelpers::FindChildWindow(parent, [&](HWND w) { return Text(w) == text; });
 }
 
 bool Topmost(HWND w) { return (GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
@@ -111,12 +96,7 @@ bool ShowsMagenta(HWND w) {
   GetClientRect(w, &r);
   const int width = r.right, height = r.bottom;
   if (width <= 0 || height <= 0) return false;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  BITMAPINFO info = testhelpers::TopDownBitmapInfo(width, height);
   void* bits = nullptr;
   HDC screen = GetDC(w);
   HDC memory = CreateCompatibleDC(screen);
@@ -184,8 +164,8 @@ void DialogSave(const std::string& report) {
   if (!details) return;
   Click(Item(details, 2));
   CHECK(WaitUntil([&] { return Enabled(dialog) && Topmost(dialog); }));
-  Sleep(1000);
-  CHECK(FindWindowOfClass("#32770") == nullptr);  // no save-file dialog
+  Sleep(1000);  // the time in which no save-file dialog may come up
+  CHECK(FindWindowOfClass("#32770") == nullptr);
   CHECK(FindWindowOfClass("KestrixNVForm") == nullptr);
   CHECK(!FileExists(report));
 

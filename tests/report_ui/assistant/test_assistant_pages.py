@@ -8,7 +8,10 @@ import os
 import sys
 import tempfile
 
-from page_shots import run_driver, winpath
+from page_shots import run_driver
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "helpers"))
+from winetest import winpath  # noqa: E402
 
 
 def main():

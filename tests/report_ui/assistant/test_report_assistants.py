@@ -17,10 +17,11 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "delivery"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "helpers"))
+import report_file  # noqa: E402
 from upload_server import UploadServer  # noqa: E402
 import page_shots  # noqa: E402
-from page_shots import winpath  # noqa: E402
+from winetest import winpath  # noqa: E402
 
 LAB = DRIVER = PAINTER = SHOTS = None
 ENV = dict(os.environ, WINEDEBUG="-all")
@@ -32,17 +33,8 @@ ASSISTANTS = ["--set", 'Assistant1="SaveAssistant|Save Assistant|ContactForm|Det
 
 def parse_report(text):
     """(header names, header dict, {section title: lines}) of one report."""
-    blocks = text.strip("\r\n").split("\r\n\r\n")
-    names, header = [], {}
-    for line in blocks[0].split("\r\n"):
-        name, _, value = line.partition(": ")
-        names.append(name.rstrip())
-        header[name.rstrip()] = value
-    sections = {}
-    for block in blocks[1:]:
-        lines = block.split("\r\n")
-        sections[lines[0].rstrip(":")] = lines[1:]
-    return names, header, sections
+    names, header, sections, _ = report_file.parse_report(text)
+    return names, header, {title.rstrip(":"): lines for title, lines in sections}
 
 
 def run_driver(*args):

@@ -22,6 +22,7 @@
 #include "lab_settings.h"
 #include "report_ui/delivery/win/dispatch_bug_report_win32.h"
 #include "report_ui/delivery/win/online_check.h"
+#include "tests/helpers/wait.h"
 
 using namespace kestrix;
 
@@ -58,11 +59,11 @@ DWORD WINAPI PausedMainDispatch(void* parameter) {
   auto& run = *static_cast<TDispatchRun*>(parameter);
   run.parent = ProbeWindow(run.topmost);
   PauseProgramThreads(GetCurrentThreadId());
-  Sleep(300);  // the main thread takes the pausing's message
-  run.heldBefore = ThreadHeld(run.mainWindow);
+  // Held once the main thread has taken the pausing's message, and held
+  // again at its next message after the send.
+  run.heldBefore = testhelpers::WaitUntil([&] { return ThreadHeld(run.mainWindow); }, 5000);
   RunDispatch(run);
-  Sleep(300);  // held again at its next message
-  run.heldAfter = ThreadHeld(run.mainWindow);
+  run.heldAfter = testhelpers::WaitUntil([&] { return ThreadHeld(run.mainWindow); }, 5000);
   ResumeProgramThreads();
   PostThreadMessageA(MainThreadId(), WM_QUIT, 0, 0);
   return 0;

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The HTTP upload under Wine against a real local server (upload_server.py).
+"""The HTTP upload under Wine against a real local server (tests/helpers/upload_server.py).
 
 test_http_upload.py PROBE   (http_probe.exe)
 """
@@ -12,14 +12,11 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "helpers"))
 from upload_server import UploadServer, basic_auth  # noqa: E402
+from winetest import winpath  # noqa: E402
 
 PROBE = None
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def hexed(value):

@@ -18,15 +18,13 @@ import tempfile
 import unittest
 import urllib.parse
 
-from upload_server import UploadServer, can_ping  # noqa: E402  (beside this file)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "helpers"))
+from upload_server import UploadServer, can_ping  # noqa: E402
+from winetest import winpath  # noqa: E402
 
 ARGS = None
 MAILTO_KEY = r"HKCR\mailto\shell\open\command"
 MAPI_LOGON_UI, MAPI_DIALOG = 0x1, 0x8
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def reg(*args):

@@ -12,15 +12,13 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "helpers"))
+from winetest import wait_for_file, wine  # noqa: E402
+
 PROBE = LAB_PRINTER = CLOSER = None
 PRINTER = "Kestrix Lab Printer"
 MM = 72 / 25.4  # PostScript points per millimetre
 A4 = (595.28, 841.89)
-
-
-def wine(*args, timeout=120):
-    env = dict(os.environ, WINEDEBUG="-all")
-    return subprocess.run(["wine", *args], env=env, capture_output=True, timeout=timeout)
 
 
 def install_printer(output):
@@ -30,12 +28,9 @@ def install_printer(output):
 
 
 def wait_for(path, seconds=30):
-    for _ in range(seconds * 10):
-        if os.path.exists(path) and os.path.getsize(path) > 0:
-            time.sleep(0.2)  # the spooler copies the job in one go; let it finish
-            return True
-        time.sleep(0.1)
-    return False
+    """The printer's file, written and no longer growing (the spooler copies
+    the job in one go, from another process)."""
+    return wait_for_file(path, seconds, settled=0.3)
 
 
 def ps_pages(path):
@@ -164,6 +159,7 @@ class PrintReportTest(unittest.TestCase):
         # Shutting down: no dialog (nobody would answer it), nothing printed.
         proc = wine(PROBE, self.report, "--blocked", timeout=30)
         self.assertEqual(proc.returncode, 0, proc.stderr)
+        # Nothing to wait for: a second in which no job may arrive is the check.
         time.sleep(1)
         self.assertFalse(os.path.exists(self.ps))
 

@@ -5,6 +5,9 @@
 // With "gradients" it first shows a window of its own full of colour
 // gradients over most of the screen. Prints the size, the capture-to-PNG-
 // file time in milliseconds and the PNG's size.
+//   kx_capture --wait-for <seconds> <window class>...
+// waits until a shown window of each class is there and its program idle
+// (exit code 0; 1 when one did not come in time).
 #include <windows.h>
 
 #include <cstdio>
@@ -15,6 +18,9 @@
 #include "report_ui/imaging/inv_bitmap.h"
 #include "report_ui/imaging/png_writer.h"
 #include "report_ui/imaging/win/capture_win32.h"
+#include "tests/helpers/wait.h"
+#include "tests/helpers/win/bitmaps.h"
+#include "tests/helpers/win/window_search.h"
 
 using namespace kestrix::imaging;
 
@@ -29,12 +35,7 @@ LRESULT CALLBACK GradientProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
   RECT r;
   GetClientRect(w, &r);
   const int width = r.right, height = r.bottom;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  BITMAPINFO info = testhelpers::TopDownBitmapInfo(width, height);
   std::vector<uint32_t> px(static_cast<size_t>(width) * height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
@@ -64,17 +65,55 @@ void ShowGradients() {
   HWND window = CreateWindowExA(WS_EX_TOPMOST, "KxGradients", "gradients", WS_POPUP | WS_VISIBLE | WS_BORDER,
                                 w / 16, h / 16, w * 7 / 8, h * 7 / 8, nullptr, nullptr, c.hInstance, nullptr);
   UpdateWindow(window);
-  const DWORD end = GetTickCount() + 500;
-  while (GetTickCount() < end) {
-    MSG m;
-    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
-    Sleep(10);
+  // Shown once the screen has the window's middle pixel.
+  RECT r;
+  GetClientRect(window, &r);
+  POINT middle{r.right / 2, r.bottom / 2};
+  HDC own = GetDC(window);
+  const COLORREF painted = GetPixel(own, middle.x, middle.y);
+  ReleaseDC(window, own);
+  ClientToScreen(window, &middle);
+  testhelpers::WaitUntil(
+      [&] {
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+        HDC screen = GetDC(nullptr);
+        const COLORREF seen = GetPixel(screen, middle.x, middle.y);
+        ReleaseDC(nullptr, screen);
+        return seen == painted;
+      },
+      5000, 10);
+}
+
+// Waits for a shown window of each class, then for its program to be idle.
+int WaitForWindows(int seconds, char** classes, int count) {
+  for (int i = 0; i < count; ++i) {
+    HWND found = nullptr;
+    const bool shown = testhelpers::WaitUntil(
+        [&] {
+          found = testhelpers::FindTopWindow(
+              [&](HWND w) { return IsWindowVisible(w) && testhelpers::WindowClass(w) == classes[i]; });
+          return found != nullptr;
+        },
+        seconds * 1000, 50);
+    if (!shown) {
+      std::fprintf(stderr, "no window of class %s\n", classes[i]);
+      return 1;
+    }
+    if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
+                                     testhelpers::WindowProcessId(found))) {
+      WaitForInputIdle(process, static_cast<DWORD>(seconds) * 1000);
+      CloseHandle(process);
+    }
+    testhelpers::PaintNow(found);
   }
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::strcmp(argv[1], "--wait-for") == 0) return WaitForWindows(std::atoi(argv[2]), argv + 3, argc - 3);
   if (argc < 4) {
     std::fprintf(stderr, "usage: kx_capture <out.png> <out.bmp> <expected.rgb> [app-only] [colour mode]\n");
     return 2;

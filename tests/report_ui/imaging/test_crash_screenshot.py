@@ -8,7 +8,6 @@ program's window's), grey with ScrShotDepth 4; no window, no file.
     test_crash_screenshot.py <crashlab.exe>
 """
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -17,24 +16,16 @@ import unittest
 
 from PIL import Image
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "helpers"))
+from winetest import screen_size, wine, winpath  # noqa: E402
+
 LAB = None
 TIMEOUT = 60
 
 
-def wine(*args, timeout=TIMEOUT):
-    env = dict(os.environ, WINEDEBUG="-all")
-    return subprocess.run(["wine", *args], env=env, capture_output=True, timeout=timeout)
-
-
 def temp_folder():
-    out = wine("cmd", "/c", "echo", "%TEMP%").stdout.decode("latin-1").strip()
+    out = wine("cmd", "/c", "echo", "%TEMP%", timeout=TIMEOUT).stdout.decode("latin-1").strip()
     return subprocess.run(["winepath", "-u", out], capture_output=True, text=True).stdout.strip()
-
-
-def screen_size():
-    out = subprocess.run(["xdpyinfo"], capture_output=True, text=True).stdout
-    w, h = re.search(r"dimensions:\s+(\d+)x(\d+)", out).groups()
-    return int(w), int(h)
 
 
 class CrashScreenshotTest(unittest.TestCase):
@@ -51,9 +42,9 @@ class CrashScreenshotTest(unittest.TestCase):
         args = [os.path.join(os.path.dirname(LAB), "exit_code.exe"), LAB, *scenario]
         for s in settings:
             args += ["--set", s]
-        args += ["--report", "Z:" + os.path.join(self.tmp, "bugreport.txt").replace("/", "\\")]
+        args += ["--report", winpath(os.path.join(self.tmp, "bugreport.txt"))]
         try:
-            wine(*args)
+            wine(*args, timeout=TIMEOUT)
         except subprocess.TimeoutExpired:
             self.fail("hang: no end within %d seconds" % TIMEOUT)
 

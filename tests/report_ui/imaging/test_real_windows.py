@@ -11,29 +11,16 @@ to look at (KX_ARTIFACTS, else the build folder).
 """
 import math
 import os
-import re
 import subprocess
 import sys
-import time
 import unittest
 
 from PIL import Image
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "helpers"))
+from winetest import screen_size, wine_env, winpath  # noqa: E402
+
 CAPTURE = QUORRIN = WORK = None
-
-
-def wine_env():
-    return dict(os.environ, WINEDEBUG="-all")
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def screen_size():
-    out = subprocess.run(["xdpyinfo"], capture_output=True, text=True).stdout
-    w, h = re.search(r"dimensions:\s+(\d+)x(\d+)", out).groups()
-    return int(w), int(h)
 
 
 def psnr(a, b):
@@ -57,7 +44,10 @@ class RealWindowsTest(unittest.TestCase):
         for command in ([QUORRIN], ["notepad"], ["winecfg"]):
             cls.programs.append(subprocess.Popen(["wine", *command], env=wine_env(), stdout=subprocess.DEVNULL,
                                                  stderr=subprocess.DEVNULL))
-        time.sleep(5)
+        # Up once each program's window is shown and the program idle.
+        up = subprocess.run(["wine", CAPTURE, "--wait-for", "30", "TForm1", "Notepad", "#32770"], env=wine_env(),
+                            capture_output=True, text=True, timeout=60)
+        assert up.returncode == 0, "windows not shown: " + up.stderr
 
     @classmethod
     def tearDownClass(cls):

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Runs mail_peers_test.exe under Wine against the real and misbehaving peers
-of mail_peers.py, then checks with the email package what arrived."""
+of tests/helpers/mail_peers.py, then checks with the email package what arrived."""
 import email
 import email.policy
 import email.utils
@@ -11,8 +11,9 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "helpers"))
 import mail_peers  # noqa: E402
+from winetest import winpath  # noqa: E402
 
 EXE = None
 
@@ -52,7 +53,7 @@ class MailPeersTest(unittest.TestCase):
                    KX_MX_PORT=str(mx_port), KX_DNS_PORT=str(dns_port), KX_BAD_DNS_PORT=str(bad_dns_port),
                    KX_WALK_DNS_PORT=str(walk_port),
                    KX_BAD_SMTP=",".join(bad), KX_CLOSED_PORT=str(mail_peers.free_port()),
-                   KX_FILES=mail_peers.winpath(cls.files), KX_RESOLV_SERVERS=",".join(resolv_servers()))
+                   KX_FILES=winpath(cls.files), KX_RESOLV_SERVERS=",".join(resolv_servers()))
         cls.wine = subprocess.run(["wine", EXE], env=env, capture_output=True, timeout=400)
         sys.stdout.write(cls.wine.stdout.decode("latin-1").replace("\r\n", "\n"))
         cls.dns.kill()
