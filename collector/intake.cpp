@@ -48,7 +48,7 @@ bool FromFiles(std::vector<TIncomingFile>& files, TSubmission& s, std::string& e
     return false;
   }
   s.report = reports.back();
-  s.count = 1;
+  s.count = 1;  // one upload or mail, one occurrence
   for (size_t i = 0; i < files.size(); ++i)
     if (static_cast<int>(i) != reportAt) s.files.push_back(std::move(files[i]));
   return true;

@@ -54,6 +54,26 @@ std::string ItemOr(const TFieldList& list, const char* name) {
   return v ? *v : std::string();
 }
 
+// Report texts are in the sender's ANSI code page: a value that is not
+// UTF-8 already is taken as Latin-1, so that every store keeps it.
+std::string AsUtf8(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t n = c < 0x80 ? 1 : c >= 0xc2 && c < 0xe0 ? 2 : c >= 0xe0 && c < 0xf0 ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+    for (size_t k = 1; n > 1 && k < n; ++k)
+      if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) n = 0;
+    if (n == 0) {
+      out += static_cast<char>(0xc0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3f));
+    } else {
+      out.append(text, i, n);
+      i += n - 1;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 bool ParseReport(std::string_view input, TParsedReport& report, std::string& error) {
@@ -100,26 +120,29 @@ bool ParseReport(std::string_view input, TParsedReport& report, std::string& err
 std::string CrashLocation(const TParsedReport& report) {
   if (report.sections.empty()) return std::string();
   const std::string& content = report.sections[0].second;
+  std::string fallback;
   size_t begin = 0;
   while (begin < content.size()) {
     size_t end = content.find("\r\n", begin);
     if (end == std::string::npos) end = content.size();
-    std::string line = content.substr(begin, end - begin);
+    const std::string line = content.substr(begin, end - begin);
     begin = end + 2;
-    if (line.rfind(">>", 0) == 0 || line.size() < 9) continue;
+    if (line.rfind(">>", 0) == 0 || line.size() < 10 || line[8] != ' ') continue;
     // address, "+offset", module, then unit, line, relative line, function
-    size_t p = line.find(' ');
-    if (p == std::string::npos) return std::string();
-    std::string rest = Trim(line.substr(p));
-    if (!rest.empty() && rest[0] == '+') rest = Trim(rest.substr(std::min(rest.size(), rest.find(' '))));
+    std::string rest = Trim(line.substr(9));
+    if (!rest.empty() && rest[0] == '+') rest = rest.find(' ') == std::string::npos ? "" : Trim(rest.substr(rest.find(' ')));
     const size_t module = rest.find(' ');
-    if (module == std::string::npos) return std::string();
+    if (module == std::string::npos) {
+      // Module and address only (no names for it): the place if nothing better follows.
+      if (fallback.empty() && !rest.empty()) fallback = rest + " " + line.substr(0, 8);
+      continue;
+    }
     std::string out;
     for (const char c : Trim(rest.substr(module)))
       if (!(c == ' ' && !out.empty() && out.back() == ' ')) out += c;
     return out;
   }
-  return std::string();
+  return fallback;
 }
 
 TReportFacts ReportFacts(const TParsedReport& report) {
@@ -143,6 +166,9 @@ TReportFacts ReportFacts(const TParsedReport& report) {
     if (*end == 0 && n > 0 && n < 1000000000) f.count = static_cast<int>(n);
   }
   f.location = CrashLocation(report);
+  for (std::string* text : {&f.dateTime, &f.computer, &f.executable, &f.module, &f.version, &f.buildDate,
+                            &f.exceptionClass, &f.exceptionMessage, &f.location})
+    *text = AsUtf8(*text);
   return f;
 }
 

@@ -29,10 +29,12 @@ struct TReportFacts {
   int count = 1;
   std::string location;  // the crashing function and line: the first call-stack line
 };
+// Values as UTF-8 (bytes that are not are taken as Latin-1).
 TReportFacts ReportFacts(const TParsedReport& report);
 
-// The first call-stack line of the first thread section, its address
-// and module left out: "crashlab 80 +2 WriteViolation".
+// The first call-stack line with names of the first thread section, its
+// address and module left out: "crashlab 80 +2 WriteViolation"; without
+// one, the first line's module and address.
 std::string CrashLocation(const TParsedReport& report);
 
 // The reports of a bug report file, oldest first (each from "date/time" on).

@@ -193,7 +193,7 @@ bool TReportStore::Prepare(const TSubmission& s, TPrepared& p, std::string& erro
   if (p.occurred.empty()) p.occurred = p.received;
   p.version = p.facts.version.empty() ? p.facts.buildDate : p.facts.version;
   p.source = s.source;
-  p.count = std::max(1, s.count > 1 ? s.count : p.facts.count);
+  p.count = s.count > 0 ? s.count : p.facts.count;
   return true;
 }
 

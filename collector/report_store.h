@@ -23,7 +23,7 @@ struct TIncomingFile {
 
 struct TSubmission {
   std::string report;       // one report's text
-  int count = 1;            // occurrences it stands for (a bug report file's "count")
+  int count = 1;            // occurrences it stands for; 0: the report's own "count" (a bug report file's)
   std::string source;       // "upload", "file", "mail"
   std::string fingerprint;  // the build's ".kx" fingerprint when the upload named one
   std::vector<TIncomingFile> files;  // the report's other files
