@@ -197,7 +197,7 @@ bool TReportStore::Prepare(const TSubmission& s, TPrepared& p, std::string& erro
   return true;
 }
 
-int64_t TReportStore::Insert(IDbConnection& db, const TPrepared& p, const std::vector<TAttachmentRow>& files) {
+TStoredReport TReportStore::Insert(IDbConnection& db, const TPrepared& p, const std::vector<TAttachmentRow>& files) {
   const std::string count = std::to_string(p.count);
   const TDbRows group = db.Query(
       "INSERT INTO groups (gkey, exception_class, exception_message, location, executable, count, first_seen, "
@@ -235,7 +235,11 @@ int64_t TReportStore::Insert(IDbConnection& db, const TPrepared& p, const std::v
   // A report from a version after the fix opens the group again: a regression.
   if (!fixedIn.empty() && CompareVersions(p.version, fixedIn) > 0)
     db.Query("UPDATE groups SET fixed_in = '', regression_in = ? WHERE id = ?", {p.version, groupId});
-  return ToInt(reportId);
+  TStoredReport stored;
+  stored.id = ToInt(reportId);
+  stored.groupId = ToInt(groupId);
+  stored.named = p.named;
+  return stored;
 }
 
 void TReportStore::UpdateVersionList(IDbConnection& db, int64_t groupId) {
@@ -270,9 +274,8 @@ bool TReportStore::Add(const TSubmission& submission, TStoredReport& stored, std
   };
   put("bugreport.txt", "BugReport", "report", p.report.text);
   for (const TIncomingFile& f : submission.files) put(f.name, f.field, f.kind, f.data);
-  stored.named = p.named;
   pool_.With([&](IDbConnection& db) {
-    InWriteTransaction(db, [&] { stored.id = Insert(db, p, rows); });
+    InWriteTransaction(db, [&] { stored = Insert(db, p, rows); });
   });
   return true;
 }

@@ -113,7 +113,8 @@ class TReportStore {
  private:
   struct TPrepared;
   bool Prepare(const TSubmission& submission, TPrepared& p, std::string& error);
-  int64_t Insert(IDbConnection& db, const TPrepared& p, const std::vector<TAttachmentRow>& files);
+  // The new report's id and its group's.
+  TStoredReport Insert(IDbConnection& db, const TPrepared& p, const std::vector<TAttachmentRow>& files);
   void RecomputeGroup(IDbConnection& db, int64_t groupId);
   void UpdateVersionList(IDbConnection& db, int64_t groupId);
 
