@@ -23,13 +23,8 @@ std::string LowerStem(const std::string& name) {
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
-  size_t begin = 0;
-  for (;;) {
-    const size_t end = text.find("\r\n", begin);
-    lines.push_back(text.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
-    if (end == std::string::npos) return lines;
-    begin = end + 2;
-  }
+  for (std::string_view line : SplitText(text, "\r\n")) lines.emplace_back(line);
+  return lines;
 }
 
 bool IsHex8(const std::string& s) {

@@ -25,17 +25,6 @@ std::string WithCrLf(std::string_view text) {
   return out;
 }
 
-std::vector<std::string_view> Blocks(std::string_view text) {
-  std::vector<std::string_view> blocks;
-  size_t begin = 0;
-  for (;;) {
-    const size_t end = text.find("\r\n\r\n", begin);
-    blocks.push_back(text.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin));
-    if (end == std::string_view::npos) return blocks;
-    begin = end + 4;
-  }
-}
-
 std::string Trim(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
@@ -76,6 +65,17 @@ std::string AsUtf8(const std::string& text) {
 
 }  // namespace
 
+std::vector<std::string_view> SplitText(std::string_view text, std::string_view separator) {
+  std::vector<std::string_view> pieces;
+  size_t begin = 0;
+  for (;;) {
+    const size_t end = text.find(separator, begin);
+    pieces.push_back(text.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin));
+    if (end == std::string_view::npos) return pieces;
+    begin = end + separator.size();
+  }
+}
+
 bool ParseReport(std::string_view input, TParsedReport& report, std::string& error) {
   report = TParsedReport();
   std::string text = WithCrLf(input);
@@ -84,7 +84,7 @@ bool ParseReport(std::string_view input, TParsedReport& report, std::string& err
     error = "not a bug report: it does not begin with \"date/time\"";
     return false;
   }
-  const std::vector<std::string_view> blocks = Blocks(text);
+  const std::vector<std::string_view> blocks = SplitText(text, "\r\n\r\n");
   size_t begin = 0;
   const std::string_view head = blocks[0];
   while (begin <= head.size()) {

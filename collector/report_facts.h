@@ -17,6 +17,9 @@ struct TParsedReport {
   TFieldList sections;   // title (without the ":" the text adds), content
 };
 
+// The pieces of text between separators (one piece when there is none).
+std::vector<std::string_view> SplitText(std::string_view text, std::string_view separator);
+
 // False (with the reason) when text is not a bug report: it must begin with
 // the "date/time" item and have a "callstack crc" item. LF-only line ends
 // (as mail may leave them) are taken too.
