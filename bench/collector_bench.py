@@ -110,9 +110,14 @@ def intake(exe, store, label, clients, total):
     groups = collector.api("/api/groups")
     stored = sum(g["count"] for g in groups)
     collector.stop()
+    if failures:
+        print("failed uploads:", sorted(set(map(str, failures))))
+        with open(collector.log.name, "rb") as f:
+            sys.stdout.write(f.read()[-3000:].decode("utf-8", "replace"))
     shutil.rmtree(data, ignore_errors=True)
-    print("intake %-10s %d clients, %d reports of %d KB + PNG: %d stored, %d failed, %.0f reports/s, "
-          "latency median %.0f ms, p99 %.0f ms" % (label, clients, total, len(bodies[0]) // 1024, stored,
+    print("intake %-10s %d clients, %d reports of %d KB + a %d KB PNG: %d stored, %d failed, %.0f reports/s, "
+          "latency median %.0f ms, p99 %.0f ms" % (label, clients, total, len(report(0)) // 1024,
+                                                   len(shots[0]) // 1024, stored,
                                                    len(failures), total / elapsed,
                                                    statistics.median(latencies) * 1000,
                                                    percentile(latencies, 99) * 1000))

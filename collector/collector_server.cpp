@@ -2,6 +2,7 @@
 #include "collector/collector_server.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 
@@ -76,6 +77,7 @@ struct TCollectorServer::TImpl {
   TServerOptions options;
   httplib::Server server;
   int port = 0;
+  int listenSocket = -1;
 
   TImpl(TReportStore& s, const TServerOptions& o) : store(s), options(o) {}
 
@@ -154,6 +156,10 @@ struct TCollectorServer::TImpl {
 
   void Routes() {
     server.set_payload_max_length(options.maxUpload);
+    // A slow sender (the library sends in small pieces, a busy client may
+    // pause) still gets its report through; a stalled one is dropped.
+    server.set_read_timeout(60, 0);
+    server.set_write_timeout(60, 0);
     server.set_pre_routing_handler([](const httplib::Request& in, httplib::Response&) {
       auto& req = const_cast<httplib::Request&>(in);
       req.headers.erase(kFormType);
@@ -267,6 +273,13 @@ TCollectorServer::TCollectorServer(TReportStore& store, const TServerOptions& op
 TCollectorServer::~TCollectorServer() = default;
 
 bool TCollectorServer::Bind(std::string& error) {
+  // cpp-httplib listens with a backlog of 5: uploads arriving together
+  // would be refused. The socket is noted here and given a longer queue.
+  impl_->server.set_socket_options([impl = impl_.get()](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    impl->listenSocket = sock;
+  });
   if (impl_->options.port == 0) {
     impl_->port = impl_->server.bind_to_any_port(impl_->options.host);
   } else if (impl_->server.bind_to_port(impl_->options.host, impl_->options.port)) {
@@ -278,6 +291,7 @@ bool TCollectorServer::Bind(std::string& error) {
     error = "cannot listen on " + impl_->options.host + ":" + std::to_string(impl_->options.port);
     return false;
   }
+  if (impl_->listenSocket >= 0) ::listen(impl_->listenSocket, 1024);
   return true;
 }
 

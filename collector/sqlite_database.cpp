@@ -3,15 +3,27 @@
 // another connection writes.
 #include <sqlite3.h>
 
+#include <map>
+#include <mutex>
+
 #include "collector/database.h"
 
 namespace kestrix::collector {
 
 namespace {
 
+// The writers of one database file in this process queue here, in turn,
+// rather than polling SQLite's lock (which lets some wait for seconds).
+std::mutex& WriterLine(const std::string& path) {
+  static std::mutex* guard = new std::mutex;  // leaked on purpose: used until the process ends
+  static auto* lines = new std::map<std::string, std::mutex>;
+  std::lock_guard<std::mutex> lock(*guard);
+  return (*lines)[path];
+}
+
 class TSqliteConnection : public IDbConnection {
  public:
-  explicit TSqliteConnection(const std::string& path) {
+  explicit TSqliteConnection(const std::string& path) : writers_(WriterLine(path)) {
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
       const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
@@ -52,11 +64,33 @@ class TSqliteConnection : public IDbConnection {
     return rows;
   }
 
-  void BeginWrite() override { Query("BEGIN IMMEDIATE"); }
+  void BeginWrite() override {
+    writing_ = std::unique_lock<std::mutex>(writers_);
+    try {
+      Query("BEGIN IMMEDIATE");
+    } catch (...) {
+      writing_.unlock();
+      throw;
+    }
+  }
+  void Commit() override { End("COMMIT"); }
+  void Rollback() override { End("ROLLBACK"); }
   bool IsPostgres() const override { return false; }
 
  private:
+  void End(const char* statement) {
+    try {
+      Query(statement);
+    } catch (...) {
+      if (writing_.owns_lock()) writing_.unlock();
+      throw;
+    }
+    if (writing_.owns_lock()) writing_.unlock();
+  }
+
   sqlite3* db_ = nullptr;
+  std::mutex& writers_;
+  std::unique_lock<std::mutex> writing_;
 };
 
 }  // namespace
