@@ -3,8 +3,8 @@
 kxcollect (SQLite, or PostgreSQL shared by two kxcollect processes); two
 kinds of crash, each repeated, make two groups with the right counts; a
 NAMES_IN_KX_FILE crash is named once its ".kx" file is uploaded; the bug
-report file the crashes saved and an mbox of the same crashes mailed to a
-real SMTP server import to the same groups; the pages render in headless
+report file the crashes saved, and the same crashes mailed to a real SMTP
+server kept as an mbox and as a Maildir, import to the same groups; the pages render in headless
 Chromium, sort and filter, and are kept as screenshots."""
 import argparse
 import base64
@@ -53,7 +53,7 @@ class CollectorEndToEnd(unittest.TestCase):
         cls.tmp = tempfile.mkdtemp(prefix="kxcollect-e2e")
         cls.data = os.path.join(cls.tmp, "data")
         cls.cluster = None
-        stores = {"uploads": None, "file": None, "mail": None}
+        stores = {"uploads": None, "file": None, "mail": None, "maildir": None}
         if ARGS.store == "postgresql":
             cls.cluster = peers.PostgresCluster()
             stores = {name: cls.cluster.create_database(name) for name in stores}
@@ -90,6 +90,12 @@ class CollectorEndToEnd(unittest.TestCase):
         finally:
             smtp.stop()
         cls.mbox = os.path.join(cls.tmp, "reports.mbox")
+        cls.maildir = os.path.join(cls.tmp, "Maildir")
+        for sub in ("cur", "new", "tmp"):
+            os.makedirs(os.path.join(cls.maildir, sub))
+        for n, (_, _, data) in enumerate(recorder.messages):
+            with open(os.path.join(cls.maildir, "new" if n % 2 else "cur", "%d.kx:2," % n), "wb") as f:
+                f.write(data)
         with open(cls.mbox, "wb") as f:
             for mail_from, _, data in recorder.messages:
                 f.write(b"From %s %s\n" % (mail_from.encode(), email.utils.formatdate().encode()))
@@ -171,7 +177,7 @@ class CollectorEndToEnd(unittest.TestCase):
 
     def test_4_imports_give_the_same_groups_as_uploads(self):
         uploads = summary(self.lab_groups())
-        for name, source in (("file", self.report_file), ("mail", self.mbox)):
+        for name, source in (("file", self.report_file), ("mail", self.mbox), ("maildir", self.maildir)):
             with self.subTest(name):
                 data = os.path.join(self.tmp, "import-" + name)
                 result = peers.run_import(ARGS.kxcollect, data, [source], self.stores[name])
