@@ -46,9 +46,13 @@ std::string TokenAt(const std::string& line, size_t at) {
 
 // One run of aligned call-stack lines taken back into entries: columns are
 // the address, "+offset", the module (padded to the longest), the unit
-// (padded likewise), the line, the relative line and the function.
-bool ParseRun(const std::vector<std::string>& lines, std::vector<TCallStackEntry>& entries, bool& relLines) {
+// (padded likewise), the line, the relative line and the function. options
+// receives what the lines show of ShowRelAddrs and ShowRelLines (the
+// defaults where they show nothing).
+bool ParseRun(const std::vector<std::string>& lines, std::vector<TCallStackEntry>& entries,
+              TCallStackOptions& options) {
   entries.clear();
+  bool relAddrs = false, anyLine = false, relLines = false;
   size_t moduleStart = 0, moduleWidth = 0;
   for (const std::string& l : lines) {
     if (!IsHex8(l)) return false;
@@ -67,6 +71,7 @@ bool ParseRun(const std::vector<std::string>& lines, std::vector<TCallStackEntry
     TCallStackEntry e;
     e.finalAddr = static_cast<uint32_t>(std::strtoul(l.substr(0, 8).c_str(), nullptr, 16));
     if (l[9] == '+') {
+      relAddrs = true;
       const uint32_t rel = static_cast<uint32_t>(std::strtoul(l.c_str() + 10, nullptr, 16));
       if (rel != 0 && rel < e.finalAddr) e.functionEntry = e.finalAddr - rel;
     }
@@ -85,6 +90,7 @@ bool ParseRun(const std::vector<std::string>& lines, std::vector<TCallStackEntry
       rest = end == std::string::npos ? std::string() : rest.substr(end);
     };
     if (AllDigits(next())) {
+      anyLine = true;
       e.absLine = std::atoi(next().c_str());
       e.line = e.absLine;
       drop();
@@ -105,6 +111,8 @@ bool ParseRun(const std::vector<std::string>& lines, std::vector<TCallStackEntry
     if (e.function.empty() && e.functionEntry == 0) e.functionEntry = e.finalAddr;
     entries.push_back(std::move(e));
   }
+  options.showRelAddrs = relAddrs;
+  options.showRelLines = relLines || !anyLine;
   return true;
 }
 
@@ -146,18 +154,15 @@ TNamedSection NameSection(std::string& content, const TKxFile& kx) {
   auto flush = [&]() {
     if (run.empty()) return;
     std::vector<TCallStackEntry> entries;
-    bool relLines = false;
+    TCallStackOptions options;
     bool named = false;
-    if (ParseRun(run, entries, relLines)) {
+    if (ParseRun(run, entries, options)) {
       for (TCallStackEntry& e : entries) {
         named |= NameEntry(e, kx);
         result.inModule |= LowerStem(e.module) == kx.moduleStem;
       }
     }
     if (named) {
-      TCallStackOptions options;
-      options.showRelLines = true;  // the library's default (ShowRelLines)
-      (void)relLines;
       const TCallStackText text = ComposeCallStack(entries, options);
       for (const std::string& l : SplitLines(text.text)) out.push_back(l);
       if (!result.haveChecksums) {

@@ -143,10 +143,10 @@ int TReportStore::SchemaVersion() { return static_cast<int>(std::size(kMigration
 
 void TReportStore::Migrate() {
   pool_.With([&](IDbConnection& db) {
-    db.Query("CREATE TABLE IF NOT EXISTS schema_migrations (version INTEGER PRIMARY KEY, applied TEXT NOT NULL)");
     InWriteTransaction(db, [&] {
       // Two servers starting at once: one applies, the other waits and finds them applied.
       if (db.IsPostgres()) db.Query("SELECT pg_advisory_xact_lock(482301)");
+      db.Query("CREATE TABLE IF NOT EXISTS schema_migrations (version INTEGER PRIMARY KEY, applied TEXT NOT NULL)");
       const TDbRows rows = db.Query("SELECT COALESCE(MAX(version), 0) FROM schema_migrations");
       const int applied = static_cast<int>(ToInt(rows[0][0]));
       for (int n = applied + 1; n <= SchemaVersion(); ++n) {
