@@ -21,7 +21,7 @@ const char kStyle[] =
     "nav.tabs a{display:inline-block;padding:4px 10px;border:1px solid #ccc;border-bottom:none;margin-right:2px;"
     "color:#222;text-decoration:none;background:#eee}nav.tabs a.current{background:#fff;font-weight:bold}"
     "section.tab{border:1px solid #ccc;padding:6px;overflow:auto}td.title{font-weight:bold;background:#eef}"
-    "img.shot{max-width:100%;border:1px solid #ccc}.muted{color:#777}";
+    "section.tab td:first-child{white-space:nowrap}img.shot{max-width:640px;border:1px solid #ccc}.muted{color:#777}";
 
 std::string Page(const std::string& title, const std::string& body) {
   return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + HtmlEscape(title) +

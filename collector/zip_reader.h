@@ -18,6 +18,6 @@ bool LooksLikeZip(std::string_view data);
 // False with the reason for a damaged or unsupported archive, or when the
 // entries together would exceed maxTotal bytes.
 bool ReadZipArchive(std::string_view data, std::vector<TZipEntry>& entries, std::string& error,
-                    size_t maxTotal = 256u << 20, size_t maxEntries = 1000);
+                    size_t maxTotal = 64u << 20, size_t maxEntries = 1000);
 
 }  // namespace kestrix::collector

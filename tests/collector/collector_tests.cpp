@@ -375,6 +375,8 @@ TEST_F(TServerFixture, TextIsEscapedAndChangesNeedTheLogin) {
   ASSERT_EQ(Post(UploadBody({}, {{"BugReport", "r.txt", Report(kCrcA, "E<b>", evil)}}))->status, 200);
   const std::string page = Get("/");
   EXPECT_EQ(page.find("<script>"), std::string::npos);
+  httplib::Client browser("127.0.0.1", server->Port());
+  EXPECT_EQ(browser.Get("/")->get_header_value("Content-Security-Policy").rfind("default-src 'none';", 0), 0u);
   EXPECT_EQ(page.find("E<b>"), std::string::npos);
   EXPECT_NE(page.find("&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt; &amp;"), std::string::npos);
   const std::string json = Get("/api/groups");

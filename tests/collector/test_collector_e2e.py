@@ -171,9 +171,11 @@ class CollectorEndToEnd(unittest.TestCase):
             self.assertEqual(len(groups), 1)
             self.assertEqual(groups[0]["count"], 1)
             self.assertRegex(groups[0]["location"], r"^crashlab \d+ \+\d+ DivideByZero$")
-        # Named as the ordinary build names the same crash.
+        # Named as the ordinary build names the same crash, in the call-stack tab too.
         ordinary = next(g for g in self.lab_groups() if g["exceptionClass"] == "EDivByZero")
         self.assertEqual(groups[0]["location"], ordinary["location"])
+        page = c.get("/groups/%d?tab=1" % groups[0]["id"]).decode("utf-8", "replace")
+        self.assertRegex(page, r"<td>crashlab_kx\.exe</td><td>crashlab</td><td>\d+</td><td>\+\d+</td><td>DivideByZero</td>")
 
     def test_4_imports_give_the_same_groups_as_uploads(self):
         uploads = summary(self.lab_groups())
