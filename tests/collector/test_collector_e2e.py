@@ -247,6 +247,10 @@ class CollectorEndToEnd(unittest.TestCase):
         self.assertIsNone(after["fixedIn"])
         self.assertIn("regression in", c.get("/").decode())
 
+    def test_7_servers_end_cleanly(self):
+        for c in self.collectors:
+            self.assertEqual(c.stop(), 0, "kxcollect's own end, under the sanitizers")
+
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
