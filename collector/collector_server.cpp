@@ -10,6 +10,7 @@
 #include "collector/intake.h"
 #include "collector/json_api.h"
 #include "collector/multipart_form.h"
+#include "crash/settings/kx_cipher.h"
 
 namespace kestrix::collector {
 
@@ -19,30 +20,6 @@ namespace {
 // its parts; the upload is read byte for byte by the collector's own strict
 // form parser instead, so its content type travels under this name.
 const char kFormType[] = "X-Kxcollect-Form-Type";
-
-std::string Base64Decode(const std::string& in, bool& ok) {
-  static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  uint32_t bits = 0;
-  int n = 0;
-  size_t i = 0;
-  ok = in.size() % 4 == 0;
-  for (; i < in.size() && in[i] != '='; ++i) {
-    const size_t v = kAlphabet.find(in[i]);
-    if (v == std::string::npos) {
-      ok = false;
-      return std::string();
-    }
-    bits = bits << 6 | static_cast<uint32_t>(v);
-    n += 6;
-    if (n >= 8) {
-      n -= 8;
-      out += static_cast<char>((bits >> n) & 0xff);
-    }
-  }
-  for (; i < in.size(); ++i) ok &= in[i] == '=';
-  return out;
-}
 
 int64_t NumberParam(const httplib::Request& req, const char* name, int64_t fallback) {
   if (!req.has_param(name)) return fallback;
@@ -67,9 +44,8 @@ bool SameSecret(const std::string& given, const std::string& expected) {
 
 std::string BasicCredentials(const std::string& authorization) {
   if (authorization.size() < 6 || authorization.compare(0, 6, "Basic ") != 0) return std::string();
-  bool ok = false;
-  std::string decoded = Base64Decode(authorization.substr(6), ok);
-  return ok ? decoded : std::string();
+  std::string decoded;
+  return Base64Decode(authorization.substr(6), decoded) ? decoded : std::string();
 }
 
 struct TCollectorServer::TImpl {

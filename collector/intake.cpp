@@ -5,6 +5,7 @@
 
 #include "collector/report_facts.h"
 #include "collector/zip_reader.h"
+#include "crash/settings/kx_cipher.h"
 
 namespace kestrix::collector {
 
@@ -113,23 +114,12 @@ std::string Parameter(const std::string& value, const char* name) {
   return TrimText(value.substr(p, end == std::string::npos ? std::string::npos : end - p));
 }
 
+// Base64 with its line breaks (a damaged body decodes to nothing).
 std::string DecodeBase64(std::string_view in) {
-  static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  uint32_t bits = 0;
-  int n = 0;
-  for (char c : in) {
-    if (c == '=') break;
-    const size_t v = kAlphabet.find(c);
-    if (v == std::string::npos) continue;
-    bits = bits << 6 | static_cast<uint32_t>(v);
-    n += 6;
-    if (n >= 8) {
-      n -= 8;
-      out += static_cast<char>((bits >> n) & 0xff);
-    }
-  }
-  return out;
+  std::string text, data;
+  for (char c : in)
+    if (!std::isspace(static_cast<unsigned char>(c))) text += c;
+  return Base64Decode(text, data) ? data : std::string();
 }
 
 std::string DecodeQuotedPrintable(std::string_view in) {

@@ -2,6 +2,7 @@
 #include "collector/report_store.h"
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <map>
 #include <mutex>
