@@ -63,6 +63,15 @@ void Trim(std::string& file, int64_t limit) {
 
 }  // namespace
 
+std::string DuplicateChecksumPrefix(std::string_view report, const TBugReportFileRules& rules) {
+  const std::string crc = ReportHeaderValue(report, "callstack crc");
+  const bool isException = report.find("\r\nexception class") != std::string_view::npos;
+  const bool noDup = isException ? rules.noDupExcepts : rules.noDupFreezes;
+  const int def = isException ? rules.dupExceptDef : rules.dupFreezeDef;
+  if (!noDup || crc.size() != 31) return std::string();
+  return crc.substr(0, def == 0 ? 9 : def == 1 ? 20 : 31);
+}
+
 std::string ReportHeaderValue(std::string_view report, std::string_view label) {
   const size_t p = report.find("\r\n" + std::string(label));
   if (p == std::string_view::npos) return {};
@@ -91,13 +100,9 @@ TBugReportFileUpdate UpdateBugReportFile(std::string_view oldContent, std::strin
   }
   std::string file(oldContent);
 
-  const std::string crc = ReportHeaderValue(report, "callstack crc");
-  const bool isException = report.find("\r\nexception class") != std::string_view::npos;
-  const bool noDup = isException ? rules.noDupExcepts : rules.noDupFreezes;
-  const int def = isException ? rules.dupExceptDef : rules.dupFreezeDef;
-  if (!file.empty() && noDup && crc.size() == 31) {
-    const size_t prefixLength = def == 0 ? 9 : def == 1 ? 20 : 31;
-    const std::string needle = ": " + crc.substr(0, prefixLength);
+  const std::string prefix = DuplicateChecksumPrefix(report, rules);
+  if (!file.empty() && !prefix.empty()) {
+    const std::string needle = ": " + prefix;
     for (size_t at = file.rfind(needle); at != std::string::npos;
          at = at ? file.rfind(needle, at - 1) : std::string::npos) {
       const size_t begin = ReportBegin(file, at);

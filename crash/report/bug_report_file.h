@@ -32,6 +32,13 @@ std::string ReportExceptionMessage(std::string_view report);
 
 std::string ReportHeaderValue(std::string_view report, std::string_view label);
 
+// The part of the "callstack crc" value that a repeated crash shares with
+// the report: exceptions (an "exception class" item) by NoDupExcepts and
+// DupExceptDef, freezes by NoDupFreezes and DupFreezeDef (0: the first
+// checksum, 1: the first two, 2: all three). Empty when that rule is off or
+// the value is not three checksums.
+std::string DuplicateChecksumPrefix(std::string_view report, const TBugReportFileRules& rules);
+
 // What the file holds after saving report into a file that held oldContent.
 TBugReportFileUpdate UpdateBugReportFile(std::string_view oldContent, std::string_view report,
                                          const TBugReportFileRules& rules);

@@ -21,15 +21,16 @@ from winetest import winpath  # noqa: E402
 LAB = None
 
 
-def crash(report, port, *args, online_host=None):
-    """A div-zero crash uploading to 127.0.0.1:port: its exit code."""
+def crash(report, port, *args, online_host=None, scenario=("div-zero",), lab=None):
+    """A crash (div-zero) uploading to 127.0.0.1:port: its exit code."""
     env = dict(os.environ, WINEDEBUG="-all")
     if online_host is not None:
         env["KESTRIX_ONLINE_HOST"] = online_host
     # The online check pings the local host: the test machines have no internet.
     env.setdefault("KESTRIX_ONLINE_HOST", "127.0.0.1")
-    launcher = os.path.join(os.path.dirname(LAB), "exit_code.exe")
-    proc = subprocess.run(["wine", launcher, LAB, "div-zero", "--report", winpath(report),
+    lab = lab or LAB
+    launcher = os.path.join(os.path.dirname(lab), "exit_code.exe")
+    proc = subprocess.run(["wine", launcher, lab, *scenario, "--report", winpath(report),
                            "--set", "AutoSend=true", "--set", "UploadViaHttp=true",
                            "--set", 'HttpServer="127.0.0.1/upload"', "--set", f"HttpPort={port}",
                            "--set", 'MailFrom="lab@sender.test"', *args],

@@ -174,7 +174,8 @@ TChannelResult SendSmtp(const TDispatch& d, bool asServer) {
   return mail::SendViaNetwork(r) ? crSent : crFailed;
 }
 
-// The upload's form fields: the additional fields, "MailFrom" the sender.
+// The upload's form fields: the additional fields, "MailFrom" the sender,
+// "MinDebugInfo" the fingerprint of the build's ".kx" file.
 std::vector<std::pair<std::string, std::string>> UploadFields(const TDispatch& d) {
   std::vector<std::pair<std::string, std::string>> fields;
   if (KXPtr<IKXFields> more = d.e->AdditionalFields()) {
@@ -192,6 +193,10 @@ std::vector<std::pair<std::string, std::string>> UploadFields(const TDispatch& d
     }
     if (!replaced) fields.emplace_back("MailFrom", d.sender);
   }
+  // A build without names names its ".kx" file, so that the receiver can
+  // name the report's addresses.
+  const std::string kxFingerprint = d.e->GetRawTextSetting("MinDebugInfo");
+  if (!kxFingerprint.empty()) fields.emplace_back("MinDebugInfo", kxFingerprint);
   return fields;
 }
 
