@@ -3,7 +3,8 @@
 #include <atomic>
 #include <mutex>
 
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/handling_entry_win32.h"
+#include "crash/handling/win/library_window_win32.h"
 #include "crash/settings/win/settings_object.h"
 #include "crash/threads/win/library_threads.h"
 #include "crash/threads/win/thread_table_win32.h"
@@ -76,7 +77,10 @@ DWORD WINAPI WatchdogThread(void*) {
       continue;
     }
     if (counter.Round(answered, static_cast<uint32_t>(GetTickCount64() - posted))) {
-      HandleException(etFreeze, nullptr, 0, nullptr, nullptr, nullptr, esFreeze, nullptr, 0, 0, true);
+      THandlingRequest request;
+      request.type = etFreeze;
+      request.source = esFreeze;
+      HandleException(request);
       counter.Reported();
     }
   }

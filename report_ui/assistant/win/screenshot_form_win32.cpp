@@ -6,7 +6,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/screenshot_file_win32.h"
 #include "report_ui/assistant/win/nv_form.h"
 
 namespace kestrix {

@@ -3,7 +3,7 @@
 
 #include <mapi.h>
 
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/pausing_win32.h"
 #include "crash/threads/win/library_threads.h"
 #include "report_ui/delivery/mail_client.h"
 

@@ -2,7 +2,9 @@
 // loop and keyboard rules.
 #include <memory>
 
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/ending_win32.h"
+#include "crash/report/win/save_bug_report.h"
+#include "crash/handling/win/handler_lists_win32.h"
 #include "report_ui/dialog/win/exception_box_win32.h"
 
 namespace kestrix {
@@ -135,15 +137,12 @@ void TExceptionBox::CloseApp() {
 void TExceptionBox::Send() {
   if (Fire(acSend)) return;
   TIKXException* e = e_.get();
-  HANDLE& thread = e->SendThreadHandle();
-  if (thread) {
-    CloseHandle(thread);
-    thread = nullptr;
-  }
+  HANDLE thread = nullptr;
   const KXPtr<IKXUnknown> screenshot = e->AttachScreenShot() ? e->ScreenShot() : KXPtr<IKXUnknown>();
   const std::string report = e->ReportText(true);
   bool sent = false;
   if (g_delivery.dispatch) sent = g_delivery.dispatch(e, report, screenshot, window_, thread, e->SendInBackgr());
+  e->AdoptSendThread(thread);
   if (sent) {
     e->SetSent(true);
   } else if (!g_delivery.dispatch) {

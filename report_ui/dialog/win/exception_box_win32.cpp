@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "crash/base/win/system_library.h"
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/ending_win32.h"
 #include "report_ui/views/win/tab_list_win32.h"
 
 namespace kestrix {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "crash/exception/win/fault_conversion_win32.h"
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/handling_entry_win32.h"
 #include "crash/threads/win/thread_table_win32.h"
 
 namespace kestrix {
