@@ -16,7 +16,8 @@
 #include <cstring>
 #include <vector>
 
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/library_window_win32.h"
+#include "crash/handling/win/pausing_win32.h"
 #include "crash/startup/win/startup_win32.h"
 #include "crash/threads/win/thread_hooks_win32.h"
 #include "crash/threads/win/thread_table_win32.h"

@@ -36,7 +36,8 @@
 
 #include "lab_settings.h"
 #include "thread_scenarios.h"
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/ending_win32.h"
+#include "crash/handling/win/handling_entry_win32.h"
 #include "crash/startup/win/startup_win32.h"
 #include "kestrix/kestrix.h"
 #include "report_ui/mail/win/mail_test_network.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/pausing_win32.h"
 #include "crash/threads/win/code_patch_win32.h"
 #include "crash/threads/win/library_threads.h"
 #include "crash/threads/win/thread_hooks_win32.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "crash/base/progress_alert.h"
+#include "crash/base/win/scoped_handle.h"
 #include "crash/exception/exception_filters.h"
 #include "crash/exception/win/fault_conversion_win32.h"
 #include "crash/settings/win/settings_object.h"
@@ -30,7 +31,10 @@ class IKXExceptionEx : public IKXUnknown {
   virtual void SetSaved(bool value) = 0;
   virtual bool FirstCompleteCallback() = 0;  // true only the first time
   virtual bool FirstAutoSave() = 0;          // true only the first time
-  virtual HANDLE& SendThreadHandle() = 0;
+  // The thread of a background send: the exception owns its handle (an
+  // earlier one is closed); WaitForSendThread waits for its end.
+  virtual void AdoptSendThread(HANDLE thread) = 0;
+  virtual void WaitForSendThread() = 0;
 };
 
 // What the exception object is created from.
@@ -109,7 +113,8 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   void SetSaved(bool value) override { saved_ = value; }
   bool FirstCompleteCallback() override { return ++firstComplete_ == 0; }
   bool FirstAutoSave() override { return ++firstAutoSave_ == 0; }
-  HANDLE& SendThreadHandle() override { return sendThread_; }
+  void AdoptSendThread(HANDLE thread) override { sendThread_.Reset(thread); }
+  void WaitForSendThread() override;
 
   bool ReportComplete() const { return complete_; }
   const TFilterResult& Filter() const { return filter_; }
@@ -210,7 +215,7 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   std::vector<TListener> listeners_;  // guarded by HandlerLock()
   std::atomic<long> firstComplete_{-1}, firstAutoSave_{-1};
   bool sent_ = false, saved_ = false;
-  HANDLE sendThread_ = nullptr;
+  TScopedHandle sendThread_;
   uint64_t exceptionNumber_ = 0;
   KXPtr<IProgressAlert> plWait_;  // the please-wait box
   std::atomic<int> sectionsDone_{0};

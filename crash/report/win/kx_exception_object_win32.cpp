@@ -76,8 +76,12 @@ TIKXException::~TIKXException() {
   }
   header_->SetChangeSink(nullptr);
   sections_->SetChangeSink(nullptr);
-  if (sendThread_) CloseHandle(sendThread_);
   DeleteCriticalSection(&cs_);
+}
+
+void TIKXException::WaitForSendThread() {
+  if (sendThread_) WaitForSingleObject(sendThread_.Get(), INFINITE);
+  sendThread_.Reset();
 }
 
 bool TIKXException::QueryInterface(const KXIID& iid, void** out) {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "crash/exception/win/fault_conversion_win32.h"
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/handling_entry_win32.h"
 #include "crash/startup/win/caller_chain_win32.h"
 #include "crash/startup/win/foreign_exception_win32.h"
 #include "crash/startup/win/startup_state_win32.h"
@@ -38,8 +38,13 @@ thread_local TTerminateCall t_terminate;
 void ReportRuntimeError(TExceptionObjectInfo& info, const TCapturedStack& stack, bool canContinue, uint8_t source) {
   const DWORD self = GetCurrentThreadId();
   if (ThreadInHandling() || (self != MainThreadId() && IsLibraryThread(self))) EndAfterLibraryError();
-  HandleException(etException, &info, stack.frames[0], nullptr, nullptr, nullptr, source, nullptr, 0, 0, canContinue,
-                  &stack);
+  THandlingRequest request;
+  request.object = &info;
+  request.address = stack.frames[0];
+  request.source = source;
+  request.canContinue = canContinue;
+  request.preparedStack = &stack;
+  HandleException(request);
 }
 
 void ReportRuntimeError(const std::string& message, const TCapturedStack& stack, bool canContinue,

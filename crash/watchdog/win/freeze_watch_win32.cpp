@@ -7,7 +7,8 @@
 
 #include "crash/base/win/critical_section.h"
 #include "crash/base/win/scoped_handle.h"
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/handling_entry_win32.h"
+#include "crash/handling/win/library_window_win32.h"
 #include "crash/settings/win/settings_object.h"
 #include "crash/threads/win/library_threads.h"
 #include "crash/threads/win/thread_table_win32.h"
@@ -96,7 +97,10 @@ DWORD WINAPI WatchdogThread(void* parameter) {
       continue;
     }
     if (counter.Round(answered, static_cast<uint32_t>(GetTickCount64() - posted))) {
-      HandleException(etFreeze, nullptr, 0, nullptr, nullptr, nullptr, esFreeze, nullptr, 0, 0, true);
+      THandlingRequest request;
+      request.type = etFreeze;
+      request.source = esFreeze;
+      HandleException(request);
       counter.Reported();
     }
   }

@@ -7,7 +7,7 @@
 #include <shellapi.h>
 
 #include "crash/base/win/scoped_handle.h"
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/screenshot_file_win32.h"
 #include "report_ui/assistant/win/nv_form.h"
 
 namespace kestrix {

@@ -7,7 +7,7 @@
 
 #include "crash/base/win/critical_section.h"
 #include "crash/base/win/scoped_handle.h"
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/screenshot_file_win32.h"
 #include "crash/report/win/kx_exception_object.h"
 #include "crash/report/win/save_bug_report.h"
 #include "crash/threads/win/library_threads.h"

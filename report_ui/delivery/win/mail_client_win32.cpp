@@ -4,7 +4,7 @@
 #include <mapi.h>
 
 #include "crash/base/win/scoped_handle.h"
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/pausing_win32.h"
 #include "crash/threads/win/library_threads.h"
 #include "report_ui/delivery/mail_client.h"
 #include "report_ui/delivery/win/delivery_state_win32.h"

@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "crash/base/win/scoped_handle.h"
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/ending_win32.h"
+#include "crash/handling/win/handler_lists_win32.h"
+#include "crash/report/win/save_bug_report.h"
 #include "report_ui/dialog/win/dialog_state_win32.h"
 #include "report_ui/dialog/win/exception_box_win32.h"
 
@@ -135,15 +137,13 @@ void TExceptionBox::CloseApp() {
 void TExceptionBox::Send() {
   if (Fire(acSend)) return;
   TIKXException* e = e_.get();
-  // The exception object's slot for the thread of its last send: that
-  // thread is closed here, the new one's handle is put in the slot.
-  HANDLE& thread = e->SendThreadHandle();
-  TScopedHandle(std::exchange(thread, nullptr)).Reset();
+  HANDLE thread = nullptr;
   const KXPtr<IKXUnknown> screenshot = e->AttachScreenShot() ? e->ScreenShot() : KXPtr<IKXUnknown>();
   const std::string report = e->ReportText(true);
   bool sent = false;
   const TDeliveryHooks& delivery = DialogState().delivery;
   if (delivery.dispatch) sent = delivery.dispatch(e, report, screenshot, window_, thread, e->SendInBackgr());
+  e->AdoptSendThread(thread);
   if (sent) {
     e->SetSent(true);
   } else if (!delivery.dispatch) {

@@ -6,7 +6,7 @@
 #include <type_traits>
 
 #include "crash/base/win/system_library.h"
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/ending_win32.h"
 #include "report_ui/dialog/win/dialog_state_win32.h"
 #include "report_ui/views/win/tab_list_win32.h"
 

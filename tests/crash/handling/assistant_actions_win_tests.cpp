@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/handler_lists_win32.h"
+#include "crash/handling/win/handling_entry_win32.h"
+#include "crash/handling/win/presentation_win32.h"
 
 namespace kestrix {
 namespace {

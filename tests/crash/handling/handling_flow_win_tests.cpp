@@ -7,7 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/handling_entry_win32.h"
+#include "kestrix/handling.h"
 
 namespace kestrix {
 namespace {

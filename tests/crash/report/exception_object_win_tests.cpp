@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "crash/report/win/kx_exception_object.h"
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/handling_entry_win32.h"
+#include "kestrix/handling.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "report_ui/progress/progress_alert.h"
 

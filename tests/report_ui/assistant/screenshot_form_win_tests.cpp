@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/screenshot_file_win32.h"
 #include "report_ui/assistant/form_definition.h"
 #include "report_ui/assistant/form_text.h"
 #include "report_ui/assistant/win/nv_form.h"

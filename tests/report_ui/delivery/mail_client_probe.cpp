@@ -17,8 +17,9 @@
 #include <sstream>
 #include <string>
 
-#include "crash/handling/win/handling_win32.h"
+#include "crash/handling/win/pausing_win32.h"
 #include "crash/report/win/kx_exception_object.h"
+#include "crash/threads/win/library_threads.h"
 #include "lab_settings.h"
 #include "report_ui/delivery/win/dispatch_bug_report_win32.h"
 #include "report_ui/delivery/win/online_check.h"
