@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/handling/handling_request.h"
 #include "crash/handling/win/handler_lists_win32.h"
 #include "crash/handling/win/handling_entry_win32.h"
@@ -31,8 +32,8 @@ struct THandlingState {
   // Handling thread and its pipe: written by StartHandlingThread and
   // StopHandlingThread (start-up and shutdown); the thread's id is the
   // threads layer's (HandlingThreadId).
-  HANDLE handlingThread = nullptr;
-  HANDLE pipeRead = nullptr, pipeWrite = nullptr;
+  TScopedHandle handlingThread;
+  TScopedHandle pipeRead, pipeWrite;
   // One request at a time into the pipe: a write larger than the room left
   // in the pipe goes in pieces, and pieces of two threads must not mix.
   SRWLOCK pipeWriteLock = SRWLOCK_INIT;

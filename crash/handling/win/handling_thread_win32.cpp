@@ -12,7 +12,7 @@ namespace {
 bool ReadRequest(TExceptionRequest& r) {
   DWORD got = 0, total = 0;
   while (total < sizeof r) {
-    if (!ReadFile(HandlingState().pipeRead, reinterpret_cast<char*>(&r) + total, sizeof r - total, &got, nullptr) ||
+    if (!ReadFile(HandlingState().pipeRead.Get(), reinterpret_cast<char*>(&r) + total, sizeof r - total, &got, nullptr) ||
         got == 0)
       return false;
     total += got;
@@ -44,7 +44,7 @@ bool SendRequest(const TExceptionRequest& r) {
   THandlingState& s = HandlingState();
   DWORD written = 0;
   AcquireSRWLockExclusive(&s.pipeWriteLock);
-  const bool sent = WriteFile(s.pipeWrite, &r, sizeof r, &written, nullptr) && written == sizeof r;
+  const bool sent = WriteFile(s.pipeWrite.Get(), &r, sizeof r, &written, nullptr) && written == sizeof r;
   ReleaseSRWLockExclusive(&s.pipeWriteLock);
   return sent;
 }
@@ -79,19 +79,21 @@ void WaitForHandling(HANDLE event) {
 bool StartHandlingThread() {
   THandlingState& s = HandlingState();
   if (s.handlingThread) return true;
-  if (!CreatePipe(&s.pipeRead, &s.pipeWrite, nullptr, 0)) return false;
+  HANDLE pipeRead = nullptr, pipeWrite = nullptr;
+  if (!CreatePipe(&pipeRead, &pipeWrite, nullptr, 0)) return false;
+  s.pipeRead.Reset(pipeRead);
+  s.pipeWrite.Reset(pipeWrite);
   DWORD id = 0;
-  s.handlingThread = CreateThread(nullptr, 0, HandlingThreadProc, nullptr, CREATE_SUSPENDED, &id);
+  s.handlingThread.Reset(CreateThread(nullptr, 0, HandlingThreadProc, nullptr, CREATE_SUSPENDED, &id));
   if (!s.handlingThread) {
-    CloseHandle(s.pipeRead);
-    CloseHandle(s.pipeWrite);
-    s.pipeRead = s.pipeWrite = nullptr;
+    s.pipeRead.Reset();
+    s.pipeWrite.Reset();
     return false;
   }
   SetHandlingThreadId(id);
   RegisterLibraryThread(id, "-");
-  SetThreadPriority(s.handlingThread, THREAD_PRIORITY_HIGHEST);
-  ResumeThread(s.handlingThread);
+  SetThreadPriority(s.handlingThread.Get(), THREAD_PRIORITY_HIGHEST);
+  ResumeThread(s.handlingThread.Get());
   StartHeapProbe();
   return true;
 }
@@ -100,17 +102,15 @@ void StopHandlingThread() {
   THandlingState& s = HandlingState();
   StopHeapProbe();
   if (!s.handlingThread) return;
-  ResumeThread(s.handlingThread);
+  ResumeThread(s.handlingThread.Get());
   // The closed pipe ends the thread's wait for requests. Its end is waited
   // for, never forced: a thread ended the hard way, or one still ending
   // while the process ends, may take a lock of the system with it. A thread
   // that needs the loader lock this thread holds cannot end now.
-  CloseHandle(s.pipeWrite);
-  s.pipeWrite = nullptr;
-  if (!HoldsLoaderLock()) WaitForSingleObject(s.handlingThread, 5000);
+  s.pipeWrite.Reset();
+  if (!HoldsLoaderLock()) WaitForSingleObject(s.handlingThread.Get(), 5000);
   UnregisterLibraryThread(HandlingThreadId());
-  CloseHandle(s.handlingThread);
-  s.handlingThread = nullptr;
+  s.handlingThread.Reset();
   SetHandlingThreadId(0);
 }
 

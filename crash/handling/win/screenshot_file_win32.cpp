@@ -31,17 +31,19 @@ std::string TemporaryDirectory() {
 void ClearTemporaryDirectory() {
   const std::string dir = TemporaryDirectoryPath();
   if (dir.empty()) return;
-  WIN32_FIND_DATAA fd;
-  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &fd);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      const std::string file = dir + "\\" + fd.cFileName;
-      SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileA(file.c_str());
-    }
-  } while (FindNextFileA(find, &fd));
-  FindClose(find);
+  {
+    // The search is closed before the folder is removed.
+    WIN32_FIND_DATAA fd;
+    const TScopedFindHandle find(FindFirstFileA((dir + "\\*").c_str(), &fd));
+    if (!find) return;
+    do {
+      if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        const std::string file = dir + "\\" + fd.cFileName;
+        SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(file.c_str());
+      }
+    } while (FindNextFileA(find.Get(), &fd));
+  }
   RemoveDirectoryA(dir.c_str());
 }
 

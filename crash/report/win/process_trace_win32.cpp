@@ -3,6 +3,7 @@
 // the named shared memory "kxTraceProcessMap" (or to the clipboard).
 #include <cstring>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/report/win/kx_exception_object.h"
 #include "crash/threads/win/library_threads.h"
 #include "crash/threads/win/thread_table_win32.h"
@@ -11,16 +12,15 @@ namespace kestrix {
 namespace {
 
 void WriteToMap(const std::string& report, uint32_t size) {
-  HANDLE map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\kxTraceProcessMap");
-  if (!map) map = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "kxTraceProcessMap");
-  if (!map) return;
-  if (auto* view = static_cast<char*>(MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, size))) {
-    const size_t n = report.size() < size - 1 ? report.size() : size - 1;
-    std::memcpy(view, report.data(), n);
-    view[n] = 0;
-    UnmapViewOfFile(view);
-  }
-  CloseHandle(map);
+  TScopedHandle map(OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\kxTraceProcessMap"));
+  if (!map) map.Reset(OpenFileMappingA(FILE_MAP_WRITE, FALSE, "kxTraceProcessMap"));
+  if (!map || size == 0) return;
+  const TMappedView view(MapViewOfFile(map.Get(), FILE_MAP_WRITE, 0, 0, size));
+  if (!view) return;
+  char* text = view.As<char>();
+  const size_t n = report.size() < size - 1 ? report.size() : size - 1;
+  std::memcpy(text, report.data(), n);
+  text[n] = 0;
 }
 
 void CopyToClipboard(const std::string& report) {

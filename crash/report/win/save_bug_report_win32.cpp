@@ -5,6 +5,7 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/base/win/system_library.h"
 #include "crash/report/bug_report_file.h"
 #include "crash/report/bug_report_path.h"
@@ -107,8 +108,11 @@ bool SaveBugReport(TIKXException* e, HWND parent, const std::string& fileName, b
   const std::string report = e->ReportText(true);
   if (report.empty()) return false;  // no report for this exception (filters)
   for (const std::string& folder : FoldersToCreate(path)) CreateDirectoryA(folder.c_str(), nullptr);
-  HANDLE h = OpenExclusive(path);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  // Held exclusively until the function returns, whatever throws meanwhile:
+  // a handle left open would lock the file for every later save.
+  const TScopedHandle file(OpenExclusive(path));
+  if (!file) return false;
+  const HANDLE h = file.Get();
 
   bool ok = true;
   std::string old;
@@ -140,10 +144,13 @@ bool SaveBugReport(TIKXException* e, HWND parent, const std::string& fileName, b
       // A copy of the new content is kept beside the file until the rewrite
       // has succeeded.
       const std::string spare = path + ".new";
-      HANDLE copy = CreateFileA(spare.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-      bool copied = copy != INVALID_HANDLE_VALUE && WriteAll(copy, update.content.data(), update.content.size()) &&
-                    FlushFileBuffers(copy);
-      if (copy != INVALID_HANDLE_VALUE) CloseHandle(copy);
+      bool copied = false;
+      {
+        const TScopedHandle copy(
+            CreateFileA(spare.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        copied = copy && WriteAll(copy.Get(), update.content.data(), update.content.size()) &&
+                 FlushFileBuffers(copy.Get());
+      }
       LARGE_INTEGER begin{};
       ok = copied && SetFilePointerEx(h, begin, nullptr, FILE_BEGIN) &&
            WriteAll(h, update.content.data(), update.content.size());
@@ -152,7 +159,6 @@ bool SaveBugReport(TIKXException* e, HWND parent, const std::string& fileName, b
     ok = ok && SetEndOfFile(h);
   }
   ok = FlushFileBuffers(h) && ok;
-  CloseHandle(h);
   if (ok && fileName.empty()) e->SetSaved(true);
   return ok;
 }
