@@ -1,16 +1,19 @@
 // The bug report of an exception object: header items, thread sections and
 // the other sections, the background completion and the checksums.
 #include <cstdio>
+#include <memory>
 
-#include "crash/report/win/code_locations_win32.h"
-#include "crash/report/win/kx_exception_object.h"
-#include "crash/sysinfo/win/system_info_win32.h"
-#include "crash/report/win/report_plugins.h"
-#include "crash/threads/win/library_threads.h"
+#include "crash/exception/system_exceptions.h"
 #include "crash/report/call_stack_text.h"
 #include "crash/report/report_header.h"
 #include "crash/report/report_text.h"
-#include "crash/exception/system_exceptions.h"
+#include "crash/report/thread_sections.h"
+#include "crash/report/win/code_locations_win32.h"
+#include "crash/report/win/kx_exception_object.h"
+#include "crash/report/win/live_snapshot_win32.h"
+#include "crash/report/win/report_plugins.h"
+#include "crash/sysinfo/win/system_info_win32.h"
+#include "crash/threads/win/library_threads.h"
 #include "crash/threads/win/thread_table_win32.h"
 #include "kestrix/kestrix.h"
 
@@ -87,44 +90,6 @@ std::string CompilerText() {
   text += ", MinGW " KX_NUMBER(__MINGW32_MAJOR_VERSION) "." KX_NUMBER(__MINGW32_MINOR_VERSION);
 #endif
   return text + (sizeof(void*) == 4 ? ", 32-bit" : ", 64-bit");
-}
-
-// "main thread ($1a4):" and the like; empty: no section.
-std::string ThreadTitle(DWORD id, bool crashed, bool showOwn, uint32_t& creator, DWORD& creatorThread) {
-  char idText[16];
-  std::snprintf(idText, sizeof idText, "$%lx", id);
-  TThreadInfo info;
-  std::string title;
-  if (!LookupThread(id, info, 50)) {
-    title = std::string("thread ") + idText;
-  } else if (info.registered && !info.name.empty() && (info.name != "-" || showOwn)) {
-    title = info.name + " (" + idText + ")";
-  } else if (info.registered && info.name == "-" && !crashed) {
-    return std::string();
-  } else {
-    title = std::string("thread ") + idText;
-    if (!info.className.empty()) title += " (" + info.className + ")";
-  }
-  creator = info.creatorAddress;
-  creatorThread = info.creatorThreadId;
-  title += ":";
-  if (id != GetCurrentThreadId()) {
-    if (HANDLE h = OpenThread(THREAD_SUSPEND_RESUME | THREAD_QUERY_INFORMATION, FALSE, id)) {
-      DWORD previous = SuspendThread(h);
-      if (previous != static_cast<DWORD>(-1)) {
-        ResumeThread(h);
-        if (previous > 0) title += " <suspended>";
-      }
-      int priority = GetThreadPriority(h);
-      if (priority != THREAD_PRIORITY_NORMAL && priority != THREAD_PRIORITY_ERROR_RETURN)
-        title += " <priority:" + std::to_string(priority) + ">";
-      CloseHandle(h);
-    }
-  } else {
-    int priority = GetThreadPriority(GetCurrentThread());
-    if (priority != THREAD_PRIORITY_NORMAL) title += " <priority:" + std::to_string(priority) + ">";
-  }
-  return title;
 }
 
 // The stack bytes at esp up to the end of their memory region (at most 320).
@@ -213,13 +178,11 @@ class TWinHeaderFacts final : public IHeaderFacts {
 }  // namespace
 
 void TIKXException::PrepareHeader() {
-  EnterCriticalSection(&cs_);
-  if (headerPrepared_ || !filter_.createBugReport) {
-    LeaveCriticalSection(&cs_);
-    return;
+  {
+    std::lock_guard<TCriticalSectionLock> guard(lock_);
+    if (headerPrepared_ || !filter_.createBugReport) return;
+    headerPrepared_ = true;
   }
-  headerPrepared_ = true;
-  LeaveCriticalSection(&cs_);
 
   BeginReportChange();
   TWinHeaderFacts facts(this);
@@ -245,47 +208,43 @@ void TIKXException::PrepareHeader() {
 // --- sections ---------------------------------------------------------------
 
 void TIKXException::PrepareThreads() {
-  const DWORD mainId = MainThreadId();
-  std::vector<DWORD> order;
-  if (c_.type == etFreeze) {
-    order.push_back(mainId);
-  } else {
-    order.push_back(c_.threadId);
-    if (mainId && mainId != c_.threadId) order.push_back(mainId);
-  }
-  if (ListThreads())
-    for (DWORD id : ThreadIds()) {
-      if (id == mainId || (id == c_.threadId && c_.type != etFreeze)) continue;
-      if (!c_.listOwnThreads && IsLibraryThread(id)) continue;
-      order.push_back(id);
-    }
-  for (size_t i = 0; i < order.size(); ++i) {
+  TThreadListing listing;
+  listing.mainThreadId = MainThreadId();
+  listing.exceptionThreadId = c_.threadId;
+  listing.freeze = c_.type == etFreeze;
+  listing.listThreads = ListThreads();
+  listing.listOwnThreads = c_.listOwnThreads;
+  listing.isLibraryThread = [](uint32_t id) { return IsLibraryThread(id); };
+  std::vector<uint32_t> system;
+  if (listing.listThreads)
+    for (DWORD id : ThreadIds()) system.push_back(id);
+  const std::vector<uint32_t> order = ThreadsToList(system, listing);
+  snapshot_ = std::make_unique<TLiveSnapshot>(order, listing.freeze ? 0 : c_.threadId);
+  for (const TListedThread& listed : ListReportThreads(*snapshot_, order, listing)) {
     TReportThread t;
-    t.id = order[i];
-    t.crashed = i == 0 && c_.type != etFreeze;
+    t.id = listed.id;
+    t.title = listed.title;
+    t.crashed = listed.crashed;
     t.exceptionLocation = t.crashed;
-    t.title = ThreadTitle(t.id, t.crashed, c_.listOwnThreads, t.creatorAddress, t.creatorThreadId);
-    if (t.title.empty()) continue;
+    if (listed.facts) {
+      t.creatorAddress = listed.facts->creatorAddress;
+      t.creatorThreadId = listed.facts->creatorThreadId;
+    }
     if (t.crashed) {
       t.address = c_.address;
       t.esp = hasContext_ ? context_.Esp : c_.stackPointer;
       t.ebp = hasContext_ ? context_.Ebp : c_.framePointer;
       t.haveContext = hasContext_ || hasPrepared_ || t.esp != 0;
+      if (listed.facts && listed.facts->haveRegisters) t.handlingEsp = listed.facts->registers.esp;
     } else if (t.id == GetCurrentThreadId()) {
       t.address = reinterpret_cast<uint32_t>(__builtin_return_address(0));
       t.haveContext = true;
-    } else if (HANDLE h = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, t.id)) {
-      // The thread's current address for its placeholder line.
-      if (SuspendThread(h) != static_cast<DWORD>(-1)) {
-        CONTEXT ctx{};
-        ctx.ContextFlags = CONTEXT_CONTROL;
-        if (GetThreadContext(h, &ctx)) {
-          t.address = ctx.Eip;
-          t.haveContext = true;
-        }
-        ResumeThread(h);
-      }
-      CloseHandle(h);
+    } else if (listed.facts && listed.facts->haveRegisters) {
+      t.address = listed.facts->registers.eip;
+      t.esp = listed.facts->registers.esp;
+      t.ebp = listed.facts->registers.ebp;
+      t.stackTop = listed.facts->stackBase;
+      t.haveContext = true;
     }
     threads_.push_back(t);
   }
@@ -301,13 +260,11 @@ std::string TIKXException::ThreadSectionPlaceholder(const TReportThread& t) {
 }
 
 void TIKXException::PrepareSections() {
-  EnterCriticalSection(&cs_);
-  if (sectionsPrepared_ || !filter_.createBugReport) {
-    LeaveCriticalSection(&cs_);
-    return;
+  {
+    std::lock_guard<TCriticalSectionLock> guard(lock_);
+    if (sectionsPrepared_ || !filter_.createBugReport) return;
+    sectionsPrepared_ = true;
   }
-  sectionsPrepared_ = true;
-  LeaveCriticalSection(&cs_);
 
   BeginReportChange();
   bool threadsListed = true;
@@ -381,6 +338,7 @@ std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32
     r.abort = &abort_;
     if (t.crashed) {
       r.captured = hasPrepared_ ? &prepared_ : nullptr;
+      r.handlingStackPointer = t.handlingEsp;
       r.address = t.address;
       r.esp = t.esp;
       r.ebp = t.ebp;
@@ -389,10 +347,14 @@ std::string TIKXException::ThreadReport(TReportThread& t, uint32_t& crc1, uint32
     } else if (t.id == GetCurrentThreadId()) {
       r.ownThread = true;
     } else {
-      r.threadId = t.id;
+      r.stackCopy = snapshot_->StackCopy(t.id);
+      r.address = t.address;
+      r.esp = t.esp;
+      r.ebp = t.ebp;
+      r.stackTop = t.stackTop;
     }
     TThreadStackResult result;
-    if ((r.captured || r.esp || !t.crashed) && ReportHooks().traceThread(r, result)) {
+    if ((r.captured || r.esp || r.ownThread) && ReportHooks().traceThread(r, result)) {
       if (t.crashed) crashFunctionEntry_ = result.functionEntry;
       crc1 = result.checksum1;
       crc2 = result.checksum2;
@@ -419,20 +381,8 @@ std::string TIKXException::FrameChainReport(TReportThread& t, uint32_t& crc1, ui
     t.address = reinterpret_cast<uint32_t>(__builtin_return_address(0));
     t.haveContext = true;
     count = WalkFrameChain(t.address, frame[0], frames, TCapturedStack::kMaxFrames);
-  } else if (HANDLE h = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE,
-                                   t.id)) {
-    // Nothing that allocates runs while the thread is held.
-    if (SuspendThread(h) != static_cast<DWORD>(-1)) {
-      CONTEXT ctx{};
-      ctx.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
-      if (GetThreadContext(h, &ctx)) {
-        t.address = ctx.Eip;
-        t.haveContext = true;
-        count = WalkFrameChain(ctx.Eip, ctx.Ebp, frames, TCapturedStack::kMaxFrames);
-      }
-      ResumeThread(h);
-    }
-    CloseHandle(h);
+  } else if (t.haveContext) {
+    count = WalkFrameChain(t.address, t.ebp, frames, TCapturedStack::kMaxFrames);
   }
   if (count == 0) return ">> stack not accessible";
   std::vector<TCallStackEntry> entries;
@@ -469,31 +419,22 @@ std::string TIKXException::CreatorLine(const TReportThread& t) {
 }
 
 // Inserts ">> created by <creator's title> at:" before a section's creator
-// line.
+// line: the creator's title as its own section has it (most threads come
+// from a listed thread), else made from the snapshot.
 void TIKXException::MarkCreator(const TReportThread& t, std::string& s) {
-  if (!t.creatorAddress || !t.creatorThreadId || s.empty() || s[0] == '>') return;
-  // The creator's title as its own section has it (most threads come from
-  // a listed thread); else made afresh.
-  std::string creator;
+  if (!t.creatorAddress || !t.creatorThreadId) return;
   for (const TReportThread& other : threads_)
-    if (other.id == t.creatorThreadId) creator = other.title;
-  if (creator.empty()) {
-    uint32_t ca = 0;
-    DWORD ct = 0;
-    creator = ThreadTitle(t.creatorThreadId, false, true, ca, ct);
-  }
-  const size_t last = s.rfind("\r\n");
-  if (last != std::string::npos)
-    s.insert(last, "\r\n>> created by " + (creator.empty() ? std::string("?") : creator) + " at:");
+    if (other.id == t.creatorThreadId) return kestrix::MarkCreator(s, other.title);
+  kestrix::MarkCreator(s, CreatorTitle(*snapshot_, t.creatorThreadId));
 }
 
 void TIKXException::StartCompletion() {
   if (reportThread_ || complete_) return;
-  reportThread_ = CreateThread(nullptr, 0, CompletionThread, this, CREATE_SUSPENDED, &reportThreadId_);
+  reportThread_.Reset(CreateThread(nullptr, 0, CompletionThread, this, CREATE_SUSPENDED, &reportThreadId_));
   if (!reportThread_) return;
   RegisterLibraryThread(reportThreadId_, "-");
-  SetThreadPriority(reportThread_, THREAD_PRIORITY_ABOVE_NORMAL);
-  ResumeThread(reportThread_);
+  SetThreadPriority(reportThread_.Get(), THREAD_PRIORITY_ABOVE_NORMAL);
+  ResumeThread(reportThread_.Get());
 }
 
 DWORD WINAPI TIKXException::CompletionThread(void* self) {
@@ -540,8 +481,8 @@ void TIKXException::WaitForCompletion() {
       box = false;
     }
   if (reportThread_ && GetCurrentThreadId() != reportThreadId_) {
-    SetThreadPriority(reportThread_, THREAD_PRIORITY_HIGHEST);
-    while (WaitForSingleObject(reportThread_, box ? 50 : INFINITE) == WAIT_TIMEOUT) try {
+    SetThreadPriority(reportThread_.Get(), THREAD_PRIORITY_HIGHEST);
+    while (WaitForSingleObject(reportThread_.Get(), box ? 50 : INFINITE) == WAIT_TIMEOUT) try {
         plWait_->SetActiveArea(sectionsDone_);
         plWait_->PumpMessages();
       } catch (...) {

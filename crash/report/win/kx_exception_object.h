@@ -7,10 +7,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "crash/base/progress_alert.h"
+#include "crash/base/win/critical_section.h"
 #include "crash/base/win/scoped_handle.h"
 #include "crash/exception/exception_filters.h"
 #include "crash/exception/win/fault_conversion_win32.h"
@@ -18,6 +20,8 @@
 #include "kestrix/exception_object.h"
 
 namespace kestrix {
+
+class TLiveSnapshot;
 
 class IKXExceptionEx : public IKXUnknown {
  public:
@@ -143,8 +147,9 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
     uint32_t esp = 0, ebp = 0;
     uint32_t creatorAddress = 0;
     DWORD creatorThreadId = 0;
-    std::string creatorTitle;
     bool haveContext = false;
+    uint32_t stackTop = 0;  // the stack's base, from the snapshot
+    uint32_t handlingEsp = 0;  // the crashed thread's, while it waits for the report
   };
   struct TListener {
     TReportListener proc = nullptr;
@@ -197,7 +202,7 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   TFilterResult filter_;
   std::vector<std::pair<std::string, TValue>> privateProps_;
 
-  CRITICAL_SECTION cs_;
+  TCriticalSectionLock lock_;  // the report document's flags, cache and change counting
   KXPtr<IKXFields> header_, sections_;
   bool headerPrepared_ = false, sectionsPrepared_ = false;
   std::string cachedText_;
@@ -209,7 +214,8 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   std::atomic<bool> abort_{false};
   uint32_t checksums_[3] = {};
   std::vector<TReportThread> threads_;
-  HANDLE reportThread_ = nullptr;
+  std::unique_ptr<TLiveSnapshot> snapshot_;  // taken with the threads' sections
+  TScopedHandle reportThread_;  // the completion thread
   DWORD reportThreadId_ = 0;
   KXPtr<IKXUnknown> screenshot_;
   std::vector<TListener> listeners_;  // guarded by HandlerLock()
@@ -224,9 +230,15 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
 
 // One thread's call stack as the report asks the stack tracer for it.
 struct TThreadStackRequest {
-  DWORD threadId = 0;       // another thread: held while its stack is copied
+  // Another thread, from the report's snapshot: its registers (address,
+  // esp, ebp) and its stack copied from esp on, up to stackTop.
+  const std::vector<uint8_t>* stackCopy = nullptr;
+  uint32_t stackTop = 0;
   bool ownThread = false;   // the calling thread itself (a process trace)
   const TCapturedStack* captured = nullptr;  // the crashed thread: its stack at the exception
+  // The crashed thread's stack pointer while it waits for the report: the
+  // stack between the capture's end and it was overwritten by the handling.
+  uint32_t handlingStackPointer = 0;
   uint32_t address = 0, esp = 0, ebp = 0;    // the crashed thread's location and registers
   bool exception = false, external = false;  // external: a processor or system exception
   uint32_t creator = 0;

@@ -6,6 +6,7 @@
 #include "crash/base/normalised_fields.h"
 #include "crash/base/win/critical_section.h"
 #include "crash/report/report_text.h"
+#include "crash/report/win/live_snapshot_win32.h"
 #include "crash/threads/win/library_threads.h"
 
 namespace kestrix {
@@ -22,7 +23,6 @@ const TReportHooks& ReportHooks() { return g_hooks; }
 uint64_t NextExceptionNumber() { return ++g_exceptionCount; }
 
 TIKXException::TIKXException(HMODULE module, const TExceptionCreation& c) : TIKXSettings(module), c_(c) {
-  InitializeCriticalSection(&cs_);
   // Header values and section contents are stored trimmed; an empty one
   // removes its item, also when a handler or an assistant sets it.
   header_ = NewNormalisedFields(TrimReportValue);
@@ -68,15 +68,13 @@ TIKXException::~TIKXException() {
   abort_ = true;
   if (reportThread_) {
     if (IsProcessBlocked(0)) {
-      TerminateThread(reportThread_, 0);
+      TerminateThread(reportThread_.Get(), 0);
     } else {
-      WaitForSingleObject(reportThread_, INFINITE);
+      WaitForSingleObject(reportThread_.Get(), INFINITE);
     }
-    CloseHandle(reportThread_);
   }
   header_->SetChangeSink(nullptr);
   sections_->SetChangeSink(nullptr);
-  DeleteCriticalSection(&cs_);
 }
 
 void TIKXException::WaitForSendThread() {
@@ -163,22 +161,23 @@ void TIKXException::Show() {
 // --- change notification -----------------------------------------------
 
 void TIKXException::BeginReportChange() {
-  EnterCriticalSection(&cs_);
+  std::lock_guard<TCriticalSectionLock> guard(lock_);
   ++updateNesting_;
   pendingChange_ = true;
-  LeaveCriticalSection(&cs_);
 }
 
 void TIKXException::EndReportChange() {
-  EnterCriticalSection(&cs_);
-  bool fire = --updateNesting_ == 0 && pendingChange_;
-  if (fire) {
-    pendingChange_ = false;
-    ++changeCounter_;
-    cachedText_.clear();
-    cachedComplete_ = false;
+  bool fire = false;
+  {
+    std::lock_guard<TCriticalSectionLock> guard(lock_);
+    fire = --updateNesting_ == 0 && pendingChange_;
+    if (fire) {
+      pendingChange_ = false;
+      ++changeCounter_;
+      cachedText_.clear();
+      cachedComplete_ = false;
+    }
   }
-  LeaveCriticalSection(&cs_);
   if (fire) try {
       FireListeners(ListenersNow());
     } catch (...) {
@@ -275,31 +274,32 @@ KXPtr<IKXFields> TIKXException::ReportSections() {
 }
 
 void TIKXException::ReplaceReportText(const std::string& text) {
-  EnterCriticalSection(&cs_);
-  cachedText_ = text;
-  cachedComplete_ = complete_;
-  ++changeCounter_;
-  LeaveCriticalSection(&cs_);
+  {
+    std::lock_guard<TCriticalSectionLock> guard(lock_);
+    cachedText_ = text;
+    cachedComplete_ = complete_;
+    ++changeCounter_;
+  }
   FireListeners(ListenersNow());
 }
 
 std::string TIKXException::ReportText(bool mustBeComplete) {
-  EnterCriticalSection(&cs_);
-  if (!cachedText_.empty() && (cachedComplete_ || !mustBeComplete)) {
-    std::string text = cachedText_;
-    LeaveCriticalSection(&cs_);
-    return text;
+  {
+    std::lock_guard<TCriticalSectionLock> guard(lock_);
+    if (!cachedText_.empty() && (cachedComplete_ || !mustBeComplete)) return cachedText_;
   }
-  LeaveCriticalSection(&cs_);
   if (!filter_.createBugReport) return std::string();
   PrepareHeader();
   PrepareSections();
   if (mustBeComplete) WaitForCompletion();
 
-  EnterCriticalSection(&cs_);
-  const uint64_t before = changeCounter_;
-  const bool complete = complete_;
-  LeaveCriticalSection(&cs_);
+  uint64_t before = 0;
+  bool complete = false;
+  {
+    std::lock_guard<TCriticalSectionLock> guard(lock_);
+    before = changeCounter_;
+    complete = complete_;
+  }
   TFieldList header, sections;
   header_->Lock();
   for (int i = 0; i < header_->ItemCount(); ++i) header.emplace_back(header_->Name(i), header_->ContentAt(i));
@@ -309,12 +309,11 @@ std::string TIKXException::ReportText(bool mustBeComplete) {
     sections.emplace_back(sections_->Name(i), sections_->ContentAt(i));
   sections_->Unlock();
   std::string text = FormatReportText(header, sections);
-  EnterCriticalSection(&cs_);
+  std::lock_guard<TCriticalSectionLock> guard(lock_);
   if (changeCounter_ == before) {
     cachedText_ = text;
     cachedComplete_ = complete;
   }
-  LeaveCriticalSection(&cs_);
   return text;
 }
 

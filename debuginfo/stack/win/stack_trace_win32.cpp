@@ -11,7 +11,6 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "crash/base/win/scoped_handle.h"
 #include "crash/report/win/code_locations_win32.h"
 #include "debuginfo/decoder/win/safe_read_win32.h"
 #include "debuginfo/map/map_file.h"
@@ -23,7 +22,8 @@
 namespace kestrix::stack {
 namespace {
 
-constexpr uint32_t kMaxStackCopy = 512 * 1024;
+// The most of a crashed thread's stack read as overwritten by the handling.
+constexpr uint32_t kMaxStaleCopy = 4 * 1024 * 1024;
 
 uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
@@ -226,25 +226,6 @@ TTraceResult Trace(TOwnProcess& process, const TTraceInput& input) {
   return state.tracer.TraceStack(process, input);
 }
 
-// The stack base of a thread, from its thread information block.
-uint32_t ThreadStackBase(HANDLE thread) {
-  struct TBasicInformation {
-    LONG exitStatus;
-    void* teb;
-    void* process;
-    void* thread;
-    ULONG_PTR affinity;
-    LONG priority, basePriority;
-  } info{};
-  using TQuery = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-  static const auto query =
-      reinterpret_cast<TQuery>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
-  if (!query || query(thread, 0, &info, sizeof info, nullptr) < 0 || !info.teb) return 0;
-  NT_TIB tib;
-  if (!decoder::SafeRead(Address(info.teb), &tib, sizeof tib)) return 0;
-  return Address(tib.StackBase);
-}
-
 TTraceInput InputFor(const TThreadStackRequest& r) {
   TTraceInput in;
   in.hideUglyItems = r.hideUglyItems;
@@ -304,8 +285,15 @@ bool TraceThreadForReport(const TThreadStackRequest& r, TThreadStackResult& out)
     in.framePointer = copied ? cs.ebp : r.ebp;
     in.top = cs.stackTop ? cs.stackTop : RegionEnd(in.bottom);
     if (copied) {
-      std::vector<uint8_t> bytes(cs.wordCount * 4u);
-      std::memcpy(bytes.data(), cs.words, bytes.size());
+      // Between the capture's end and where the thread now waits, the
+      // handling's own calls overwrote the stack: read as zeros, so that
+      // no stale frame of the handling enters the trace.
+      const uint32_t end = cs.esp + cs.wordCount * 4u;
+      const uint32_t stale = r.handlingStackPointer > end && r.handlingStackPointer - cs.esp <= kMaxStaleCopy
+                                 ? r.handlingStackPointer - end
+                                 : 0;
+      std::vector<uint8_t> bytes(cs.wordCount * 4u + stale);
+      std::memcpy(bytes.data(), cs.words, cs.wordCount * 4u);
       process.SetStackCopy(cs.esp, std::move(bytes));
     }
     in.currentAddress = r.address;
@@ -329,6 +317,17 @@ bool TraceThreadForReport(const TThreadStackRequest& r, TThreadStackResult& out)
     TakeResult(t, out);
     out.currentAddress = t.crashAddress;
     return !t.text.text.empty();
+  } else if (r.stackCopy) {
+    // Another thread, as the report's snapshot holds it: its registers and
+    // a copy of its stack from the stack pointer on.
+    if (r.stackCopy->empty()) return false;
+    guard.lock();
+    process.SetStackCopy(r.esp, *r.stackCopy);
+    in.bottom = r.esp;
+    in.top = r.stackTop ? r.stackTop : r.esp + static_cast<uint32_t>(r.stackCopy->size());
+    in.framePointer = r.ebp;
+    in.currentAddress = r.address;
+    out.currentAddress = r.address;
   } else if (r.esp != 0) {
     guard.lock();
     // A location given without a capture (the crashed thread's registers).
@@ -340,43 +339,7 @@ bool TraceThreadForReport(const TThreadStackRequest& r, TThreadStackResult& out)
     in.isExternal = r.external;
     out.currentAddress = r.address;
   } else {
-    TScopedHandle thread(
-        OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, r.threadId));
-    if (!thread) return false;
-    const HANDLE h = thread.Get();
-    const uint32_t base = ThreadStackBase(h);
-    std::vector<uint8_t> bytes(kMaxStackCopy);
-    uint32_t copied = 0;
-    CONTEXT ctx{};
-    bool haveContext = false;
-    // While the thread is held nothing allocates or takes a lock.
-    if (SuspendThread(h) != static_cast<DWORD>(-1)) {
-      ctx.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
-      if (GetThreadContext(h, &ctx)) {
-        haveContext = true;
-        if (base > ctx.Esp) {
-          copied = base - ctx.Esp < kMaxStackCopy ? base - ctx.Esp : kMaxStackCopy;
-          SIZE_T got = 0;
-          if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(static_cast<uintptr_t>(ctx.Esp)),
-                                 bytes.data(), copied, &got) ||
-              got != copied)
-            copied = 0;
-        }
-      }
-      ResumeThread(h);
-    }
-    // Closed only now, with the thread running again.
-    thread.Reset();
-    if (!haveContext) return false;
-    out.currentAddress = ctx.Eip;
-    if (copied == 0) return false;
-    bytes.resize(copied);
-    guard.lock();
-    process.SetStackCopy(ctx.Esp, std::move(bytes));
-    in.bottom = ctx.Esp;
-    in.top = base;
-    in.framePointer = ctx.Ebp;
-    in.currentAddress = ctx.Eip;
+    return false;
   }
   const TTraceResult t = Trace(process, in);
   TakeResult(t, out);
