@@ -5,7 +5,8 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <vector>
+
+#include "crash/base/win/critical_section.h"
 
 #include "crash/exception/fault_policy.h"
 #include "crash/exception/system_exceptions.h"
@@ -22,12 +23,24 @@ namespace {
 constexpr DWORD kThreadNameCode = 0x406D1388;
 constexpr DWORD kStackOverflow = 0xC00000FD;
 
-PVOID g_handler = nullptr;
-std::atomic<TThreadNameSink> g_nameSink{nullptr};
-std::atomic<TRaiseHook> g_raiseHook{nullptr};
-std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> g_keptFilter{nullptr};
-std::mutex g_modulesMutex;
-std::vector<HMODULE> g_modules;
+// The fault conversion's state: constant-initialized and without a
+// destructor, since the vectored handler reads it until the process's end.
+struct TFaultConversionState {
+  // Written by Install/UninstallFaultConversion (start-up and shutdown).
+  PVOID handler = nullptr;
+  // Set once at start-up by the composition root.
+  std::atomic<TThreadNameSink> nameSink{nullptr};
+  std::atomic<TRaiseHook> raiseHook{nullptr};
+  std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> keptFilter{nullptr};
+  // Modules whose faults are the program's own (AddFaultConvertingModule,
+  // at their start-up): appended under the lock, read without it by the
+  // handler (an entry is written before the count that publishes it).
+  static constexpr int kMaxModules = 64;
+  TSlimLock modulesLock;
+  HMODULE modules[kMaxModules] = {};
+  std::atomic<int> moduleCount{0};
+};
+constinit TFaultConversionState g_state;
 
 thread_local TRaiseRecord t_raise;
 
@@ -47,9 +60,9 @@ TCodeOwner CodeOwner(uint32_t address) {
     return TCodeOwner::kNone;
   const auto module = static_cast<HMODULE>(info.AllocationBase);
   if (module == GetModuleHandleA(nullptr)) return TCodeOwner::kProgram;
-  std::lock_guard<std::mutex> lock(g_modulesMutex);
-  for (HMODULE m : g_modules)
-    if (m == module) return TCodeOwner::kProgram;
+  const int count = g_state.moduleCount.load(std::memory_order_acquire);
+  for (int i = 0; i < count; ++i)
+    if (g_state.modules[i] == module) return TCodeOwner::kProgram;
   return TCodeOwner::kOther;
 }
 
@@ -59,7 +72,7 @@ bool HasUnwindInfo(uint32_t address) {
 }
 
 void ReassertFilter() {
-  if (LPTOP_LEVEL_EXCEPTION_FILTER filter = g_keptFilter.load()) SetUnhandledExceptionFilter(filter);
+  if (LPTOP_LEVEL_EXCEPTION_FILTER filter = g_state.keptFilter.load()) SetUnhandledExceptionFilter(filter);
 }
 
 [[noreturn]] __attribute__((noinline)) void ThrowFault() {
@@ -73,7 +86,7 @@ bool IsThreadNameRequest(const EXCEPTION_RECORD& rec) {
 }
 
 void RecordThreadName(const EXCEPTION_RECORD& rec) {
-  TThreadNameSink sink = g_nameSink.load();
+  TThreadNameSink sink = g_state.nameSink.load();
   if (!sink) return;
   DWORD id = static_cast<DWORD>(rec.ExceptionInformation[2]);
   if (id == static_cast<DWORD>(-1)) id = GetCurrentThreadId();
@@ -256,17 +269,17 @@ void InstallFaultConversion() {
   fault_state::Initialize();
   fault_state::ArmStackGuard();
   fault_state::SetArmNewThreads(true);
-  if (!g_handler) g_handler = AddVectoredExceptionHandler(1, VectoredHandler);
+  if (!g_state.handler) g_state.handler = AddVectoredExceptionHandler(1, VectoredHandler);
 }
 
 void RemoveFaultConversion() {
   fault_state::SetArmNewThreads(false);
-  g_keptFilter = nullptr;
-  if (g_handler) RemoveVectoredExceptionHandler(g_handler);
-  g_handler = nullptr;
+  g_state.keptFilter = nullptr;
+  if (g_state.handler) RemoveVectoredExceptionHandler(g_state.handler);
+  g_state.handler = nullptr;
 }
 
-void KeepUnhandledFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) { g_keptFilter = filter; }
+void KeepUnhandledFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) { g_state.keptFilter = filter; }
 
 TThreadHandlingMark::TThreadHandlingMark() {
   const uint32_t state = fault_state::Read();
@@ -291,12 +304,19 @@ uint32_t StackRoom() {
 }
 
 void AddFaultConvertingModule(HMODULE module) {
-  std::lock_guard<std::mutex> lock(g_modulesMutex);
-  g_modules.push_back(module);
+  std::lock_guard<TSlimLock> lock(g_state.modulesLock);
+  const int count = g_state.moduleCount.load(std::memory_order_relaxed);
+  for (int i = 0; i < count; ++i)
+    if (g_state.modules[i] == module) return;
+  // More modules than that carrying the library is not a real program: the
+  // rest count as other code.
+  if (count == TFaultConversionState::kMaxModules) return;
+  g_state.modules[count] = module;
+  g_state.moduleCount.store(count + 1, std::memory_order_release);
 }
 
-void SetThreadNameSink(TThreadNameSink sink) { g_nameSink = sink; }
-void SetRaiseHook(TRaiseHook hook) { g_raiseHook = hook; }
+void SetThreadNameSink(TThreadNameSink sink) { g_state.nameSink = sink; }
+void SetRaiseHook(TRaiseHook hook) { g_state.raiseHook = hook; }
 
 const TRaiseRecord* FindRaiseRecord(const void* object, const std::type_info* type) {
   if (!t_raise.object) return nullptr;
@@ -338,7 +358,7 @@ extern "C" [[noreturn]] __attribute__((noinline)) void __wrap___cxa_throw(void* 
   const uint32_t ret = reinterpret_cast<uint32_t>(__builtin_return_address(0));
   const uint32_t call = kestrix::CallInstructionBefore(ret);
   kestrix::CaptureStack(call ? call : ret - 1, reinterpret_cast<uint32_t>(frame + 2), frame[0], r.stack, false);
-  if (kestrix::TRaiseHook hook = kestrix::g_raiseHook.load()) hook(object, type, r.stack);
+  if (kestrix::TRaiseHook hook = kestrix::g_state.raiseHook.load()) hook(object, type, r.stack);
   __real___cxa_throw(object, type, destroy);
 }
 

@@ -16,15 +16,24 @@ constexpr uint32_t kGuarantee = 64 * 1024;
 constexpr DWORD kTebTlsSlots = 0xE10;
 constexpr DWORD kTebDeallocationStack = 0xE0C;
 
-DWORD g_stateSlot = TLS_OUT_OF_INDEXES;
-DWORD g_blockSlot = TLS_OUT_OF_INDEXES;
-volatile bool g_armNewThreads = false;
-
 struct TPooled {
   volatile LONG owner;  // thread id, 0 when free
   TFaultBlock block;
 };
-TPooled g_pool[16];
+
+// Every thread's fault state lives in two thread-local slots; this is what
+// they share.
+struct TFaultStateShared {
+  // Allocated by Initialize (start-up), never freed.
+  DWORD stateSlot = TLS_OUT_OF_INDEXES;
+  DWORD blockSlot = TLS_OUT_OF_INDEXES;
+  // Set by SetArmNewThreads; read in every new thread.
+  volatile bool armNewThreads = false;
+  // Fault blocks taken by threads (owner: the thread's id), before fresh
+  // pages are allocated.
+  TPooled pool[16];
+};
+TFaultStateShared g_shared;  // trivially destructible: stays valid to the process's end
 
 uintptr_t ReadSlot(DWORD slot) {
   if (slot < 64) return __readfsdword(kTebTlsSlots + slot * 4);
@@ -67,10 +76,10 @@ bool PlaceGuardPage(uint32_t page) {
 }
 
 void ReleaseBlock() {
-  auto* block = reinterpret_cast<TFaultBlock*>(ReadSlot(g_blockSlot));
+  auto* block = reinterpret_cast<TFaultBlock*>(ReadSlot(g_shared.blockSlot));
   if (!block) return;
-  WriteSlot(g_blockSlot, 0);
-  for (TPooled& p : g_pool)
+  WriteSlot(g_shared.blockSlot, 0);
+  for (TPooled& p : g_shared.pool)
     if (&p.block == block) {
       InterlockedExchange(&p.owner, 0);
       return;
@@ -79,33 +88,33 @@ void ReleaseBlock() {
 }
 
 void NTAPI FaultStateTlsCallback(PVOID, DWORD reason, PVOID) {
-  if (reason == DLL_THREAD_ATTACH && g_armNewThreads) ArmStackGuard();
+  if (reason == DLL_THREAD_ATTACH && g_shared.armNewThreads) ArmStackGuard();
   if (reason == DLL_THREAD_DETACH) ReleaseBlock();
 }
 
 }  // namespace
 
 void Initialize() {
-  if (g_stateSlot == TLS_OUT_OF_INDEXES) g_stateSlot = TlsAlloc();
-  if (g_blockSlot == TLS_OUT_OF_INDEXES) g_blockSlot = TlsAlloc();
+  if (g_shared.stateSlot == TLS_OUT_OF_INDEXES) g_shared.stateSlot = TlsAlloc();
+  if (g_shared.blockSlot == TLS_OUT_OF_INDEXES) g_shared.blockSlot = TlsAlloc();
 }
 
-uint32_t Read() { return static_cast<uint32_t>(ReadSlot(g_stateSlot)); }
-void Write(uint32_t state) { WriteSlot(g_stateSlot, state); }
+uint32_t Read() { return static_cast<uint32_t>(ReadSlot(g_shared.stateSlot)); }
+void Write(uint32_t state) { WriteSlot(g_shared.stateSlot, state); }
 
 TFaultBlock* Block() {
-  if (g_blockSlot == TLS_OUT_OF_INDEXES) return nullptr;
-  if (auto* block = reinterpret_cast<TFaultBlock*>(ReadSlot(g_blockSlot))) return block;
+  if (g_shared.blockSlot == TLS_OUT_OF_INDEXES) return nullptr;
+  if (auto* block = reinterpret_cast<TFaultBlock*>(ReadSlot(g_shared.blockSlot))) return block;
   const LONG self = static_cast<LONG>(GetCurrentThreadId());
   TFaultBlock* block = nullptr;
-  for (TPooled& p : g_pool)
+  for (TPooled& p : g_shared.pool)
     if (InterlockedCompareExchange(&p.owner, self, 0) == 0) {
       block = &p.block;
       break;
     }
   if (!block)
     block = static_cast<TFaultBlock*>(VirtualAlloc(nullptr, sizeof(TFaultBlock), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  if (block) WriteSlot(g_blockSlot, reinterpret_cast<uintptr_t>(block));
+  if (block) WriteSlot(g_shared.blockSlot, reinterpret_cast<uintptr_t>(block));
   return block;
 }
 
@@ -130,7 +139,7 @@ void RestoreStackGuard() {
   if (!g || PlaceGuardPage(b.end + g + kPage)) Write(Read() & ~kGuardSpent);
 }
 
-void SetArmNewThreads(bool on) { g_armNewThreads = on; }
+void SetArmNewThreads(bool on) { g_shared.armNewThreads = on; }
 
 }  // namespace kestrix::fault_state
 

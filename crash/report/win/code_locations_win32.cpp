@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,14 +28,17 @@ struct TModuleSymbols {
   std::vector<TSymbol> symbols;  // sorted by address
 };
 
-// The symbols read so far, leaked: reports at exit still use them.
-struct TSymbolCache {
+// The code-location layer's state, leaked: reports at exit still use it.
+struct TCodeLocationsState {
+  // The symbols read so far, by module (filled by SymbolsOf).
   std::mutex mutex;
   std::map<HMODULE, std::shared_ptr<TModuleSymbols>> modules;
+  // Set once at start-up (SetNameLineProvider).
+  std::atomic<TNameLineProvider> provider{nullptr};
 };
-TSymbolCache& Cache() {
-  static auto* cache = new TSymbolCache;
-  return *cache;
+TCodeLocationsState& Cache() {
+  static auto* state = new TCodeLocationsState;
+  return *state;
 }
 
 std::string BaseName(const std::string& path) {
@@ -73,7 +77,7 @@ bool ReadOwnMemory(uint32_t address, void* dest, size_t count, void*) {
 }
 
 std::shared_ptr<TModuleSymbols> SymbolsOf(HMODULE module) {
-  TSymbolCache& cache = Cache();
+  TCodeLocationsState& cache = Cache();
   std::lock_guard<std::mutex> lock(cache.mutex);
   auto it = cache.modules.find(module);
   if (it != cache.modules.end()) return it->second;
@@ -91,11 +95,9 @@ std::shared_ptr<TModuleSymbols> SymbolsOf(HMODULE module) {
   return symbols;
 }
 
-TNameLineProvider g_provider = nullptr;
-
 }  // namespace
 
-void SetNameLineProvider(TNameLineProvider provider) { g_provider = provider; }
+void SetNameLineProvider(TNameLineProvider provider) { Cache().provider = provider; }
 
 bool SafeRead(const void* source, void* dest, size_t count) {
   SIZE_T got = 0;
@@ -119,11 +121,11 @@ TCodeLocation DescribeCodeAddress(uint32_t address) {
   const HMODULE module = ModuleHolding(address);
   if (!module) return loc;
   loc.inModule = true;
-  if (g_provider) {
+  if (const TNameLineProvider provider = Cache().provider.load()) {
     TCodeLocation mapped = loc;
     bool known = false;
     try {
-      known = g_provider(address, mapped);
+      known = provider(address, mapped);
     } catch (...) {
     }
     // The map knows the function, perhaps without its name (a stripped

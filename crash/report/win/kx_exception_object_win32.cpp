@@ -12,15 +12,20 @@
 namespace kestrix {
 namespace {
 
-std::atomic<uint64_t> g_exceptionCount{0};
-TReportHooks g_hooks;
+// The report layer's state: its hooks, set once at start-up by the
+// composition root, and the running number of exceptions.
+struct TReportState {
+  TReportHooks hooks;
+  std::atomic<uint64_t> exceptionCount{0};
+};
+constinit TReportState g_report;
 
 }  // namespace
 
-void SetReportHooks(const TReportHooks& hooks) { g_hooks = hooks; }
-const TReportHooks& ReportHooks() { return g_hooks; }
+void SetReportHooks(const TReportHooks& hooks) { g_report.hooks = hooks; }
+const TReportHooks& ReportHooks() { return g_report.hooks; }
 
-uint64_t NextExceptionNumber() { return ++g_exceptionCount; }
+uint64_t NextExceptionNumber() { return ++g_report.exceptionCount; }
 
 TIKXException::TIKXException(HMODULE module, const TExceptionCreation& c) : TIKXSettings(module), c_(c) {
   // Header values and section contents are stored trimmed; an empty one
@@ -53,9 +58,9 @@ TIKXException::TIKXException(HMODULE module, const TExceptionCreation& c) : TIKX
   canContinue_ = canContinueOriginal_ = c_.canContinue;
   if (c_.type != etHidden) exceptionNumber_ = NextExceptionNumber();
   ApplyClassFilters();
-  if (g_hooks.pleaseWaitBox) {
+  if (g_report.hooks.pleaseWaitBox) {
     try {
-      plWait_ = g_hooks.pleaseWaitBox(GetTextSetting("PlWaitTitle"), Module() ? Module() : GetModuleHandleA(nullptr),
+      plWait_ = g_report.hooks.pleaseWaitBox(GetTextSetting("PlWaitTitle"), Module() ? Module() : GetModuleHandleA(nullptr),
                                       "KXIPLWAIT");
     } catch (...) {
       // No box: the report is made without one (no report exists yet to
