@@ -17,8 +17,8 @@ constexpr DWORD kTebTlsSlots = 0xE10;
 constexpr DWORD kTebDeallocationStack = 0xE0C;
 
 struct TPooled {
-  volatile LONG owner;  // thread id, 0 when free
-  TFaultBlock block;
+  volatile LONG owner = 0;  // thread id, 0 when free
+  TFaultBlock block{};
 };
 
 // Every thread's fault state lives in two thread-local slots; this is what
@@ -31,9 +31,10 @@ struct TFaultStateShared {
   volatile bool armNewThreads = false;
   // Fault blocks taken by threads (owner: the thread's id), before fresh
   // pages are allocated.
-  TPooled pool[16];
+  TPooled pool[16] = {};
 };
-TFaultStateShared g_shared;  // trivially destructible: stays valid to the process's end
+// Constant-initialized: the slots are valid before any constructor runs.
+constinit TFaultStateShared g_shared;
 
 uintptr_t ReadSlot(DWORD slot) {
   if (slot < 64) return __readfsdword(kTebTlsSlots + slot * 4);

@@ -187,18 +187,18 @@ void TIKXException::PrepareHeader() {
   BeginReportChange();
   TWinHeaderFacts facts(this);
   const THeaderItems items = CollectHeaderItems(facts);
-  for (const auto& [name, value] : items.items) header_->Add(name, value);
-  header_->SetInsertionIndex(items.insertionIndex);
+  for (const auto& [name, value] : items.items) doc_.Header()->Add(name, value);
+  doc_.Header()->SetInsertionIndex(items.insertionIndex);
   if (exceptionNumber_ == 0) exceptionNumber_ = NextExceptionNumber();  // a hidden one that is reported
   for (const auto& [name, value] : ExceptionHeaderItems(kCalculatedSoon, exceptionNumber_, c_.type == etFreeze,
                                                         ExceptionClassName(), ExceptionMessageText()))
-    header_->Add(name, value);
+    doc_.Header()->Add(name, value);
   // The additional fields (AddFields) at the insertion index; a name the
   // header has already replaces that item's value in place.
   try {
     KXPtr<IKXFields> extra = AdditionalFields()->Clone();
     for (int i = 0; i < extra->ItemCount(); ++i)
-      if (!extra->Name(i).empty()) header_->SetContent(extra->Name(i), extra->ContentAt(i));
+      if (!extra->Name(i).empty()) doc_.Header()->SetContent(extra->Name(i), extra->ContentAt(i));
   } catch (...) {
     // Like a failing item: left out.
   }
@@ -273,39 +273,26 @@ void TIKXException::PrepareSections() {
   } catch (...) {
     threadsListed = false;
   }
-  for (const TReportThread& t : threads_) sections_->Add(t.title, ThreadSectionPlaceholder(t));
+  for (const TReportThread& t : threads_) doc_.Sections()->Add(t.title, ThreadSectionPlaceholder(t));
   // The threads listed before the failure keep their sections.
-  if (!threadsListed) sections_->Add("threads", std::string(kInternalError) + "PrepareThreads");
+  if (!threadsListed) doc_.Sections()->Add("threads", std::string(kInternalError) + "PrepareThreads");
   for (const TReportPlugin& plugin : PluginsFor(this, true))
-    sections_->Add(plugin.name, std::string(">> ") + kCalculatedSoon);
-  if (CpuRegs() && hasContext_) sections_->Add("cpu registers", std::string(">> ") + kCalculatedSoon);
-  if (StackDump() && hasContext_) sections_->Add("stack dump", std::string(">> ") + kCalculatedSoon);
+    doc_.Sections()->Add(plugin.name, std::string(">> ") + kCalculatedSoon);
+  if (CpuRegs() && hasContext_) doc_.Sections()->Add("cpu registers", std::string(">> ") + kCalculatedSoon);
+  if (StackDump() && hasContext_) doc_.Sections()->Add("stack dump", std::string(">> ") + kCalculatedSoon);
   if (ShowDisAsm() && ReportHooks().disassemble)
-    sections_->Add("disassembling", std::string(">> ") + kCalculatedSoon);
+    doc_.Sections()->Add("disassembling", std::string(">> ") + kCalculatedSoon);
   EndReportChange();
   if (GetCurrentThreadId() == HandlingThreadId() && !IsProcessBlocked(250)) StartCompletion();
 }
 
 void TIKXException::MarkUnfinishedSections(const std::string& note) {
   std::vector<std::string> waiting;
-  sections_->Lock();
-  for (int i = 0; i < sections_->ItemCount(); ++i)
-    if (sections_->ContentAt(i).find(kCalculatedSoon) != std::string::npos) waiting.push_back(sections_->Name(i));
-  sections_->Unlock();
+  doc_.Sections()->Lock();
+  for (int i = 0; i < doc_.Sections()->ItemCount(); ++i)
+    if (doc_.Sections()->ContentAt(i).find(kCalculatedSoon) != std::string::npos) waiting.push_back(doc_.Sections()->Name(i));
+  doc_.Sections()->Unlock();
   for (const std::string& name : waiting) SetSection(name, note);
-}
-
-void TIKXException::SetSection(const std::string& title, const std::string& content) {
-  const std::string value = TrimReportValue(content);
-  // The outer bracket makes the callbacks run after the list's lock is
-  // released (they read both lists).
-  BeginReportChange();
-  if (value.empty()) {
-    sections_->DeleteByName(title);
-  } else {
-    sections_->SetContent(title, value);
-  }
-  EndReportChange();
 }
 
 namespace {
@@ -429,7 +416,7 @@ void TIKXException::MarkCreator(const TReportThread& t, std::string& s) {
 }
 
 void TIKXException::StartCompletion() {
-  if (reportThread_ || complete_) return;
+  if (reportThread_ || doc_.Complete()) return;
   reportThread_.Reset(CreateThread(nullptr, 0, CompletionThread, this, CREATE_SUSPENDED, &reportThreadId_));
   if (!reportThread_) return;
   RegisterLibraryThread(reportThreadId_, "-");
@@ -446,8 +433,8 @@ DWORD WINAPI TIKXException::CompletionThread(void* self) {
 
 int TIKXException::SectionsToCompute() {
   int n = static_cast<int>(ListThreads() || threads_.empty() ? threads_.size() : 1);
-  if (hasContext_ && sections_->FindItem("cpu registers") >= 0) ++n;
-  if (hasContext_ && sections_->FindItem("stack dump") >= 0) ++n;
+  if (hasContext_ && doc_.Sections()->FindItem("cpu registers") >= 0) ++n;
+  if (hasContext_ && doc_.Sections()->FindItem("stack dump") >= 0) ++n;
   n += static_cast<int>(PluginsFor(this, true).size());
   return n > 0 ? n : 1;
 }
@@ -467,7 +454,7 @@ void TIKXException::SectionDone() {
 }
 
 void TIKXException::WaitForCompletion() {
-  if (complete_) return;
+  if (doc_.Complete()) return;
   // The please-wait box, with one step per section to compute. The box is
   // no part of the report: when it fails, the report goes on without it.
   bool box = plWait_ && GetBoolSetting("PlWaitBox") && !IsProcessBlocked(0);
@@ -511,13 +498,13 @@ void TIKXException::GuardedComplete() {
     } catch (...) {
       // Not even that could be written: the sections stay as they are.
     }
-    complete_ = true;
+    doc_.SetComplete();
   }
 }
 
 void TIKXException::FailUnfinishedSections(const char* phase) {
-  TChangeBracket change(*this);
-  KXPtr<IKXFields> sections = sections_->Clone();
+  TChangeBracket change(doc_);
+  KXPtr<IKXFields> sections = doc_.Sections()->Clone();
   const std::string soon = kCalculatedSoon;
   for (int i = 0; i < sections->ItemCount(); ++i) {
     std::string content = sections->ContentAt(i);
@@ -527,13 +514,13 @@ void TIKXException::FailUnfinishedSections(const char* phase) {
     // the lines above it (an exception location) stay.
     const size_t marker = content.rfind(">> ");
     content = content.substr(0, marker == std::string::npos ? 0 : marker) + kInternalError + phase;
-    sections_->SetContent(sections->Name(i), content);
+    doc_.Sections()->SetContent(sections->Name(i), content);
   }
 }
 
 void TIKXException::Complete() {
   static thread_local bool busy = false;
-  if (busy || complete_) return;
+  if (busy || doc_.Complete()) return;
   busy = true;
   struct TIdle {
     ~TIdle() { busy = false; }
@@ -550,12 +537,12 @@ void TIKXException::Complete() {
   }
   if (abort_) return;
   {
-    TChangeBracket change(*this);
+    TChangeBracket change(doc_);
     if (computed) {
       checksums_[2] = all;
-      header_->SetContent("callstack crc", CallstackCrcText(checksums_[0], checksums_[1], checksums_[2]));
+      doc_.Header()->SetContent("callstack crc", CallstackCrcText(checksums_[0], checksums_[1], checksums_[2]));
     }
-    complete_ = true;
+    doc_.SetComplete();
   }
   if (ReportHooks().completed) try {
       ReportHooks().completed(this);
@@ -568,7 +555,7 @@ void TIKXException::Complete() {
 uint32_t TIKXException::ComputeSections() {
   if (!ListThreads() && threads_.size() > 1) {
     BeginReportChange();
-    for (size_t i = 1; i < threads_.size(); ++i) sections_->DeleteByName(threads_[i].title);
+    for (size_t i = 1; i < threads_.size(); ++i) doc_.Sections()->DeleteByName(threads_[i].title);
     threads_.resize(1);
     EndReportChange();
   }
@@ -594,13 +581,13 @@ uint32_t TIKXException::ComputeSections() {
       return s;
     });
   }
-  if (hasContext_ && sections_->FindItem("cpu registers") >= 0)
+  if (hasContext_ && doc_.Sections()->FindItem("cpu registers") >= 0)
     guarded("cpu registers", "GetCpuRegisters", [&] {
       const TCpuRegisters r{context_.Eax, context_.Ebx, context_.Ecx, context_.Edx, context_.Esi,
                             context_.Edi, context_.Eip, context_.Esp, context_.Ebp};
       return CpuRegistersText(r);
     });
-  if (hasContext_ && sections_->FindItem("stack dump") >= 0)
+  if (hasContext_ && doc_.Sections()->FindItem("stack dump") >= 0)
     guarded("stack dump", "GetStackDump", [&] {
       std::string bytes;
       if (hasPrepared_ && prepared_.byteCount > 0 && prepared_.esp == context_.Esp)
@@ -609,7 +596,7 @@ uint32_t TIKXException::ComputeSections() {
         bytes = ReadStackBytes(context_.Esp);
       return StackDumpText(context_.Esp, bytes);
     });
-  if (sections_->FindItem("disassembling") >= 0)
+  if (doc_.Sections()->FindItem("disassembling") >= 0)
     guarded("disassembling", "GetCleartextDisAsm", [&] {
       auto disassemble = ReportHooks().disassemble;
       return crashFunctionEntry_ && disassemble

@@ -16,6 +16,7 @@
 #include "crash/base/win/scoped_handle.h"
 #include "crash/exception/exception_filters.h"
 #include "crash/exception/win/fault_conversion_win32.h"
+#include "crash/report/win/report_document_win32.h"
 #include "crash/settings/win/settings_object.h"
 #include "kestrix/exception_object.h"
 
@@ -57,7 +58,7 @@ struct TExceptionCreation {
   bool listOwnThreads = false;  // process trace: the library's threads too
 };
 
-class TIKXException final : public TIKXSettings, public IKXException, public IKXExceptionEx, public IKXChangeSink {
+class TIKXException final : public TIKXSettings, public IKXException, public IKXExceptionEx {
  public:
   TIKXException(HMODULE module, const TExceptionCreation& c);
 
@@ -87,12 +88,14 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   std::string ReportText(bool mustBeComplete) override;
   KXPtr<IKXUnknown> ScreenShot() override { return screenshot_; }
   void SetScreenShot(const KXPtr<IKXUnknown>& bitmap) override { screenshot_ = bitmap; }
-  void BeginReportChange() override;
-  void EndReportChange() override;
-  void AddReportListener(TReportListener listener, bool critical) override;
-  void AddReportListener(TReportMethod method, void* self, bool critical) override;
-  void RemoveReportListener(TReportListener listener) override;
-  void RemoveReportListener(TReportMethod method, void* self) override;
+  void BeginReportChange() override { doc_.BeginReportChange(); }
+  void EndReportChange() override { doc_.EndReportChange(); }
+  void AddReportListener(TReportListener listener, bool critical) override { doc_.AddListener(listener, critical); }
+  void AddReportListener(TReportMethod method, void* self, bool critical) override {
+    doc_.AddListener(method, self, critical);
+  }
+  void RemoveReportListener(TReportListener listener) override { doc_.RemoveListener(listener); }
+  void RemoveReportListener(TReportMethod method, void* self) override { doc_.RemoveListener(method, self); }
   bool CreateBugReport() override { return filter_.createBugReport; }
   void SetCreateBugReport(bool value) override { filter_.createBugReport = value; }
   bool CreateScreenShot() override { return filter_.createScreenshot; }
@@ -108,7 +111,7 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   void Show() override;
 
   // IKXExceptionEx
-  bool CriticalCallbackExists() override;
+  bool CriticalCallbackExists() override { return doc_.CriticalListenerExists(); }
   DWORD ReportThreadId() override { return reportThreadId_; }
   void SetHandlingPhase(int phase) override { phase_ = phase; }
   bool Sent() override { return sent_; }
@@ -120,7 +123,7 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   void AdoptSendThread(HANDLE thread) override { sendThread_.Reset(thread); }
   void WaitForSendThread() override;
 
-  bool ReportComplete() const { return complete_; }
+  bool ReportComplete() const { return doc_.Complete(); }
   const TFilterResult& Filter() const { return filter_; }
   // Switches the please-wait box off for this exception.
   void SetPlWaitBoxOff() { SetBoolSetting("PlWaitBox", false); }
@@ -151,12 +154,6 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
     uint32_t stackTop = 0;  // the stack's base, from the snapshot
     uint32_t handlingEsp = 0;  // the crashed thread's, while it waits for the report
   };
-  struct TListener {
-    TReportListener proc = nullptr;
-    TReportMethod method = nullptr;
-    void* self = nullptr;
-    bool critical = false;
-  };
 
   void ApplyClassFilters();
   void PrepareHeader();
@@ -177,11 +174,7 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   int SectionsToCompute();
   // Counts a computed section and moves the please-wait box on.
   void SectionDone();
-  // A copy of the listener list (guarded by the handler lock, as every
-  // callback list).
-  std::vector<TListener> ListenersNow();
-  void FireListeners(const std::vector<TListener>& listeners);
-  void SetSection(const std::string& title, const std::string& content);
+  void SetSection(const std::string& title, const std::string& content) { doc_.SetSection(title, content); }
   std::string ThreadSectionPlaceholder(const TReportThread& t);
   std::string ThreadReport(TReportThread& t, uint32_t& crc1, uint32_t& crc2, bool& programCode);
   // The frame-pointer walk, where the stack tracer is not there or fails.
@@ -202,15 +195,9 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   TFilterResult filter_;
   std::vector<std::pair<std::string, TValue>> privateProps_;
 
-  TCriticalSectionLock lock_;  // the report document's flags, cache and change counting
-  KXPtr<IKXFields> header_, sections_;
+  TReportDocument doc_;
+  TCriticalSectionLock lock_;  // the builder's prepared flags
   bool headerPrepared_ = false, sectionsPrepared_ = false;
-  std::string cachedText_;
-  bool cachedComplete_ = false;
-  uint64_t changeCounter_ = 0;
-  int updateNesting_ = 0;
-  bool pendingChange_ = false;
-  std::atomic<bool> complete_{false};
   std::atomic<bool> abort_{false};
   uint32_t checksums_[3] = {};
   std::vector<TReportThread> threads_;
@@ -218,7 +205,6 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   TScopedHandle reportThread_;  // the completion thread
   DWORD reportThreadId_ = 0;
   KXPtr<IKXUnknown> screenshot_;
-  std::vector<TListener> listeners_;  // guarded by HandlerLock()
   std::atomic<long> firstComplete_{-1}, firstAutoSave_{-1};
   bool sent_ = false, saved_ = false;
   TScopedHandle sendThread_;

@@ -27,13 +27,8 @@ const TReportHooks& ReportHooks() { return g_report.hooks; }
 
 uint64_t NextExceptionNumber() { return ++g_report.exceptionCount; }
 
-TIKXException::TIKXException(HMODULE module, const TExceptionCreation& c) : TIKXSettings(module), c_(c) {
-  // Header values and section contents are stored trimmed; an empty one
-  // removes its item, also when a handler or an assistant sets it.
-  header_ = NewNormalisedFields(TrimReportValue);
-  sections_ = NewNormalisedFields(TrimReportValue);
-  header_->SetChangeSink(this);
-  sections_->SetChangeSink(this);
+TIKXException::TIKXException(HMODULE module, const TExceptionCreation& c)
+    : TIKXSettings(module), c_(c), doc_(static_cast<IKXException*>(this)) {
   if (c_.object) {
     object_ = *c_.object;
     objectValid_ = true;
@@ -78,8 +73,6 @@ TIKXException::~TIKXException() {
       WaitForSingleObject(reportThread_.Get(), INFINITE);
     }
   }
-  header_->SetChangeSink(nullptr);
-  sections_->SetChangeSink(nullptr);
 }
 
 void TIKXException::WaitForSendThread() {
@@ -163,163 +156,29 @@ void TIKXException::Show() {
   if (ReportHooks().show) ReportHooks().show(this);
 }
 
-// --- change notification -----------------------------------------------
-
-void TIKXException::BeginReportChange() {
-  std::lock_guard<TCriticalSectionLock> guard(lock_);
-  ++updateNesting_;
-  pendingChange_ = true;
-}
-
-void TIKXException::EndReportChange() {
-  bool fire = false;
-  {
-    std::lock_guard<TCriticalSectionLock> guard(lock_);
-    fire = --updateNesting_ == 0 && pendingChange_;
-    if (fire) {
-      pendingChange_ = false;
-      ++changeCounter_;
-      cachedText_.clear();
-      cachedComplete_ = false;
-    }
-  }
-  if (fire) try {
-      FireListeners(ListenersNow());
-    } catch (...) {
-      // Telling the listeners failed (no memory for the text): the change
-      // itself is made, and the report has no place for this.
-    }
-}
-
-std::vector<TIKXException::TListener> TIKXException::ListenersNow() {
-  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-  return listeners_;
-}
-
-void TIKXException::FireListeners(const std::vector<TListener>& listeners) {
-  if (listeners.empty()) return;
-  const std::string text = ReportText(false);
-  // Procedures first, then methods, each in registration order.
-  // A listener's failure is the listener's own: the report, which it was
-  // told of, has no place for it.
-  for (const TListener& l : listeners)
-    if (l.proc) try {
-        l.proc(complete_, text, this);
-      } catch (...) {
-      }
-  for (const TListener& l : listeners)
-    if (l.method) try {
-        l.method(l.self, complete_, text, this);
-      } catch (...) {
-      }
-}
-
-void TIKXException::AddReportListener(TReportListener listener, bool critical) {
-  {
-    std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-    for (TListener& l : listeners_)
-      if (l.proc == listener) {
-        l.critical = critical;
-        return;
-      }
-    listeners_.push_back({listener, nullptr, nullptr, critical});
-  }
-  FireListeners({{listener, nullptr, nullptr, critical}});
-}
-
-void TIKXException::AddReportListener(TReportMethod method, void* self, bool critical) {
-  {
-    std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-    for (TListener& l : listeners_)
-      if (l.method == method && l.self == self) {
-        l.critical = critical;
-        return;
-      }
-    listeners_.push_back({nullptr, method, self, critical});
-  }
-  FireListeners({{nullptr, method, self, critical}});
-}
-
-void TIKXException::RemoveReportListener(TReportListener listener) {
-  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-  for (size_t i = 0; i < listeners_.size(); ++i)
-    if (listeners_[i].proc == listener) {
-      listeners_.erase(listeners_.begin() + i);
-      return;
-    }
-}
-
-void TIKXException::RemoveReportListener(TReportMethod method, void* self) {
-  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-  for (size_t i = 0; i < listeners_.size(); ++i)
-    if (listeners_[i].method == method && listeners_[i].self == self) {
-      listeners_.erase(listeners_.begin() + i);
-      return;
-    }
-}
-
-bool TIKXException::CriticalCallbackExists() {
-  std::lock_guard<TCriticalSectionLock> lock(HandlerLock());
-  for (const TListener& l : listeners_)
-    if (l.critical) return true;
-  return false;
-}
-
 // --- report text --------------------------------------------------------
 
 KXPtr<IKXFields> TIKXException::ReportHeader() {
   PrepareHeader();
-  return header_;
+  return doc_.Header();
 }
 
 KXPtr<IKXFields> TIKXException::ReportSections() {
   PrepareHeader();
   PrepareSections();
-  return sections_;
+  return doc_.Sections();
 }
 
-void TIKXException::ReplaceReportText(const std::string& text) {
-  {
-    std::lock_guard<TCriticalSectionLock> guard(lock_);
-    cachedText_ = text;
-    cachedComplete_ = complete_;
-    ++changeCounter_;
-  }
-  FireListeners(ListenersNow());
-}
+void TIKXException::ReplaceReportText(const std::string& text) { doc_.ReplaceText(text); }
 
 std::string TIKXException::ReportText(bool mustBeComplete) {
-  {
-    std::lock_guard<TCriticalSectionLock> guard(lock_);
-    if (!cachedText_.empty() && (cachedComplete_ || !mustBeComplete)) return cachedText_;
-  }
+  std::string text;
+  if (doc_.CachedText(mustBeComplete, text)) return text;
   if (!filter_.createBugReport) return std::string();
   PrepareHeader();
   PrepareSections();
   if (mustBeComplete) WaitForCompletion();
-
-  uint64_t before = 0;
-  bool complete = false;
-  {
-    std::lock_guard<TCriticalSectionLock> guard(lock_);
-    before = changeCounter_;
-    complete = complete_;
-  }
-  TFieldList header, sections;
-  header_->Lock();
-  for (int i = 0; i < header_->ItemCount(); ++i) header.emplace_back(header_->Name(i), header_->ContentAt(i));
-  header_->Unlock();
-  sections_->Lock();
-  for (int i = 0; i < sections_->ItemCount(); ++i)
-    sections.emplace_back(sections_->Name(i), sections_->ContentAt(i));
-  sections_->Unlock();
-  std::string text = FormatReportText(header, sections);
-  std::lock_guard<TCriticalSectionLock> guard(lock_);
-  if (changeCounter_ == before) {
-    cachedText_ = text;
-    cachedComplete_ = complete;
-  }
-  return text;
+  return doc_.ComposeText();
 }
 
 }  // namespace kestrix
