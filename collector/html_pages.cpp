@@ -85,24 +85,6 @@ std::string AttachmentLink(const TAttachmentRow& a) {
 
 }  // namespace
 
-std::string HtmlEscape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 32 && c != '\n' && c != '\r' && c != '\t') out += "&#xfffd;";
-        else out += c;
-    }
-  }
-  return out;
-}
-
 std::string UrlEncode(const std::string& text) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;

@@ -9,10 +9,11 @@
 
 #include "collector/report_facts.h"
 #include "collector/report_store.h"
+#include "crash/base/html_text.h"
 
 namespace kestrix::collector {
 
-std::string HtmlEscape(const std::string& text);
+using kestrix::HtmlEscape;
 // A query-string value, percent-encoded.
 std::string UrlEncode(const std::string& text);
 

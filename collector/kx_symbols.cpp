@@ -116,9 +116,11 @@ bool ParseRun(const std::vector<std::string>& lines, std::vector<TCallStackEntry
   return true;
 }
 
-// Names an entry of kx's module that has none; true when it did.
+// Names an entry of kx's module that has none (or the names a stripped map
+// makes up); true when it did.
 bool NameEntry(TCallStackEntry& e, const TKxFile& kx) {
-  if (!e.function.empty() || !e.unit.empty() || LowerStem(e.module) != kx.moduleStem) return false;
+  auto unnamed = [](const std::string& name) { return name.empty() || IsGeneratedName(name); };
+  if (!unnamed(e.function) || !unnamed(e.unit) || LowerStem(e.module) != kx.moduleStem) return false;
   // Return addresses below the top line are looked up one byte back.
   const uint32_t address = e.isTop ? e.finalAddr : e.finalAddr - 1;
   const TMfSegment* segment = kx.map.FindSegment(true, address);

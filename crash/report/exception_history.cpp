@@ -1,5 +1,6 @@
 #include "crash/report/exception_history.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace kestrix {
@@ -44,6 +45,12 @@ TRestartBlock ReadRestartBlock(const uint8_t (&in)[kRestartBlockSize]) {
   for (size_t i = 0; i < block.ring.size(); ++i)
     block.ring[i] = GetWord(in + 8 + 8 * i) | (static_cast<uint64_t>(GetWord(in + 12 + 8 * i)) << 32);
   return block;
+}
+
+std::string RestartBlockName(uint32_t newProcessId) {
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(newProcessId));
+  return std::string("KestrixRestart") + hex;
 }
 
 }  // namespace kestrix

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace kestrix {
 
@@ -19,7 +20,7 @@ void PushExceptionTime(TExceptionTimeRing& ring, uint64_t now);
 // n seconds before now (negative n: false).
 bool AutoActionDue(int32_t n, const TExceptionTimeRing& ring, uint64_t now);
 
-// The restart block, shared memory named "KestrixRestart$<new pid in hex>":
+// The restart block, shared memory named "KestrixRestart<new pid in hex>":
 // the old process id, the block's own mapping handle duplicated into the new
 // process (which closes it after reading), and the old ring, each time as
 // two little-endian 32-bit words, low word first.
@@ -31,5 +32,7 @@ struct TRestartBlock {
 constexpr size_t kRestartBlockSize = 8 + 10 * 8;
 void WriteRestartBlock(const TRestartBlock& block, uint8_t (&out)[kRestartBlockSize]);
 TRestartBlock ReadRestartBlock(const uint8_t (&in)[kRestartBlockSize]);
+// "KestrixRestart" and the new process's id in lower-case hexadecimal.
+std::string RestartBlockName(uint32_t newProcessId);
 
 }  // namespace kestrix

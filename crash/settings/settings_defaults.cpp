@@ -58,6 +58,7 @@ const TPropertyEntry kDefaultSettings[kDefaultSettingCount] = {
     {S("HttpAccount"), pkText, 0, 0, nullptr},
     {S("HttpPassword"), pkText, 0, 0, nullptr},
     {S("MailFrom"), pkText, 0, 0, nullptr},
+    {S("OnlineCheckHost"), pkText, 0, 0, S("1.1.1.1")},
     {S("AttachBugRep"), pkBoolean, 1, 0, nullptr},
     {S("AttachBugRepFile"), pkBoolean, 1, 0, nullptr},
     {S("DelBugRepFile"), pkBoolean, 1, 0, nullptr},

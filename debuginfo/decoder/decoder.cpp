@@ -97,8 +97,10 @@ bool PassesValidity(const TDecodedInstruction& d) {
       return HasOpSize(d) || HasRepne(d);
     case 0x0FAE:
       return reg == 7 || (reg <= 3 && mem) || ((reg == 5 || reg == 6) && !mem);
-    case 0x0FB2: case 0x0FB4: case 0x0FB5: case 0x0FC3: case 0x0FC7:
+    case 0x0FB2: case 0x0FB4: case 0x0FB5: case 0x0FC3:
       return mem;
+    case 0x0FC7:  // cmpxchg8b; rdrand (/6), rdseed (/7), with F3 rdpid (/7)
+      return mem || reg == 7 || (reg == 6 && !HasRep(d));
     case 0x0FB8:  // popcnt; jmpe is not an IA-32 instruction
       return HasRep(d);
     case 0x0FBA:
@@ -306,6 +308,9 @@ bool Decode(uint32_t address, const MemoryReader& reader, RegisterState* state, 
     d.mod = modrm >> 6;
     d.reg = (modrm >> 3) & 7;
     d.rm = modrm & 7;
+    // Moves to and from control and debug registers ignore the mod bits:
+    // always the register form.
+    if (d.info.opcode >= 0x0F20 && d.info.opcode <= 0x0F23) d.mod = 3;
     if (d.mod != 3) {
       if (addr16) {
         if (d.mod == 0 && d.rm == 6) {
@@ -344,6 +349,9 @@ bool Decode(uint32_t address, const MemoryReader& reader, RegisterState* state, 
       a = kGroupTable[GroupRow(b)][(d.mod == 3 ? 8 : 0) + d.reg];
       if (a == kInvalid) return Invalid(d);
     }
+    // The register forms of 0F C7 (rdrand, rdseed, rdpid) write a general
+    // register.
+    if (d.info.opcode == 0x0FC7 && d.mod == 3) a = kM32 | kRmSized | kWRm;
     if (d.dispSize) {
       if (i + d.dispSize > n) return Invalid(d);
       d.dispOffset = static_cast<uint8_t>(i);

@@ -49,7 +49,8 @@ class LineBuffer {
   size_t n_ = 0;
 };
 
-void AppendHex(LineBuffer& s, uint32_t v, int minDigits, const char* digits = "0123456789ABCDEF") {
+void AppendHex(LineBuffer& s, uint32_t v, int minDigits) {
+  constexpr char digits[] = "0123456789abcdef";
   char buf[8];
   int n = 0;
   do {
@@ -208,11 +209,9 @@ void AppendMemory(LineBuffer& s, const TDecodedInstruction& d) {
     }
   }
   if (d.dispOnly) {
-    s += '$';
-    AppendHex(s, static_cast<uint32_t>(d.disp) & (d.dispSize == 2 ? 0xFFFFu : 0xFFFFFFFFu), d.dispSize * 2);
-  } else if (d.dispSize && d.base < 0) {  // an index and an address
-    s += "+$";
-    AppendHex(s, static_cast<uint32_t>(d.disp) & (d.dispSize == 2 ? 0xFFFFu : 0xFFFFFFFFu), d.dispSize * 2);
+    AppendValue(s, static_cast<uint32_t>(d.disp) & (d.dispSize == 2 ? 0xFFFFu : 0xFFFFFFFFu));
+  } else if (d.dispSize && d.base < 0) {  // an index and an address, shown also when 0
+    AppendSigned(s, d.disp, true);
   } else if (d.dispSize && d.disp != 0) {
     AppendSigned(s, d.disp, true);
   }
@@ -351,7 +350,7 @@ std::string DbLines(const TDecodedInstruction& d, const TFormatContext& context)
   uint8_t byte = 0;
   int n;
   if (context.reader != nullptr && context.reader->Read(d.info.begin, &byte, 1)) {
-    n = std::snprintf(buf, sizeof buf, "%08x   db $%02X", d.info.begin, byte);
+    n = std::snprintf(buf, sizeof buf, "%08x   db $%02x", d.info.begin, byte);
   } else {
     n = std::snprintf(buf, sizeof buf, "%08x   db ??", d.info.begin);
   }
@@ -493,7 +492,7 @@ TStringData StringDataAt(uint32_t v, uint32_t at, bool isImmediate, const TForma
 std::string FormatDecoded(const TDecodedInstruction& d, const TFormatContext& context) {
   if (!d.info.isValid) return DbLines(d, context);
   LineBuffer line;
-  AppendHex(line, d.info.begin, 8, "0123456789abcdef");
+  AppendHex(line, d.info.begin, 8);
   line += "   ";
   const uint16_t op = d.info.opcode;
   if (d.prefixes & kPrefixLock) line += "lock ";

@@ -27,7 +27,7 @@ std::string Hex8(uint32_t v) {
 }
 std::string HexShort(uint32_t v) {
   char b[12];
-  std::snprintf(b, sizeof b, "%X", v);
+  std::snprintf(b, sizeof b, "%x", v);
   return b;
 }
 void PadTo(std::string& s, size_t n) {

@@ -5,11 +5,16 @@
 //   kestrix-hello crash       a null read nobody catches: reported, ends
 //   kestrix-hello throw       a C++ exception nobody catches
 //   kestrix-hello report      a caught exception reported by the program
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 #include <kestrix/kestrix.h>
+
+// The library's headers leave <windows.h>, and its min and max macros, to
+// the program.
+static_assert(std::max(1, 2) == 2 && std::min(1, 2) == 1);
 
 namespace {
 

@@ -7,8 +7,6 @@
 
 namespace kestrix {
 
-const char kUploadBoundary[] = "kx30a7c9e2d41b_multipart_boundary";
-static_assert(sizeof kUploadBoundary == 34);
 
 namespace {
 

@@ -8,10 +8,12 @@
 #include <utility>
 #include <vector>
 
+#include "report_ui/mail/mail_text.h"
+
 namespace kestrix {
 
-// The boundary of every part (33 characters).
-extern const char kUploadBoundary[];
+// The boundary of every part: the mails' token (33 characters).
+inline constexpr const char* kUploadBoundary = mail::kBoundaryToken;
 
 struct THttpTarget {
   std::string host;  // the upload address without scheme, up to the first "/" (and ":port")

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "crash/base/html_text.h"
 #include "crash/settings/kx_cipher.h"
 
 namespace kestrix {
@@ -99,7 +100,7 @@ TDialogLayout LayoutExceptionDialog(const TDialogLayoutInput& in) {
   if (in.detailsView) {
     const int top = out.contentHeight;
     out.contentHeight += 474;
-    out.tabs = {5, top, cw - 10, 474 - 5};
+    out.tabs = {5, top, TabControlWidth(cw), 474 - 5};
   }
   out.contentHeight = std::min(out.contentHeight, in.screenHeight - 5 * in.captionHeight);
   if (in.detailsView) out.tabs.h = std::max(out.contentHeight - out.tabs.y - 5, 60);
@@ -167,7 +168,7 @@ int CloseButtonFor(int focusedBtn, bool continueExists, bool canContinue, bool c
 std::string BuildReportHtmlPage(const std::string& report, const THtmlPageSettings& s,
                                 std::string (*expand)(void*, const std::string&, const std::string&), void* context) {
   std::string page;
-  page += "<html><head><title>" + s.titleBar + "</title></head><body>\r\n";
+  page += "<html><head><title>" + HtmlEscape(s.titleBar) + "</title></head><body>\r\n";
   page += "<table border=\"0\" width=\"100%\" height=\"100%\">\r\n";
   page += "<tr><td colspan=4 style=\"height:2pt;\"></td></tr>\r\n";
   page += "<tr><td colspan=4 valign=\"top\">";
@@ -175,7 +176,9 @@ std::string BuildReportHtmlPage(const std::string& report, const THtmlPageSettin
   std::string message = s.exceptMsg;
   for (size_t at = 0; (at = message.find("%LF%", at)) != std::string::npos; at += 6)
     message.replace(at, 4, "<br>\r\n");
-  page += expand ? expand(context, message, ReportExceptionMessage(report)) : message;
+  // The exception's message and the report are text: a message that
+  // carries request input must not become markup.
+  page += expand ? expand(context, message, HtmlEscape(ReportExceptionMessage(report))) : message;
   page += "</p></td></tr>\r\n";
   page += "<tr><td colspan=4 style=\"height:8pt;\"></td></tr>\r\n";
   page += "<tr><td><button onClick=\"history.back();\" style=\"height:19.5pt;\">&nbsp;";
@@ -195,7 +198,7 @@ std::string BuildReportHtmlPage(const std::string& report, const THtmlPageSettin
               ? "<textarea id=\"bugReport\" readonly cols=\"80\" rows=\"20\" style=\"width:100%;height:100%;\">"
               : "<textarea id=\"bugReport\" readonly cols=\"80\" rows=\"20\" "
                 "style=\"width:100%;height:100%;visibility:hidden;\">";
-  page += "\r\n" + report + "</textarea></td></tr></table></body></html>";
+  page += "\r\n" + HtmlEscape(report) + "</textarea></td></tr></table></body></html>";
   return page;
 }
 

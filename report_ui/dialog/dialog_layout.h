@@ -76,12 +76,17 @@ uint32_t BlendPicturePixel32(uint32_t bgra, uint32_t rgb);
 // -1: the dialog simply closes.
 int CloseButtonFor(int focusedBtn, bool continueExists, bool canContinue, bool closeExists, bool restartExists);
 
+// The details view's tab control: 5 pixels from the left, the client width
+// less 19 wide (at any client width, also after resizing).
+inline int TabControlWidth(int clientWidth) { return clientWidth - 19; }
+
 struct THtmlPageSettings {
   std::string titleBar, exceptMsg, continueBtnTxt, showBtnTxt;
   bool continueBtnVis = true, showBtnVis = true, autoShowBugRep = false;
 };
 // The report as an HTML page; expand expands placeholders of ExceptMsg
-// against the exception message (may be null: unchanged).
+// against the exception message (may be null: unchanged). The exception
+// message and the report go in escaped; ExceptMsg is markup of its own.
 std::string BuildReportHtmlPage(const std::string& report, const THtmlPageSettings& s,
                                 std::string (*expand)(void* context, const std::string& text,
                                                       const std::string& exceptMsg),

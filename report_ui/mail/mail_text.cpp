@@ -9,7 +9,8 @@
 
 namespace kestrix::mail {
 
-const char kBoundaryToken[] = "Kestrix_3_0_mime_multipart_boundary";
+const char kBoundaryToken[] = "kx30a7c9e2d41b_multipart_boundary";
+static_assert(sizeof kBoundaryToken == 34, "the upload's Content-Length rule counts 33 characters");
 
 namespace {
 
@@ -238,10 +239,6 @@ std::string AttachmentPartHeader(const std::string& path, const std::string& sen
 }
 
 std::string ClosingBoundary() { return std::string("--") + kBoundaryToken + "--\r\n"; }
-
-std::string UnscramblePassword(const std::string& stored, const std::string& account, const std::string& server) {
-  return DecodePassword(stored, account, server);
-}
 
 std::string Base64Line(const char* data, size_t size) {
   return Base64Encode(std::string(data, size)) + "\r\n";

@@ -10,7 +10,7 @@
 
 namespace kestrix::mail {
 
-// The boundary token of multipart messages and uploads.
+// The boundary token of multipart messages and uploads (one for both).
 extern const char kBoundaryToken[];
 
 // "<address>" for a bare address; an address with "<" is returned as it is
@@ -52,9 +52,6 @@ std::string MailBodyPart(const std::string& body, bool withAttachments);
 // The header lines and empty line before an attachment's Base64 lines.
 std::string AttachmentPartHeader(const std::string& path, const std::string& sendAs);
 std::string ClosingBoundary();
-// A password as the settings record stores it, unscrambled (the settings
-// object hands out passwords already unscrambled).
-std::string UnscramblePassword(const std::string& stored, const std::string& account, const std::string& server);
 
 // One Base64 line (RFC 4648) of up to 57 bytes, with CR LF.
 std::string Base64Line(const char* data, size_t size);

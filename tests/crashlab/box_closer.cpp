@@ -7,7 +7,9 @@
 //                                    (the print dialog), "+<ms>" a pause once
 //                                    the next step's box is there, any other
 //                                    STEP the exception dialog's button of
-//                                    that caption
+//                                    that caption, "=gone" no press: the
+//                                    exception dialog is waited for and then
+//                                    until it has closed by itself
 // Each box is waited for at most <seconds>. Exit code 0 when every box was
 // answered.
 #include <windows.h>
@@ -70,6 +72,11 @@ bool PressButton(const char* caption, int seconds) {
   return true;
 }
 
+bool WatchUntilGone(int seconds) {
+  HWND box = WaitForBox("KestrixWndClass", seconds, false);
+  return box && WaitUntil([&] { return !IsWindow(box); }, seconds * 1000, 50);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,7 +87,9 @@ int main(int argc, char** argv) {
         g_pause = static_cast<DWORD>(std::atoi(argv[i] + 1));
         continue;
       }
-      const bool ok = std::strcmp(argv[i], "#32770") == 0 ? PressOk(seconds) : PressButton(argv[i], seconds);
+      const bool ok = std::strcmp(argv[i], "#32770") == 0 ? PressOk(seconds)
+                      : std::strcmp(argv[i], "=gone") == 0 ? WatchUntilGone(seconds)
+                                                            : PressButton(argv[i], seconds);
       if (!ok) {
         std::fprintf(stderr, "step %d (%s) not answered\n", i - 1, argv[i]);
         return 1;

@@ -37,15 +37,9 @@ bool ApplyLabSetting(const std::string& assignment, std::string& error) {
     return false;
   }
   const std::string name = assignment.substr(0, eq);
-  std::string line = name + " = " + assignment.substr(eq + 1) + "\n";
-  // Passwords are stored enciphered with their account and server.
-  for (const char* key : {"SmtpAccount", "SmtpServer", "HttpAccount", "HttpServer"})
-    if (name != key) {
-      std::string value = settings->GetRawTextSetting(key);
-      std::string quoted = "\"";
-      for (char c : value) quoted += (c == '"' || c == '\\') ? std::string("\\") + c : std::string(1, c);
-      line += std::string(key) + " = " + quoted + "\"\n";
-    }
+  // A password is set as the program holds it after loading its record:
+  // deciphered.
+  const std::string line = name + " = " + assignment.substr(eq + 1) + "\n";
   std::vector<TRecordProperty> properties;
   try {
     properties = ParseSettingsFile(line);
@@ -53,7 +47,6 @@ bool ApplyLabSetting(const std::string& assignment, std::string& error) {
     error = std::string("--set ") + assignment + ": " + e.what();
     return false;
   }
-  EncipherPasswords(properties);
   const TRecordProperty& p = properties.front();
   bool ok = false;
   switch (p.kind) {

@@ -23,8 +23,6 @@ LAB = None
 def crash(report, *args, scenario=("div-zero",)):
     """A crash (div-zero) under automatic sending: its exit code."""
     env = dict(os.environ, WINEDEBUG="-all")
-    # The online check pings the local host: the test machines have no internet.
-    env.setdefault("KESTRIX_ONLINE_HOST", "127.0.0.1")
     launcher = os.path.join(os.path.dirname(LAB), "exit_code.exe")
     proc = subprocess.run(["wine", launcher, LAB, *scenario, "--report", winpath(report),
                            "--set", "AutoSend=true", "--set", 'MailAddr="Bug Desk <desk@kx.test>"',
@@ -76,6 +74,16 @@ class MailDelivery(unittest.TestCase):
         # AutoSendBox shows the progress window from the sending thread.
         self.delivered(os.path.join(self.dir, "box.txt"), "--set", "MailAsSmtpClient=true", "--set", "AutoSendBox=true",
                        "--set", 'SmtpServer="127.0.0.1"', "--set", f"SmtpPort={self.smtp_port}")
+
+    def test_no_internet_route_still_mails_to_local_servers(self):
+        # The public check host never answers (TEST-NET-3): the relay on the
+        # loopback, and in server mode the DNS server on the loopback, are
+        # asked all the same.
+        silent = ("--set", 'OnlineCheckHost="203.0.113.1"')
+        self.delivered(os.path.join(self.dir, "offline-client.txt"), *silent, "--set", "MailAsSmtpClient=true",
+                       "--set", 'SmtpServer="localhost"', "--set", f"SmtpPort={self.smtp_port}")
+        self.delivered(os.path.join(self.dir, "offline-server.txt"), *silent, "--set", "MailAsSmtpServer=true",
+                       "--mail-test-network", f"{self.dns_port}:{self.smtp_port}")
 
     def test_server_mode(self):
         self.delivered(os.path.join(self.dir, "server.txt"), "--set", "MailAsSmtpServer=true",

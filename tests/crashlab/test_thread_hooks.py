@@ -235,6 +235,23 @@ class Freezes(LabRun):
         self.assertIn("continued", out)
         self.assertFalse(os.path.exists(self.file), "no report")
 
+    def test_the_freeze_dialog_closes_by_itself_when_the_program_recovers(self):
+        # The full dialog shows the freeze at about 2 s; nobody presses a
+        # button; the main thread answers again at 5 s and the dialog goes.
+        closer = subprocess.Popen(["wine", os.path.join(os.path.dirname(LAB), "box_closer.exe"), "30", "=gone"],
+                                  env=dict(os.environ, WINEDEBUG="-all"), stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE)
+        try:
+            after, out, rc = self.freeze("freeze-sleep", 5000, "--set", "GnShowCfg=0", "--gui")
+            watched, err = closer.communicate(timeout=40)
+        finally:
+            if closer.poll() is None:
+                closer.kill()
+        self.assertEqual(closer.returncode, 0, err)
+        self.assertIn(b"pressed =gone", watched, "the dialog showed and closed without a press")
+        self.assertEqual(rc, 0, out)
+        self.assertIn("continued", out, "the program went on after the freeze")
+
     def test_the_same_freeze_is_counted_not_saved_again_with_no_dup_freezes(self):
         # Reports after 2 s and 2 + 3 s: the second is the same freeze.
         after, out, rc = self.freeze("freeze-sleep", 6500, "--set", "NoDupFreezes=true")

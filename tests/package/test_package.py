@@ -118,8 +118,8 @@ class PackageTest(unittest.TestCase):
         code, out, text = run(exe, "crash")
         self.assertEqual(code, 0xC0000005 & 0xFF, out)
         self.assertRegex(text.split("main thread", 1)[1], r"kestrix-hello\.exe\s+hello\s+.*ReadThrough")
-        # Without the ".kx" file: module and address; the installed kxmap and
-        # the file name the address.
+        # Without the ".kx" file: module, address and the names the stripped
+        # map makes up; the installed kxmap and the file name the address.
         hidden = kx + ".kept"
         os.rename(kx, hidden)
         try:
@@ -129,7 +129,7 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(code, 0xC0000005 & 0xFF, out)
         top = text.split("main thread", 1)[1].split("\r\n")[1]
         self.assertNotIn("ReadThrough", text)
-        self.assertRegex(top, r"^[0-9a-f]{8} (\+[0-9a-f]+ )?kestrix-hello\.exe$")
+        self.assertRegex(top, r"^[0-9a-f]{8} (\+[0-9a-f]+ )?kestrix-hello\.exe\s+segment%\d+\s.*public%\d+$")
         out = subprocess.run([os.path.join(self.prefix, "bin", "kxmap"), kx, top[:8]], capture_output=True,
                              text=True, check=True).stdout
         self.assertEqual(out.split("\t")[2:4], ["hello", "ReadThrough"])

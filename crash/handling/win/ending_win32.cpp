@@ -13,15 +13,14 @@ namespace {
 // new process gets a duplicate of the mapping's handle so that the block
 // outlives this process.
 void HandOverRestartBlock(const PROCESS_INFORMATION& pi) {
-  char name[64];
-  std::snprintf(name, sizeof name, "KestrixRestart$%lx", pi.dwProcessId);
+  const std::string name = RestartBlockName(pi.dwProcessId);
   SECURITY_DESCRIPTOR sd;
   InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
   SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
   SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
   // Left open: this process ends right after, and the block must be there
   // until the new process has taken its own handle.
-  HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, kRestartBlockSize, name);
+  HANDLE map = CreateFileMappingA(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, kRestartBlockSize, name.c_str());
   if (!map) return;
   TMappedView view(MapViewOfFile(map, FILE_MAP_WRITE, 0, 0, kRestartBlockSize));
   if (!view) return;

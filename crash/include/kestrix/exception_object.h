@@ -3,14 +3,13 @@
 // settings changed through it apply to this exception only.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 #include <string>
 
 #include "kestrix/exceptions.h"
 #include "kestrix/fields.h"
 #include "kestrix/settings.h"
+#include "kestrix/system_types.h"
 
 namespace kestrix {
 

@@ -4,14 +4,13 @@
 // text getters expand the placeholders ("%appname%", ...).
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 #include <string>
 
 #include "kestrix/assistant.h"
 #include "kestrix/fields.h"
 #include "kestrix/interfaces.h"
+#include "kestrix/system_types.h"
 
 namespace kestrix {
 

@@ -163,9 +163,8 @@ void CheckFileChecksums(const KXPtr<IKXSettings>& settings) {
 
 // A restarted process takes over the exception history of the old one.
 void TakeOverRestartBlock() {
-  char name[64];
-  std::snprintf(name, sizeof name, "KestrixRestart$%lx", GetCurrentProcessId());
-  TScopedHandle map(OpenFileMappingA(FILE_MAP_READ, FALSE, name));
+  const std::string name = RestartBlockName(GetCurrentProcessId());
+  TScopedHandle map(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()));
   if (!map) return;
   TMappedView view(MapViewOfFile(map.Get(), FILE_MAP_READ, 0, 0, kRestartBlockSize));
   if (!view) return;
@@ -187,16 +186,14 @@ bool IsConsoleProgram() {
 
 void KestrixShutdown();
 
-// Names and lines from the module's debug-information map. The names a
-// stripped map makes up (its ".kx" file missing or of another build) are
-// left out: the report then names module and address only.
+// Names and lines from the module's debug-information map. A stripped map
+// (its ".kx" file missing or of another build) gives the names it makes up
+// ("segment%3", "public%17"): the ".kx" file names them later.
 bool DescribeFromMap(uint32_t address, TCodeLocation& location) {
   std::string module, unit, name;
   int32_t line = 0;
   uint32_t entry = 0;
   if (!DescribeAddress(address, module, unit, line, entry, name)) return false;
-  if (IsGeneratedName(unit)) unit.clear();
-  if (IsGeneratedName(name)) name.clear();
   location.unit = unit;
   location.function = name;
   location.entry = entry;
@@ -230,6 +227,23 @@ parser::TRuntimeRoutines MapRuntimeRoutines(uint32_t address) {
   r.handleAutoException = find("@HandleAutoException");
   r.handleOnException = find("@HandleOnException");
   return r;
+}
+
+// An assistant page's OnAction that names no built-in handler: "unit.name"
+// or "name", a public function of the module's map whose code parses as a
+// function.
+TNVFormAction ResolveFormAction(HMODULE module, const std::string& name) {
+  const std::shared_ptr<const TMapFile> map = MapFileForAddress(reinterpret_cast<uint32_t>(module));
+  if (!map || !map->Valid) return nullptr;
+  uint32_t address = 0;
+  const size_t dot = name.find('.');
+  if (dot != std::string::npos) address = map->AddressOfPublic(true, name.substr(0, dot), false, name.substr(dot + 1));
+  for (const TMfPublic& p : map->Publics()) {
+    if (address) break;
+    if (p.IsCode && lstrcmpiA(p.Name.c_str(), name.c_str()) == 0) address = p.Address;
+  }
+  if (!address || !parser::ParsesAsOwnFunction(address)) return nullptr;
+  return reinterpret_cast<TNVFormAction>(address);
 }
 
 // Screenshots at the crash: captured and written by the imaging code.
@@ -273,9 +287,12 @@ void WireLayers() {
     return PrintReport(report, parent, e);
   };
   SetDeliveryHooks(delivery);
+  // A freeze's dialog closes by itself once the main thread answers again.
+  SetFreezeDialogSink([](HWND dialog) { WatchFreezeDialog(dialog); });
   // Assistants of the settings are built by the form runtime; they run
   // before sending, saving and printing, and as display mode 1.
   RegisterAssistantLoader();
+  SetFormActionResolver(ResolveFormAction);
   SetAssistantRunner([](TIKXException* e, const std::string& name, HWND owner) {
     return RunReportAssistant(e, name, owner);
   });
@@ -449,6 +466,7 @@ void KestrixShutdown() {
     SetSendReportHook(nullptr);
     stack::ClearStackTables();
     SetAssistantLoader(nullptr);
+    SetFormActionResolver(nullptr);
     SetAssistantRunner(nullptr);
     ClearMapCache();
   }

@@ -168,48 +168,82 @@ void CloseThreadTable() {
 
 void RecordThreadInfo(DWORD threadId, HANDLE threadHandle, const std::string& name, DWORD creatorThreadId,
                       uint32_t creatorAddress, const std::string& className) {
+  TScopedHandle given(threadHandle);  // the registry's, used or closed
   if (!g_state.table) return;
   const bool remove = name.empty() && className.empty() && !threadHandle && !creatorAddress && !creatorThreadId;
   TTableLock lock(INFINITE);
   if (!lock.Locked()) return;
   TThreadEntry** link = &Table()->head;
   while (*link && (*link)->id != threadId) link = &(*link)->next;
+  TThreadEntry* old = *link;
+  if (old) *link = old->next;
+  // The entry of a thread that has ended passes nothing on: its id may be
+  // in use by a new thread.
+  const bool oldHasHandle = old && EntrySize(old) >= 28 && old->handle;
+  if (oldHasHandle && WaitForSingleObject(old->handle, 0) == WAIT_OBJECT_0) {
+    FreeEntry(old);
+    old = nullptr;
+  }
   if (remove) {
-    if (TThreadEntry* e = *link) {
-      *link = e->next;
-      FreeEntry(e);
-    }
+    if (old) FreeEntry(old);
     PurgeOneEnded();
     return;
   }
-  TThreadEntry* e = *link;
-  if (!e) {
-    e = static_cast<TThreadEntry*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(TThreadEntry)));
-    if (!e) return;
+  // The handle tells when the thread ends: the old entry's, the given one,
+  // or one opened by id. Without one the thread is not registered.
+  TScopedHandle handle;
+  if (old && EntrySize(old) >= 28 && old->handle) {
+    handle.Reset(old->handle);
+    old->handle = nullptr;
+  } else if (given) {
+    handle.Reset(given.Release());
+  } else {
+    handle.Reset(OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, threadId));
+  }
+  auto* e = handle ? static_cast<TThreadEntry*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(TThreadEntry)))
+                   : nullptr;
+  if (e) {
     e->id = threadId;
+    e->name = HeapText(!name.empty() || !old || !old->name ? name : std::string(old->name));
+    const bool oldFull = old && EntrySize(old) >= 24;
+    e->className = HeapText(!className.empty() || !oldFull || !old->className ? className : std::string(old->className));
+    e->creatorAddress = creatorAddress ? creatorAddress : oldFull ? old->creatorAddress : 0;
+    e->creatorThreadId = creatorThreadId ? creatorThreadId : oldFull ? old->creatorThreadId : 0;
+    e->handle = handle.Release();
     e->next = Table()->head;
     Table()->head = e;
   }
-  HeapFreeText(e->name);
-  e->name = HeapText(name);
-  if (EntrySize(e) >= 24) {
-    if (!className.empty() || !e->className) {
-      HeapFreeText(e->className);
-      e->className = HeapText(className);
-    }
-    if (creatorAddress) e->creatorAddress = creatorAddress;
-    if (creatorThreadId) e->creatorThreadId = creatorThreadId;
-  }
-  if (EntrySize(e) >= 28 && threadHandle) {
-    TScopedHandle replaced(e->handle);  // the entry's old handle
-    e->handle = threadHandle;
-  }
+  if (old) FreeEntry(old);
   PurgeOneEnded();
 }
 
 void UnregisterThread(DWORD threadId) { RecordThreadInfo(threadId, nullptr, "", 0, 0, ""); }
 
+namespace {
+
+constexpr DWORD kThreadNamingException = 0x406D1388;
+
+// Swallows the naming exception once the debugger has seen it (a debugger
+// that passes it on would otherwise leave it unhandled).
+LONG CALLBACK SwallowNaming(EXCEPTION_POINTERS* info) {
+  return info->ExceptionRecord->ExceptionCode == kThreadNamingException ? EXCEPTION_CONTINUE_EXECUTION
+                                                                        : EXCEPTION_CONTINUE_SEARCH;
+}
+
+// The debugger's way of learning a thread's name: information type 0x1000,
+// the name, the thread id, flags 0.
+void TellDebugger(DWORD threadId, const std::string& name) {
+  PVOID handler = AddVectoredExceptionHandler(1, SwallowNaming);
+  if (!handler) return;
+  const ULONG_PTR info[4] = {0x1000, reinterpret_cast<ULONG_PTR>(name.c_str()), threadId, 0};
+  RaiseException(kThreadNamingException, 0, 4, info);
+  RemoveVectoredExceptionHandler(handler);
+}
+
+}  // namespace
+
 void AssignThreadName(DWORD threadId, const std::string& name) {
+  if (IsDebuggerPresent()) TellDebugger(threadId, name);
   if (!g_state.table) return;
   TThreadInfo old;
   LookupThread(threadId, old, INFINITE);

@@ -23,10 +23,16 @@ bool ThreadTableOpen();
 HANDLE WatchdogMutex();
 
 // Registers or updates a thread; with an empty name and no class, creator
-// or handle it unregisters the thread.
+// or handle it unregisters the thread. The registry owns threadHandle
+// (synchronise and query rights); without one the thread is opened by id,
+// and a thread that cannot be opened (or has ended) is not registered.
+// Pieces not given are kept from the thread's entry, unless that entry's
+// thread has ended (a new thread with the same id inherits nothing).
 void RecordThreadInfo(DWORD threadId, HANDLE threadHandle, const std::string& name, DWORD creatorThreadId,
                       uint32_t creatorAddress, const std::string& className);
 void UnregisterThread(DWORD threadId);
+// With a debugger attached it also raises the naming exception 0x406D1388
+// (and swallows it), so that the debugger shows the name.
 void AssignThreadName(DWORD threadId, const std::string& name);
 
 struct TThreadInfo {

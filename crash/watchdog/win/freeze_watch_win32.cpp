@@ -17,6 +17,8 @@
 namespace kestrix {
 namespace {
 
+const char kProbeMessageName[] = "KestrixFreezeProbe";
+
 using TPeekMessage = BOOL(WINAPI*)(LPMSG, HWND, UINT, UINT, UINT);
 
 // The watchdog's state. Constant-initialized and never destroyed: the
@@ -127,7 +129,7 @@ bool StartFreezeWatch(uint32_t freezeTimeout) {
   g_watch.peek = reinterpret_cast<TPeekMessage>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "PeekMessageA")));
   if (!g_watch.peek) return false;
-  const UINT probeMessage = RegisterWindowMessageA("KestrixFreezeProbe");  // the same number each time
+  const UINT probeMessage = RegisterWindowMessageA(kProbeMessageName);  // the same number each time
   g_watch.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   g_watch.resumed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   if (!g_watch.stop || !g_watch.resumed || !probeMessage) {
@@ -152,6 +154,14 @@ bool StartFreezeWatch(uint32_t freezeTimeout) {
   SetFreezeWatchControl(control);
   ResumeThread(g_watch.thread);
   return true;
+}
+
+// Without the lock: the dialog may show while StopFreezeWatch holds it and
+// waits for the watchdog, which waits for the dialog.
+bool WatchFreezeDialog(HWND dialog) {
+  if (!g_watch.threadId || !dialog) return false;
+  HWND window = LibraryWindow();
+  return window && PostMessageA(window, RegisterWindowMessageA(kProbeMessageName), reinterpret_cast<WPARAM>(dialog), 0);
 }
 
 void StopFreezeWatch() {

@@ -19,6 +19,11 @@ void StopFreezeWatch();
 // watchdog is not running or when called by the watchdog itself.
 void PauseFreezeWatch(bool pause);
 void ResetFreezeCounter();
+// Asks the main thread, through the probe, to tell `dialog` (a dialog that
+// shows a freeze) when it answers again: the answer is a null message with
+// both parameters 777 posted to that window. The probe waits in the main
+// thread's queue while it is frozen. False when the watchdog is not running.
+bool WatchFreezeDialog(HWND dialog);
 bool FreezeWatchRunning();
 DWORD FreezeWatchThreadId();
 

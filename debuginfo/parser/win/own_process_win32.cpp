@@ -189,16 +189,33 @@ std::string DisassembleOwnFunction(uint32_t entry, uint32_t crashAddress, bool f
   return DisassembleFunction(entry, crashAddress, formatted, lineLimit, context).text;
 }
 
+namespace {
+
+// The own process as the parser reads it.
+struct TOwnParse {
+  const TDATryRead regions = decoder::TakeReadableRegions();
+  decoder::ProcessReader reader{&regions};
+  ProcessModules modules{&regions};
+  TParseContext context;
+  TOwnParse() {
+    context.reader = &reader;
+    context.environment = &modules;
+  }
+};
+
+}  // namespace
+
+bool ParsesAsOwnFunction(uint32_t entry) {
+  TOwnParse own;
+  if (g_state.routinesLookup) own.context.routines = g_state.routinesLookup(entry);
+  return ParseFunctionCode(entry, own.context).isValid != 0;
+}
+
 uint32_t CorrectOwnExceptionAddress(uint32_t address) {
   const TCodeLocation loc = DescribeCodeAddress(address);
   if (loc.entry == 0) return address;
-  const TDATryRead regions = decoder::TakeReadableRegions();
-  decoder::ProcessReader reader(&regions);
-  ProcessModules modules(&regions);
-  TParseContext context;
-  context.reader = &reader;
-  context.environment = &modules;
-  return CorrectExceptionAddress(address, loc.entry, context);
+  TOwnParse own;
+  return CorrectExceptionAddress(address, loc.entry, own.context);
 }
 
 }  // namespace kestrix::parser

@@ -33,4 +33,7 @@ std::string DisassembleOwnFunction(uint32_t entry, uint32_t crashAddress, bool f
 // module's symbols); unchanged when the function is unknown.
 uint32_t CorrectOwnExceptionAddress(uint32_t address);
 
+// Whether the code at entry parses as a function.
+bool ParsesAsOwnFunction(uint32_t entry);
+
 }  // namespace kestrix::parser

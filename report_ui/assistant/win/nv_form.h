@@ -17,6 +17,7 @@
 namespace kestrix {
 
 class TNVForm;
+class TNVAssistant;
 
 // Action codes handed to handlers.
 enum TNVAction { nvaCreated = 0, nvaShowing = 1, nvaClosed = 2, nvaEvent = 3 };
@@ -26,7 +27,7 @@ using TNVActionHandler = void (*)(TNVForm* form, int action, INVItem* item, IKXS
 
 // Resolves an OnAction name that is no built-in handler ("Unit.Function" or
 // "Function" of the module's debug-info map); installed at start-up.
-using TNVActionResolver = TNVActionHandler (*)(HMODULE module, const std::string& name);
+using TNVActionResolver = TNVFormAction (*)(HMODULE module, const std::string& name);
 void SetFormActionResolver(TNVActionResolver resolver);
 
 // Shows the internal-error text of a damaged definition; a message box
@@ -51,6 +52,10 @@ class TNVForm final : public INVForm, public TKXRefCounted {
   KXPtr<INVItem> Item(int index) override;
   KXPtr<INVItem> ContinueBtn() override { return Item(0); }
   void SetActiveControl(INVItem* item) override;
+  KXPtr<INVItem> SkipBtn() override { return Item(1); }
+  KXPtr<INVItem> CancelBtn() override { return Item(2); }
+  KXPtr<INVItem> ActiveControl() override;
+  KXPtr<INVItem> FindItem(const std::string& name, TNVItemKind kind) override;
 
   KXPtr<INVItem> ItemByName(const std::string& name);
   TFormModel& Model() { return model_; }
@@ -62,6 +67,10 @@ class TNVForm final : public INVForm, public TKXRefCounted {
   void SetException(IKXSettings* exception) { exception_ = exception; }
   TNVActionHandler Handler() const { return handler_; }
   void SetHandler(TNVActionHandler handler) { handler_ = handler; }
+  // The program's handler that OnAction named; none when a built-in one
+  // (or no handler) is set.
+  TNVFormAction ProgramHandler() const { return programHandler_; }
+  void SetOwner(TNVAssistant* owner) { owner_ = owner; }
   // The page's user data and how to release it when the page closes.
   void* UserData() const { return userData_; }
   void SetUserData(void* data, void (*release)(void*));
@@ -97,6 +106,8 @@ class TNVForm final : public INVForm, public TKXRefCounted {
   TFormModel model_;
   IKXSettings* exception_;
   TNVActionHandler handler_ = nullptr;
+  TNVFormAction programHandler_ = nullptr;
+  TNVAssistant* owner_ = nullptr;  // set while the assistant holds the page
   std::string definitionError_;
   int modalResult_ = 0;
   bool skipped_ = false;
@@ -111,6 +122,7 @@ class TNVForm final : public INVForm, public TKXRefCounted {
 class TNVAssistant final : public INVAssistant, public TKXRefCounted {
  public:
   TNVAssistant(const std::string& title, IKXSettings* exception) : title_(title), exception_(exception) {}
+  ~TNVAssistant() override;
   bool QueryInterface(const KXIID&, void**) override { return false; }
   KX_IMPLEMENT_REFCOUNT
 
@@ -118,6 +130,8 @@ class TNVAssistant final : public INVAssistant, public TKXRefCounted {
   void SetTitle(const std::string& title) { title_ = title; }
   int PageCount() override { return static_cast<int>(forms_.size()); }
   KXPtr<INVForm> Page(int index) override;
+  void SetActionHandler(TNVFormAction handler) override { actionHandler_ = handler; }
+  TNVFormAction ActionHandler() const { return actionHandler_; }
   KXPtr<TNVForm> PageByName(const std::string& name);
   void Add(const KXPtr<TNVForm>& form);
   IKXSettings* Exception() const { return exception_; }
@@ -129,6 +143,7 @@ class TNVAssistant final : public INVAssistant, public TKXRefCounted {
   std::string title_;
   IKXSettings* exception_;
   std::vector<KXPtr<TNVForm>> forms_;
+  TNVFormAction actionHandler_ = nullptr;
   int modalResult_ = 0;
 };
 

@@ -21,6 +21,7 @@ void ShowErrorBox(const std::string& text) { MessageBoxA(nullptr, text.c_str(), 
 struct TAssistantState {
   // Finds the handler of an action by name: registered by the start-up.
   TNVActionResolver resolver = nullptr;
+  TNVAssistantHook assistantHook = nullptr;  // the program's, SetAssistantHook
   // Where errors in a form's definition go: replaced by tests.
   TFormErrorReporter errorReporter = ShowErrorBox;
 };
@@ -62,12 +63,10 @@ class TNVItemRef final : public INVItem, public TKXRefCounted {
 
 bool SameText(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
-TNVActionHandler BuiltInHandler(HMODULE module, const std::string& name) {
-  if (name.empty()) return nullptr;
+TNVActionHandler BuiltInHandler(const std::string& name) {
   if (SameText(name, "Kestrix.HandleContactForm")) return HandleContactForm;
   if (SameText(name, "Kestrix.HandleScreenshotForm")) return HandleScreenshotForm;
-  // Other names are functions of the module's debug-info map.
-  return g_state.resolver ? g_state.resolver(module, name) : nullptr;
+  return nullptr;
 }
 
 std::string ResourceText(HMODULE module, const std::string& formName) {
@@ -115,6 +114,7 @@ void WriteUserValues(const std::string& name, const std::string& email, bool kee
 }  // namespace
 
 void SetFormActionResolver(TNVActionResolver resolver) { g_state.resolver = resolver; }
+void SetAssistantHook(TNVAssistantHook hook) { g_state.assistantHook = hook; }
 
 TFormErrorReporter SetFormErrorReporter(TFormErrorReporter reporter) {
   TFormErrorReporter old = g_state.errorReporter;
@@ -129,7 +129,10 @@ TNVForm::TNVForm(HMODULE module, const std::string& name, const std::string& def
   model_.name = name;
   definitionError_ = ApplyFormDefinition(model_, definition.data(), definition.size());
   if (!definitionError_.empty()) g_state.errorReporter(definitionError_);
-  handler_ = BuiltInHandler(module, model_.onAction);
+  handler_ = BuiltInHandler(model_.onAction);
+  // Other names are functions of the module's debug-info map.
+  if (!handler_ && !model_.onAction.empty() && g_state.resolver)
+    programHandler_ = g_state.resolver(module, model_.onAction);
 }
 
 KXPtr<TNVForm> TNVForm::Create(HMODULE module, const std::string& name, const std::string& definition,
@@ -150,6 +153,15 @@ KXPtr<INVItem> TNVForm::ItemByName(const std::string& name) { return Item(model_
 
 void TNVForm::SetActiveControl(INVItem* item) { model_.activeControl = item ? item->Name() : std::string(); }
 
+KXPtr<INVItem> TNVForm::ActiveControl() {
+  return model_.activeControl.empty() ? KXPtr<INVItem>() : ItemByName(model_.activeControl);
+}
+
+KXPtr<INVItem> TNVForm::FindItem(const std::string& name, TNVItemKind kind) {
+  KXPtr<INVItem> item = ItemByName(name);
+  return item && item->Kind() == kind ? item : KXPtr<INVItem>();
+}
+
 void TNVForm::SetUserData(void* data, void (*release)(void*)) {
   ReleaseUserData();
   userData_ = data;
@@ -163,11 +175,15 @@ void TNVForm::ReleaseUserData() {
 }
 
 void TNVForm::Fire(int action, INVItem* item) {
-  if (!handler_) return;
+  // A handler's fault must not leave the page's window procedure.
   try {
-    handler_(this, action, item, exception_);
+    if (handler_) handler_(this, action, item, exception_);
+    else if (programHandler_) programHandler_(this, action, item, exception_);
   } catch (...) {
-    // A handler's fault must not leave the page's window procedure.
+  }
+  try {
+    if (owner_ && owner_->ActionHandler()) owner_->ActionHandler()(this, action, item, exception_);
+  } catch (...) {
   }
 }
 
@@ -231,7 +247,14 @@ KXPtr<TNVForm> TNVAssistant::PageByName(const std::string& name) {
   return {};
 }
 
-void TNVAssistant::Add(const KXPtr<TNVForm>& form) { forms_.push_back(form); }
+void TNVAssistant::Add(const KXPtr<TNVForm>& form) {
+  form->SetOwner(this);
+  forms_.push_back(form);
+}
+
+TNVAssistant::~TNVAssistant() {
+  for (const KXPtr<TNVForm>& f : forms_) f->SetOwner(nullptr);
+}
 
 int TNVAssistant::RunModal(HWND owner) {
   bool ownerWasEnabled = owner && IsWindowEnabled(owner);
@@ -260,6 +283,12 @@ KXPtr<INVAssistant> LoadAssistant(HMODULE module, const std::string& title, cons
     form->SetTitle(title);
     form->SetPosition(static_cast<int>(i), static_cast<int>(forms.size()));
     assistant->Add(form);
+  }
+  if (g_state.assistantHook) {
+    try {
+      g_state.assistantHook(assistant.get(), exception);
+    } catch (...) {
+    }
   }
   return KXPtr<INVAssistant>(assistant.get());
 }

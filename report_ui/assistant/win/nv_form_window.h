@@ -33,9 +33,10 @@ inline COLORREF Shift(COLORREF c, int r, int g, int b) {
   return RGB(clamp(GetRValue(c) + r), clamp(GetGValue(c) + g), clamp(GetBValue(c) + b));
 }
 
-inline HFONT MakeFont(const char* face, int points, bool bold) {
-  const int height = -MulDiv(points, GetDeviceCaps(TWindowDC(nullptr).Get(), LOGPIXELSY), 72);
-  return CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+// Sizes are character heights in pixels, as in the exception dialog and the
+// progress window.
+inline HFONT MakeFont(const char* face, int pixels, bool bold) {
+  return CreateFontA(-pixels, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, face);
 }
 
@@ -77,7 +78,8 @@ class TNVFormWindow {
   void Recheck();
   void Close(int result);
   void Clicked(int index);
-  void MoveFocus(bool back);
+  // From the item window `from` to the next (previous) enabled one.
+  void MoveFocus(HWND from, bool back);
   HWND ItemWindow(size_t i) const { return i < form_.itemWindows_.size() ? form_.itemWindows_[i] : nullptr; }
   int IndexOf(HWND control) const;
 

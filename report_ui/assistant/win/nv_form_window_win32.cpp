@@ -82,14 +82,14 @@ void TNVFormWindow::Clicked(int index) {
   if (index < 3 && !done_) Close(index + 1);
 }
 
-void TNVFormWindow::MoveFocus(bool back) {
+void TNVFormWindow::MoveFocus(HWND from, bool back) {
   std::vector<HWND> order;
   for (size_t i = 3; i < m_.items.size(); ++i)
     if (HWND w = ItemWindow(i)) order.push_back(w);
   for (size_t i = 0; i < 3; ++i)
     if (HWND w = ItemWindow(i)) order.push_back(w);
   if (order.empty()) return;
-  auto at = std::find(order.begin(), order.end(), GetFocus());
+  auto at = std::find(order.begin(), order.end(), from);
   size_t pos = at == order.end() ? 0 : static_cast<size_t>(at - order.begin());
   for (size_t step = 0; step < order.size(); ++step) {
     pos = back ? (pos + order.size() - 1) % order.size() : (pos + 1) % order.size();
@@ -259,17 +259,27 @@ int TNVFormWindow::Run() {
         continue;
       }
       if (msg.wParam == VK_TAB) {
-        MoveFocus(GetKeyState(VK_SHIFT) < 0);
+        MoveFocus(msg.hwnd, GetKeyState(VK_SHIFT) < 0);
         continue;
       }
       if (msg.wParam == VK_RETURN && index >= 0) {
         const TFormItem& item = m_.items[static_cast<size_t>(index)];
         if (isEdit && item.lines > 1) {
           // a new line in a multi-line edit
-        } else if (item.itemClass != TFormItemClass::Button) {
-          MoveFocus(false);
+        } else if (item.itemClass == TFormItemClass::Button) {
+          // Enter presses the focused button, as in a dialog.
+          if (IsWindowEnabled(msg.hwnd)) Clicked(index);
+          continue;
+        } else {
+          MoveFocus(msg.hwnd, false);
           continue;
         }
+      }
+      // Arrow keys move between the items, except inside an edit.
+      if (!isEdit && index >= 0 &&
+          (msg.wParam == VK_LEFT || msg.wParam == VK_UP || msg.wParam == VK_RIGHT || msg.wParam == VK_DOWN)) {
+        MoveFocus(msg.hwnd, msg.wParam == VK_LEFT || msg.wParam == VK_UP);
+        continue;
       }
     }
     if (ours && (msg.message == WM_CHAR) && (msg.wParam == '\t' || msg.wParam == 27)) continue;

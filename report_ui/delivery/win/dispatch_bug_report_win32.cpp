@@ -14,11 +14,13 @@
 #include "crash/threads/win/thread_table_win32.h"
 #include "report_ui/delivery/delivery_channels.h"
 #include "report_ui/delivery/win/delivery_state_win32.h"
+#include "report_ui/delivery/http_upload_request.h"
 #include "report_ui/delivery/win/http_upload.h"
 #include "report_ui/delivery/win/mail_client.h"
 #include "report_ui/delivery/win/online_check.h"
 #include "report_ui/delivery/win/zip_files.h"
 #include "report_ui/mail/mail_text.h"
+#include "report_ui/mail/win/dns_client_win32.h"
 #include "report_ui/mail/win/send_via_network_win32.h"
 #include "report_ui/progress/progress_alert.h"
 
@@ -116,6 +118,13 @@ void PrepareAttachments(TIKXException* e, TPrepared& prepared) {
   }
 }
 
+// Whether PrepareAttachments is going to attach anything.
+bool ExpectsAttachments(TIKXException* e) {
+  if (e->AttachBugRep() || e->AttachScreenShot()) return true;
+  KXPtr<IKXAttachments> more = e->AdditionalAttachments();
+  return more && more->ItemCount() > 0;
+}
+
 KXPtr<IProgressAlert> OpenProgress(TIKXException* e, const TChannelSwitches& on, bool withAttachments, HWND parent,
                                    bool background, bool hidden) {
   KXPtr<IProgressAlert> alert = CreateProgressAlert(e->SendBoxTitle(), e->Module(), "KXISEND32");
@@ -141,6 +150,7 @@ KXPtr<IProgressAlert> OpenProgress(TIKXException* e, const TChannelSwitches& on,
 struct TDispatch {
   TIKXException* e;
   std::string sender, subject, body;
+  std::string checkHost;  // OnlineCheckHost
   const TPrepared* prepared;
   IProgressAlert* progress;
   const std::string* report;
@@ -165,7 +175,10 @@ TChannelResult SendSmtp(const TDispatch& d, bool asServer) {
     r.account = e->SmtpAccount();
     r.password = e->SmtpPassword();
   }
-  if (!IsOnline(!d.hidden)) return crFailed;
+  // The first server a mail goes to: the relay, or in server mode the DNS
+  // servers that name the recipient's mail exchanger.
+  const std::vector<std::string> first = asServer ? mail::LookupDnsServers() : std::vector<std::string>{r.server};
+  if (!ServersReachable(first, d.checkHost, !d.hidden)) return crFailed;
   r.files = d.prepared->files;
   r.sendAsNames = d.prepared->sendAsNames;
   r.fieldNames = d.prepared->fieldNames;
@@ -209,12 +222,14 @@ TChannelResult SendHttp(const TDispatch& d) {
   if (job.port <= 0 || job.port > 65535) return crFailed;
   job.account = e->HttpAccount();
   job.password = e->HttpPassword();
-  if (!IsOnline(!d.hidden)) return crFailed;
+  job.sender = d.sender.empty() ? std::string() : mail::AngleAddress(d.sender, false);
+  job.proxy = QuerySystemProxy();
+  const THttpEndpoint endpoint = ConnectionEndpoint(SplitUploadAddress(job.server), job.port, job.proxy);
+  if (!ServersReachable({endpoint.host}, d.checkHost, !d.hidden)) return crFailed;
   job.fields = UploadFields(d);
   job.files = d.prepared->files;
   job.sendAs = d.prepared->sendAsNames;
   job.fieldNames = d.prepared->fieldNames;
-  job.proxy = QuerySystemProxy();
   job.connMsg = e->ConnMsg();
   job.fieldMsg = e->FieldMsg();
   job.sendAttMsg = e->SendAttMsg();
@@ -265,7 +280,7 @@ int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot
     delete rec;
   }
 
-  TDispatch d{e, e->MailFrom(), "", "", nullptr, nullptr, &report, parent, hidden};
+  TDispatch d{e, e->MailFrom(), "", "", e->GetRawTextSetting("OnlineCheckHost"), nullptr, nullptr, &report, parent, hidden};
   if (d.sender.empty()) {
     const std::vector<std::string> to = mail::SplitRecipients(e->MailAddr());
     if (!to.empty()) d.sender = "Kestrix " + mail::AngleAddress(to[0], false);
@@ -285,8 +300,10 @@ int DispatchBugReport(const std::string& report, HWND parent, HANDLE* threadSlot
   TPrepared prepared;
   KXPtr<IProgressAlert> progress;
   if (on.mailAsSmtpServer || on.mailAsSmtpClient || on.uploadViaHttp || on.mailViaMapi) {
+    // The window is up before the slow part (the report's copy, the PNG,
+    // the archives), its preview from what is going to be attached.
+    progress = OpenProgress(e, on, ExpectsAttachments(e), parent, background, hidden);
     PrepareAttachments(e, prepared);
-    progress = OpenProgress(e, on, !prepared.files.empty(), parent, background, hidden);
   }
   d.prepared = &prepared;
   d.progress = progress.get();

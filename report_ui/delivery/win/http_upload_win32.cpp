@@ -15,6 +15,7 @@
 #include "crash/base/win/system_library.h"
 #include "report_ui/delivery/http_reply.h"
 #include "report_ui/delivery/http_upload_request.h"
+#include "report_ui/delivery/win/online_check.h"
 #include "report_ui/delivery/win/winsock_session.h"
 
 namespace kestrix {
@@ -30,15 +31,6 @@ struct TFileCloser {
 using TFile = std::unique_ptr<FILE, TFileCloser>;
 
 std::string SocketError(const char* what) { return std::string(what) + " (error " + std::to_string(WSAGetLastError()) + ")"; }
-
-bool Resolve(const std::string& host, in_addr& address) {
-  address.s_addr = inet_addr(host.c_str());
-  if (address.s_addr != INADDR_NONE) return true;
-  hostent* entry = gethostbyname(host.c_str());
-  if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return false;
-  memcpy(&address, entry->h_addr_list[0], sizeof address);
-  return true;
-}
 
 // Waits until the socket can be read (or written) or `ms` passed.
 bool Wait(SOCKET s, bool forWrite, DWORD ms) {
@@ -184,7 +176,7 @@ THttpUploadResult SendViaHttp(const THttpUploadJob& job) {
   }
   THttpEndpoint endpoint = ConnectionEndpoint(head.target, job.port, job.proxy);
   in_addr address;
-  if (!Resolve(endpoint.host, address)) {
+  if (!ResolveHost(endpoint.host, address)) {
     result.error = "cannot resolve " + endpoint.host;
     return result;
   }

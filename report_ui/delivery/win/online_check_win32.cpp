@@ -1,5 +1,5 @@
 // IsOnline over a raw ICMP socket (time-to-live 30) and WinINet's dial-up
-// attempt.
+// attempt; ServersReachable over the servers' addresses.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -11,25 +11,19 @@
 #include "crash/base/win/system_library.h"
 #include "crash/threads/win/library_threads.h"
 #include "report_ui/delivery/icmp_echo.h"
+#include "report_ui/delivery/online_rules.h"
 #include "report_ui/delivery/win/delivery_state_win32.h"
 #include "report_ui/delivery/win/winsock_session.h"
 
 namespace kestrix {
 
-const char kOnlineCheckHost[] = "1.1.1.1";
-
-namespace {
-
-
-}  // namespace
-
-std::string OnlineCheckHost() {
-  char value[256];
-  SetLastError(ERROR_SUCCESS);
-  const DWORD n = GetEnvironmentVariableA("KESTRIX_ONLINE_HOST", value, sizeof value);
-  if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return kOnlineCheckHost;
-  if (n >= sizeof value) return kOnlineCheckHost;
-  return std::string(value, n);
+bool ResolveHost(const std::string& host, in_addr& address) {
+  address.s_addr = inet_addr(host.c_str());
+  if (address.s_addr != INADDR_NONE) return true;
+  hostent* entry = gethostbyname(host.c_str());
+  if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return false;
+  memcpy(&address, entry->h_addr_list[0], sizeof address);
+  return true;
 }
 
 TEchoResult EchoHost(const std::string& host, unsigned timeoutMs) {
@@ -37,12 +31,7 @@ TEchoResult EchoHost(const std::string& host, unsigned timeoutMs) {
   if (!session.ok()) return erUntried;
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_addr.s_addr = inet_addr(host.c_str());
-  if (to.sin_addr.s_addr == INADDR_NONE) {
-    hostent* entry = gethostbyname(host.c_str());
-    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return erSilent;
-    memcpy(&to.sin_addr, entry->h_addr_list[0], sizeof to.sin_addr);
-  }
+  if (!ResolveHost(host, to.sin_addr)) return erSilent;
   TScopedSocket owned(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
   if (!owned) return erUntried;
   const SOCKET s = owned.Get();
@@ -81,8 +70,7 @@ TEchoResult EchoHost(const std::string& host, unsigned timeoutMs) {
   return answered ? erAnswered : erSilent;
 }
 
-bool IsOnline(bool mayGoOnline) {
-  const std::string host = OnlineCheckHost();
+bool IsOnline(const std::string& host, bool mayGoOnline) {
   if (host.empty()) return true;
   const TEchoResult first = EchoHost(host);
   if (first != erSilent) return true;
@@ -90,6 +78,20 @@ bool IsOnline(bool mayGoOnline) {
   using TAttemptConnect = DWORD(WINAPI*)(DWORD);
   auto attempt = SystemFunctionAs<TAttemptConnect>("wininet.dll", "InternetAttemptConnect");
   return attempt && attempt(0) == ERROR_SUCCESS && EchoHost(host) != erSilent;
+}
+
+bool ServersReachable(const std::vector<std::string>& servers, const std::string& checkHost, bool mayGoOnline) {
+  {
+    TWinsockSession session;
+    if (session.ok()) {
+      for (const std::string& server : servers) {
+        in_addr address;
+        if (!server.empty() && ResolveHost(server, address) && IsLocalNetworkAddress(ntohl(address.s_addr)))
+          return true;
+      }
+    }
+  }
+  return IsOnline(checkHost, mayGoOnline);
 }
 
 }  // namespace kestrix

@@ -230,8 +230,9 @@ TExceptionBox::TExceptionBox(TIKXException* exception, bool beep, bool detailsAl
   BringWindowToTop(window_);
   SetForegroundWindow(window_);
   if (freeze && g_state.freezeSink) g_state.freezeSink(window_);
-  if (focused_ >= 0) SetFocus(buttons_[focused_]);
-  else if (HWND first = GetNextDlgTabItem(window_, nullptr, FALSE)) SetFocus(first);
+  // A FocusedBtn that names a hidden button focuses none: the window keeps
+  // the focus, Tab reaches the buttons.
+  SetFocus(focused_ >= 0 ? buttons_[focused_] : window_);
   // The listener is handed the window, not the box: a call already on its
   // way when the box goes only posts to a window that is gone.
   e->AddReportListener(&TExceptionBox::OnReportChanged, window_, false);
@@ -499,7 +500,7 @@ void TExceptionBox::Resize(int width, int height) {
     RECT r;
     GetWindowRect(tabs_, &r);
     MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
-    SetWindowPos(tabs_, nullptr, 0, 0, std::max(width - 10, 40), std::max(height - static_cast<int>(r.top) - 5, 40),
+    SetWindowPos(tabs_, nullptr, 0, 0, std::max(TabControlWidth(width), 40), std::max(height - static_cast<int>(r.top) - 5, 40),
                  SWP_NOMOVE | SWP_NOZORDER);
     if (content_) {
       const RECT c = TabContentRect(tabs_);

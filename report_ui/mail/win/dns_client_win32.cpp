@@ -195,6 +195,11 @@ bool QueryDns(const std::string& name, const std::vector<std::string>& servers, 
   return answered;
 }
 
+std::vector<std::string> LookupDnsServers() {
+  const TMailTestNetwork* test = MailTestNetwork();
+  return test ? test->dnsServers : GetSystemDnsServers();
+}
+
 TMailExchangers FindMailExchanger(const std::string& address) {
   TMailExchangers result;
   const std::string domain = MailDomain(address);
@@ -205,7 +210,7 @@ TMailExchangers FindMailExchanger(const std::string& address) {
 
   const TMailTestNetwork* test = MailTestNetwork();
   const uint16_t port = test ? test->dnsPort : 53;
-  std::vector<std::string> servers = test ? test->dnsServers : GetSystemDnsServers();
+  std::vector<std::string> servers = LookupDnsServers();
   TDnsReply reply;
   if (servers.empty()) {
     // The walk from the root: NS of the base domain, following referrals.

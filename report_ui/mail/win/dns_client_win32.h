@@ -14,6 +14,9 @@ namespace kestrix::mail {
 // The system's DNS servers: the IP helper's network parameters (the current
 // server first), else the TCP/IP registry values.
 std::vector<std::string> GetSystemDnsServers();
+// The servers a mail-exchanger lookup asks first: the test network's, else
+// the system's (empty: the lookup walks from the root servers).
+std::vector<std::string> LookupDnsServers();
 
 // Asks every server of the list (dotted addresses or host names) and takes
 // the first reply that names anything; waits at most 5 seconds in all.

@@ -33,5 +33,10 @@ TEST(HandlingRules, AutoActionDue) {
   EXPECT_FALSE(AutoActionDue(-5, ten, now));
 }
 
+TEST(HandlingRules, RestartBlockIsNamedByTheNewProcessInHexadecimal) {
+  EXPECT_EQ(RestartBlockName(0x1f4), "KestrixRestart1f4");
+  EXPECT_EQ(RestartBlockName(0xABCDEF01u), "KestrixRestartabcdef01");
+}
+
 }  // namespace
 }  // namespace kestrix

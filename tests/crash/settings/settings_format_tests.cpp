@@ -276,7 +276,7 @@ TEST(SettingsCipher, PasswordsAreEncipheredReversibly) {
 }
 
 TEST(SettingsDefaults, TableHoldsEverySettingOnce) {
-  EXPECT_EQ(kDefaultSettingCount, 121u);
+  EXPECT_EQ(kDefaultSettingCount, 122u);
   for (size_t i = 0; i < kDefaultSettingCount; ++i)
     EXPECT_EQ(FindDefaultSetting(kDefaultSettings[i].name), &kDefaultSettings[i]);
   EXPECT_EQ(FindDefaultSetting("Assistant1"), nullptr);
@@ -285,6 +285,7 @@ TEST(SettingsDefaults, TableHoldsEverySettingOnce) {
   EXPECT_EQ(FindDefaultSetting("AutoDelay")->intValue, 60);
   EXPECT_EQ(FindDefaultSetting("MailFrom")->textValue, nullptr);
   EXPECT_STREQ(FindDefaultSetting("PrepAttMsg")->textValue, "Prepare attachments...");
+  EXPECT_STREQ(FindDefaultSetting("OnlineCheckHost")->textValue, "1.1.1.1");
   TPropertyKind kind;
   EXPECT_TRUE(KnownSettingKind("Assistant12", kind));
   EXPECT_FALSE(KnownSettingKind("Assistant", kind));

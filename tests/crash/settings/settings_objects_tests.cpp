@@ -373,6 +373,14 @@ class TFakeForm final : public INVForm, public TKXRefCounted {
   KXPtr<INVItem> Item(int i) override { return KXPtr<INVItem>(items.at(i).get()); }
   KXPtr<INVItem> ContinueBtn() override { return KXPtr<INVItem>(continueBtn.get()); }
   void SetActiveControl(INVItem* item) override { active = item; }
+  KXPtr<INVItem> SkipBtn() override { return {}; }
+  KXPtr<INVItem> CancelBtn() override { return {}; }
+  KXPtr<INVItem> ActiveControl() override { return KXPtr<INVItem>(active); }
+  KXPtr<INVItem> FindItem(const std::string& name, TNVItemKind kind) override {
+    for (const KXPtr<TFakeItem>& item : items)
+      if (item->Name() == name && item->Kind() == kind) return KXPtr<INVItem>(item.get());
+    return {};
+  }
   TFakeItem* Add(const std::string& name, TNVItemKind kind) {
     KXPtr<TFakeItem> item(new TFakeItem(name, kind));
     items.push_back(item);
@@ -394,6 +402,7 @@ class TFakeAssistant final : public INVAssistant, public TKXRefCounted {
   std::string Title() override { return title; }
   int PageCount() override { return static_cast<int>(pages.size()); }
   KXPtr<INVForm> Page(int i) override { return KXPtr<INVForm>(pages.at(i).get()); }
+  void SetActionHandler(TNVFormAction) override {}
   std::string title;
   std::vector<KXPtr<TFakeForm>> pages;
 };

@@ -13,6 +13,7 @@
 
 #include "crash/threads/win/thread_table_win32.h"
 #include "tests/helpers/wait.h"
+#include "tests/helpers/win/parked_thread.h"
 
 namespace kestrix {
 namespace {
@@ -62,9 +63,10 @@ TEST(ThreadTableCreation, AnOpeningCopyWaitsUntilTheCreatorHasFilledItIn) {
   ASSERT_EQ(opened, 1);
   EXPECT_EQ(table->users, 2);
   EXPECT_EQ(NameOf(GetCurrentThreadId()), "") << "only the creator registers a main thread";
-  RecordThreadInfo(0x7FFF0002, nullptr, "seen", 0, 0, "");
+  testhelpers::TParkedThread seen;
+  RecordThreadInfo(seen.Id(), nullptr, "seen", 0, 0, "");
   EXPECT_NE(table->head, nullptr) << "entries go into the shared list";
-  EXPECT_EQ(NameOf(0x7FFF0002), "seen");
+  EXPECT_EQ(NameOf(seen.Id()), "seen");
   CloseHandle(lock);
 }
 
@@ -83,7 +85,8 @@ TEST(ThreadTableCreation, TwoCopiesStartingTogetherShareOneRegistry) {
   auto copyLookup = Proc<void (*)(DWORD, char*, int)>(copy, "KxCopyThreadName");
   ASSERT_TRUE(copyOpen && copyName && copyLookup);
 
-  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  // The racers stay until the end: the registry forgets threads that ended.
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr), done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::atomic<bool> mine{false}, theirs{false};
   std::atomic<int> waiting{0};
   DWORD mineId = 0, theirsId = 0;
@@ -92,32 +95,40 @@ TEST(ThreadTableCreation, TwoCopiesStartingTogetherShareOneRegistry) {
     ++waiting;
     WaitForSingleObject(go, INFINITE);
     mine = OpenThreadTable();
+    ++waiting;
+    WaitForSingleObject(done, INFINITE);
   });
   std::thread b([&] {
     theirsId = GetCurrentThreadId();
     ++waiting;
     WaitForSingleObject(go, INFINITE);
     theirs = copyOpen() != FALSE;
+    ++waiting;
+    WaitForSingleObject(done, INFINITE);
   });
   testhelpers::WaitUntil([&] { return waiting == 2; }, 5000);  // both at the start line
   SetEvent(go);
-  a.join();
-  b.join();
-  CloseHandle(go);
-  ASSERT_TRUE(mine);
-  ASSERT_TRUE(theirs);
+  testhelpers::WaitUntil([&] { return waiting == 4; }, 5000);  // both opened
+  EXPECT_TRUE(mine);
+  EXPECT_TRUE(theirs);
   // One registry: what one copy records, the other reads.
-  RecordThreadInfo(0x7FFF0003, nullptr, "from the program", 0, 0, "");
+  testhelpers::TParkedThread first, second;
+  RecordThreadInfo(first.Id(), nullptr, "from the program", 0, 0, "");
   char buffer[64];
-  copyLookup(0x7FFF0003, buffer, sizeof buffer);
+  copyLookup(first.Id(), buffer, sizeof buffer);
   EXPECT_STREQ(buffer, "from the program");
-  copyName(0x7FFF0004, "from the copy");
-  EXPECT_EQ(NameOf(0x7FFF0004), "from the copy");
+  copyName(second.Id(), "from the copy");
+  EXPECT_EQ(NameOf(second.Id()), "from the copy");
   // Created once: one of the two racing threads became the main thread.
   const int mains = (NameOf(mineId) == "main thread") + (NameOf(theirsId) == "main thread");
   EXPECT_EQ(mains, 1);
   copyLookup(mineId, buffer, sizeof buffer);
   EXPECT_EQ(std::string(buffer), NameOf(mineId));
+  SetEvent(done);
+  a.join();
+  b.join();
+  CloseHandle(go);
+  CloseHandle(done);
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ class Annotations : public ::testing::Test {
 TEST_F(Annotations, CallTargetsByName) {
   symbols_.names[0x00402000] = "Unit1.TForm1.Button1Click";
   Put(0x00401000, "e8 fb 0f 00 00");  // call $00402000
-  EXPECT_EQ(At(0x00401000), "00401000   call    +$0FFB ($00402000)     ; Unit1.TForm1.Button1Click");
+  EXPECT_EQ(At(0x00401000), "00401000   call    +$0ffb ($00402000)     ; Unit1.TForm1.Button1Click");
 }
 
 TEST_F(Annotations, ImportThunksAreNamedByWhatTheyLeadTo) {
@@ -98,7 +98,7 @@ TEST_F(Annotations, ImportThunksAreNamedByWhatTheyLeadTo) {
   Put(0x00403000, "ff 25 00 50 40 00");  // jmp [$00405000]
   Put(0x00405000, "34 12 80 7c");
   Put(0x00401000, "e8 fb 1f 00 00");  // call $00403000, the thunk
-  EXPECT_EQ(At(0x00401000), "00401000   call    +$1FFB ($00403000)     ; GetTickCount (kernel32.dll)");
+  EXPECT_EQ(At(0x00401000), "00401000   call    +$1ffb ($00403000)     ; GetTickCount (kernel32.dll)");
   // The thunk itself, through its pointer.
   EXPECT_EQ(At(0x00403000), "00403000   jmp     dword ptr [$00405000]  ; GetTickCount (kernel32.dll)");
 }
@@ -135,7 +135,7 @@ TEST_F(Annotations, BinaryDataAndOutsideAddressesAreNotAnnotated) {
   EXPECT_EQ(At(0x00401000), "00401000   push    $00406000");
   PutText(0x0040FFC0, "near the end of the image");  // less than 100 bytes before the end
   Put(0x00401000, "68 c0 ff 40 00");
-  EXPECT_EQ(At(0x00401000), "00401000   push    $0040FFC0");
+  EXPECT_EQ(At(0x00401000), "00401000   push    $0040ffc0");
   Put(0x00401000, "68 00 00 50 00");  // no module
   EXPECT_EQ(At(0x00401000), "00401000   push    $00500000");
 }

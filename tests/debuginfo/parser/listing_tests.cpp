@@ -72,7 +72,7 @@ TEST_F(Listing, FormattedListingHasLabelsBlanksAndSeparators) {
   EXPECT_EQ(text,
             "00401000 sub_401000:                      ; function entry point\r\n"
             "00401000   test    eax, eax\r\n"
-            "00401002   jz      loc_40100A\r\n"
+            "00401002   jz      loc_40100a\r\n"
             "00401004\r\n"
             "00401004   call    +$00500000 ($00901009)\r\n"
             "00401009\r\n"
@@ -80,7 +80,7 @@ TEST_F(Listing, FormattedListingHasLabelsBlanksAndSeparators) {
             "0040100a\r\n"
             "0040100a ; ---------------------------------------------------------\r\n"
             "0040100a\r\n"
-            "0040100a loc_40100A:\r\n"
+            "0040100a loc_40100a:\r\n"
             "0040100a   xor     eax, eax\r\n"
             "0040100c   ret");
 }

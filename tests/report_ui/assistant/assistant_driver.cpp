@@ -50,6 +50,31 @@ std::string Finish(HANDLE process, const std::string& out) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+int TextHeight(const char* face, int pixels) {
+  HDC dc = GetDC(nullptr);
+  HFONT font = CreateFontA(-pixels, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, face);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE size{};
+  GetTextExtentPoint32A(dc, "Gg", 2, &size);
+  SelectObject(dc, old);
+  DeleteObject(font);
+  ReleaseDC(nullptr, dc);
+  return size.cy;
+}
+
+int WindowHeight(HWND w) {
+  RECT r{};
+  GetWindowRect(w, &r);
+  return r.bottom - r.top;
+}
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
 bool Has(const std::string& text, const std::string& line) { return text.find(line + "\n") != std::string::npos; }
 
 }  // namespace
@@ -70,6 +95,9 @@ int main(int argc, char** argv) {
   CHECK(Text(next) == "Continue" && Text(Item(contact, 1)) == "Skip" && Text(Item(contact, 2)) == "Cancel");
   CHECK(!Enabled(Item(contact, 1)));
   CHECK(!Enabled(next));  // the mail address is required
+  // Font sizes are pixel heights: a single-line edit is as high as "Gg" in
+  // Tahoma of 11 pixels, plus 2.
+  CHECK(WindowHeight(name) == TextHeight("Tahoma", 11) + 2);
   Shot("1-contact-empty");
   Type(name, "Jo Tester");
   Type(email, "jo@invalid");
@@ -134,7 +162,11 @@ int main(int argc, char** argv) {
   CHECK(Text(Item(contact, 4)).empty());
   Type(Item(contact, 6), "a_b-c@x.y");
   CHECK(WaitUntil([&] { return Enabled(Item(contact, 0)); }));
-  Click(Item(contact, 0));
+  // Keys as in a dialog: an arrow key on the check box moves the focus on
+  // (to Continue, the first button), Enter on a button presses it.
+  PostMessageA(Item(contact, 7), WM_KEYDOWN, VK_DOWN, 0);
+  CHECK(WaitUntil([&] { return FocusOf(contact) == Item(contact, 0); }));
+  PostMessageA(Item(contact, 0), WM_KEYDOWN, VK_RETURN, 0);
   details = FindPage(contact);
   CHECK(details != nullptr);
   if (!details) return 1;

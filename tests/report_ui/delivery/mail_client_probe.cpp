@@ -8,8 +8,12 @@
 //     With --paused-main the dispatch runs in a second thread (the
 //     parent's) while the main thread, with a window of its own, is held by
 //     the pausing of program threads, as when the handling flow sends.
+//     With --watch-progress NAME it prints "file_at_window N": whether the
+//     file NAME of the temporary folder (deleted first) existed when the
+//     progress window first showed (-1: it never showed).
 //   mail_client_probe ping HOST    prints the online check's echo result
-//     ("answered", "silent", "untried") and "online N" (IsOnline(false)).
+//     ("answered", "silent", "untried") and "online N" (IsOnline with HOST
+//     as the check host, without going online).
 #include <windows.h>
 
 #include <cstdio>
@@ -18,6 +22,7 @@
 #include <string>
 
 #include "crash/handling/win/pausing_win32.h"
+#include "crash/handling/win/screenshot_file_win32.h"
 #include "crash/report/win/kx_exception_object.h"
 #include "crash/threads/win/library_threads.h"
 #include "lab_settings.h"
@@ -70,18 +75,41 @@ DWORD WINAPI PausedMainDispatch(void* parameter) {
   return 0;
 }
 
+// Polls for the progress window and notes whether the watched file was
+// there when it first showed.
+struct TProgressWatch {
+  std::string title, file;
+  volatile bool stop = false;
+  int fileAtWindow = -1;  // -1: the window never showed
+};
+
+DWORD WINAPI WatchProgress(void* parameter) {
+  auto& w = *static_cast<TProgressWatch*>(parameter);
+  while (!w.stop) {
+    HWND window = FindWindowA(nullptr, w.title.c_str());
+    if (window && IsWindowVisible(window)) {
+      w.fileAtWindow = GetFileAttributesA(w.file.c_str()) != INVALID_FILE_ATTRIBUTES;
+      return 0;
+    }
+    Sleep(1);
+  }
+  return 0;
+}
+
 int Dispatch(int argc, char** argv) {
   std::ifstream in(argv[2], std::ios::binary);
   if (!in) return 2;
   std::stringstream text;
   text << in.rdbuf();
   bool hidden = false, topmost = false, pausedMain = false;
+  TProgressWatch watch;
   for (int i = 3; i < argc; ++i) {
     const std::string a = argv[i];
     std::string error;
     if (a == "--hidden") hidden = true;
     else if (a == "--topmost") topmost = true;
     else if (a == "--paused-main") pausedMain = true;
+    else if (a == "--watch-progress" && i + 1 < argc) watch.file = argv[++i];
     else if (a == "--set" && i + 1 < argc && !crashlab::ApplyLabSetting(argv[++i], error)) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return 2;
@@ -89,6 +117,13 @@ int Dispatch(int argc, char** argv) {
   }
   KXPtr<TIKXException> e(new TIKXException(GetModuleHandleA(nullptr), TExceptionCreation()));
   TDispatchRun run{text.str(), nullptr, nullptr, topmost, e.get(), hidden, 0, false, false};
+  HANDLE watcher = nullptr;
+  if (!watch.file.empty()) {
+    watch.title = e->SendBoxTitle();
+    watch.file = TemporaryDirectory() + watch.file;
+    DeleteFileA(watch.file.c_str());
+    watcher = CreateThread(nullptr, 0, WatchProgress, &watch, 0, nullptr);
+  }
   if (pausedMain) {
     run.mainWindow = ProbeWindow(false);
     HANDLE thread = CreateThread(nullptr, 0, PausedMainDispatch, &run, 0, nullptr);
@@ -102,6 +137,12 @@ int Dispatch(int argc, char** argv) {
     run.parent = ProbeWindow(topmost);
     RunDispatch(run);
   }
+  if (watcher) {
+    watch.stop = true;
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+    std::printf("file_at_window %d\n", watch.fileAtWindow);
+  }
   std::printf("result %d\ntopmost %d\nsent %d\n", run.result,
               (GetWindowLongA(run.parent, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, e->Sent());
   return 0;
@@ -109,8 +150,8 @@ int Dispatch(int argc, char** argv) {
 
 int Ping(const char* host) {
   const char* names[] = {"answered", "silent", "untried"};
-  std::printf("%s\n", names[EchoHost(host)]);
-  std::printf("online %d\n", IsOnline(false));
+  if (*host) std::printf("%s\n", names[EchoHost(host)]);
+  std::printf("online %d\n", IsOnline(host, false));
   return 0;
 }
 

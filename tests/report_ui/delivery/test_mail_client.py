@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import urllib.parse
 
@@ -96,7 +97,6 @@ class MailClientCase(unittest.TestCase):
         os.mkdir(self.copies)
         self.env = dict(os.environ, WINEDEBUG="-all", KX_MAPI_RECORD=winpath(self.mapi_record),
                         KX_MAILTO_RECORD=winpath(self.mailto_record), KX_MAPI_COPY=winpath(self.copies))
-        self.env.setdefault("KESTRIX_ONLINE_HOST", "127.0.0.1")
 
     def tearDown(self):
         self.tmp.cleanup()
@@ -110,7 +110,7 @@ class MailClientCase(unittest.TestCase):
     def register_recorder(self):
         set_mailto_handler('"%s" %%1' % winpath(ARGS.recorder))
 
-    def dispatch(self, report_text, *settings, hidden=False, topmost=False, paused_main=False):
+    def dispatch(self, report_text, *settings, hidden=False, topmost=False, paused_main=False, extra=()):
         """Runs the probe; returns (its answers, the box text or None)."""
         probe = os.path.join(self.dir, "mail_client_probe.exe")
         shutil.copy(ARGS.probe, probe)
@@ -126,6 +126,7 @@ class MailClientCase(unittest.TestCase):
             cmd.append("--topmost")
         if paused_main:
             cmd.append("--paused-main")
+        cmd += extra
         # The dispatch is synchronous: a box it shows is closed (and the
         # closer done) before the probe ends.
         closer = subprocess.Popen(["wine", ARGS.box_closer, "60"], env=self.env,
@@ -290,32 +291,71 @@ class Mailto(MailClientCase):
 
 
 class OnlineCheck(MailClientCase):
-    def upload(self, online_host):
-        self.env["KESTRIX_ONLINE_HOST"] = online_host
+    """The online check before the upload, at the dispatcher: a public check
+    host that never answers (TEST-NET-3), as on a network without an
+    internet route."""
+
+    def upload(self, server_address, *settings):
         with UploadServer() as server:
-            answers, box = self.dispatch(REPORT, "UploadViaHttp=true", 'HttpServer="127.0.0.1/upload"',
-                                         f"HttpPort={server.port}")
+            answers, box = self.dispatch(REPORT, "UploadViaHttp=true", f'HttpServer="{server_address}/upload"',
+                                         f"HttpPort={server.port}", *settings)
         return answers, box, server.requests
 
-    def test_answered_echo_lets_the_upload_go(self):
-        answers, box, requests = self.upload("127.0.0.1")
+    def test_loopback_server_is_never_skipped(self):
+        # Unanswered public host, no environment variable: the server on the
+        # loopback is asked all the same, and gets the sender as "From:".
+        self.assertNotIn("KESTRIX_ONLINE_HOST", self.env)
+        answers, box, requests = self.upload("127.0.0.1", 'OnlineCheckHost="203.0.113.1"',
+                                             'MailFrom="Lab Desk <desk@lab.test>"')
         self.assertEqual(answers["result"], 1)
-        self.assertEqual(len(requests), 1)
         self.assertIsNone(box)
+        self.assertEqual(len(requests), 1)
+        headers, _, parts = requests[0]
+        self.assertEqual(headers.get("From"), "<desk@lab.test>", "envelope form")
+        fields = {name: content for _, name, filename, content in parts if filename is None}
+        self.assertEqual(fields.get("MailFrom"), b"Lab Desk <desk@lab.test>")
+
+    def test_sender_from_the_recipient_when_no_mail_from(self):
+        answers, _, requests = self.upload("localhost", 'MailFrom=""', 'MailAddr="Desk <bugs@lab.test>, b@lab.test"')
+        self.assertEqual(answers["result"], 1)
+        self.assertEqual(requests[0][0].get("From"), "<bugs@lab.test>")
 
     @unittest.skipUnless(can_ping(), "no ICMP socket: the online check cannot tell")
-    def test_silent_host_skips_the_upload_and_the_failure_is_shown(self):
-        # A TEST-NET-3 address never answers, also not after the dial-up
-        # attempt that a send in the foreground makes.
-        answers, box, requests = self.upload("203.0.113.1")
+    def test_silent_host_skips_a_public_server_and_the_failure_is_shown(self):
+        # TEST-NET-3 never answers, also not after the dial-up attempt that a
+        # send in the foreground makes; the public upload server is not
+        # tried (a connection attempt would take its 10 s time-out).
+        start = time.monotonic()
+        answers, box, _ = self.upload("203.0.113.7", 'OnlineCheckHost="203.0.113.1"')
+        self.assertLess(time.monotonic() - start, 9, "no connection attempt")
         self.assertEqual(answers["result"], 0)
-        self.assertEqual(requests, [], "the upload was not tried")
         self.assertEqual(box, FAIL_MSG)
 
-    def test_empty_host_skips_the_check(self):
-        answers, _, requests = self.upload("")
+    def test_progress_window_shows_before_the_attachments_are_packed(self):
+        # Packing 24 MiB into the archive takes a while: the window is up
+        # before the archive is written, not after.
+        big = os.path.join(self.dir, "big.bin")
+        with open(big, "wb") as f:
+            f.write(os.urandom(1 << 20) * 24)
+        attach = 'AddAttachs="%s>big.bin>Packed.zip>Big"' % winpath(big).replace("\\", "\\\\")
+        with UploadServer() as server:
+            answers, _ = self.dispatch(REPORT, "UploadViaHttp=true", 'HttpServer="127.0.0.1/upload"',
+                                       f"HttpPort={server.port}", attach, extra=["--watch-progress", "Packed.zip"])
         self.assertEqual(answers["result"], 1)
-        self.assertEqual(len(requests), 1)
+        self.assertEqual(answers["file_at_window"], 0, "the window showed before the archive was made")
+        files = [(name, filename) for _, name, filename, _ in server.requests[0][2] if filename is not None]
+        self.assertIn(("Packed.zip", "Packed.zip"), files)
+
+    def test_check_host_answers_or_is_empty(self):
+        probe = [ARGS.probe, "ping"]
+        out = subprocess.run(["wine", *probe, "127.0.0.1"], env=self.env, capture_output=True, timeout=60)
+        self.assertIn(b"online 1", out.stdout)
+        out = subprocess.run(["wine", *probe, ""], env=self.env, capture_output=True, timeout=60)
+        self.assertIn(b"online 1", out.stdout, "an empty check host skips the check")
+        if can_ping():
+            out = subprocess.run(["wine", *probe, "203.0.113.1"], env=self.env, capture_output=True, timeout=60)
+            self.assertIn(b"silent", out.stdout)
+            self.assertIn(b"online 0", out.stdout)
 
 
 class CrashLab(MailClientCase):

@@ -85,6 +85,7 @@ TEST(DialogLayout, UglyButtonsPictureAndDetailsView) {
   EXPECT_GT(l.tabs.h, 400);
   EXPECT_GT(l.tabs.y, l.separatorY);
   EXPECT_EQ(l.tabs.x, 5);
+  EXPECT_EQ(l.tabs.w, 664 - 19);
 }
 
 TEST(DialogLayout, CappedByTheScreen) {
@@ -211,6 +212,24 @@ TEST(DialogHtml, PageByteForByte) {
   EXPECT_NE(shown.find("<td>&nbsp;</td>"), std::string::npos);
   EXPECT_NE(shown.find("style=\"width:100%;height:100%;\">\r\n" + report), std::string::npos);
   EXPECT_NE(shown.find("Oops.<br>\r\n%exceptMsg%"), std::string::npos);
+}
+
+TEST(DialogHtml, MessageAndReportAreEscaped) {
+  // A message carrying request input stays text, in the message and in the
+  // report's text area (which it could otherwise end).
+  const std::string report =
+      "date/time : 2026-12-07\r\nexception message : bad id <script>alert(\"x\")</script> & co\r\nline : </textarea><b>x</b>\r\n";
+  THtmlPageSettings s;
+  s.titleBar = "a<b>";
+  s.exceptMsg = "<i>Sorry</i>: %exceptMsg%";
+  const std::string page = BuildReportHtmlPage(report, s, Upper, nullptr);
+  EXPECT_NE(page.find("<title>a&lt;b&gt;</title>"), std::string::npos);
+  EXPECT_NE(page.find("<i>Sorry</i>: bad id &lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt; &amp; co</p>"),
+            std::string::npos);
+  EXPECT_EQ(page.find("<script>"), std::string::npos);
+  EXPECT_EQ(page.find("<b>x</b>"), std::string::npos);
+  EXPECT_NE(page.find("line : &lt;/textarea&gt;&lt;b&gt;x&lt;/b&gt;\r\n</textarea>"), std::string::npos);
+  EXPECT_EQ(page.find("</textarea>"), page.rfind("</textarea>")) << "one text area end";
 }
 
 TEST(DialogHtml, ExceptionMessageFromTheReport) {

@@ -238,6 +238,11 @@ TEST(DialogWindow, ShortViewLayoutThenDetailsViewWithTabs) {
   const std::vector<HWND> tabControls = Children(details, "SysTabControl32");
   ASSERT_EQ(tabControls.size(), 1u);
   HWND tabs = tabControls[0];
+  RECT detailsClient;
+  GetClientRect(details, &detailsClient);
+  const RECT tabRect = ChildRect(tabs);
+  EXPECT_EQ(tabRect.left, 5);
+  EXPECT_EQ(tabRect.right - tabRect.left, detailsClient.right - 19);
   // The report completes in the background; the tabs follow.
   std::vector<std::string> names;
   WaitUntil([&] {
@@ -288,6 +293,8 @@ TEST(DialogWindow, ShortViewLayoutThenDetailsViewWithTabs) {
   });
   EXPECT_EQ(tabsAfter.bottom - tabsAfter.top, tabsBefore.bottom - tabsBefore.top + 50);
   EXPECT_EQ(ChildRect(Button(details, "close application")).left, closeBefore.left + 100);
+  GetClientRect(details, &detailsClient);
+  EXPECT_EQ(tabsAfter.right - tabsAfter.left, detailsClient.right - 19);
 
   // Escape: FocusedBtn 0 and no continuing: the close button's action.
   PressKey(details, VK_ESCAPE);
@@ -309,6 +316,18 @@ TEST(DialogWindow, OneRowWithoutRestartAndClose) {
   EXPECT_EQ(rc.right, client.right - 8 - 4);
   EXPECT_TRUE(IsWindowEnabled(cont));
   // Escape continues: the click handler's exception is over, the lab goes on.
+  PressKey(box, VK_ESCAPE);
+  EXPECT_EQ(lab.WaitExit(), 0u);
+}
+
+TEST(DialogWindow, FocusedBtnOfAHiddenButtonFocusesNone) {
+  Lab lab("cpp --click --show 0 --set FocusedBtn=2 --set PrintBtnVis=false --set AutoClip=false");
+  HWND box = lab.WaitForBox();
+  ASSERT_TRUE(box);
+  ASSERT_EQ(Button(box, "print bug report"), nullptr);
+  HWND focus = FocusOf(box);
+  for (const auto& b : Buttons(box)) EXPECT_NE(focus, b.second) << b.first;
+  // Closing falls back to continue: the click handler's exception is over.
   PressKey(box, VK_ESCAPE);
   EXPECT_EQ(lab.WaitExit(), 0u);
 }
