@@ -276,7 +276,7 @@ TEST(SettingsCipher, PasswordsAreEncipheredReversibly) {
 }
 
 TEST(SettingsDefaults, TableHoldsEverySettingOnce) {
-  EXPECT_EQ(kDefaultSettingCount, 121u);
+  EXPECT_EQ(kDefaultSettingCount, 124u);
   for (size_t i = 0; i < kDefaultSettingCount; ++i)
     EXPECT_EQ(FindDefaultSetting(kDefaultSettings[i].name), &kDefaultSettings[i]);
   EXPECT_EQ(FindDefaultSetting("Assistant1"), nullptr);
@@ -285,6 +285,9 @@ TEST(SettingsDefaults, TableHoldsEverySettingOnce) {
   EXPECT_EQ(FindDefaultSetting("AutoDelay")->intValue, 60);
   EXPECT_EQ(FindDefaultSetting("MailFrom")->textValue, nullptr);
   EXPECT_STREQ(FindDefaultSetting("PrepAttMsg")->textValue, "Prepare attachments...");
+  EXPECT_EQ(FindDefaultSetting("DumpKind")->intValue, 0);  // no minidump unless asked for
+  EXPECT_STREQ(FindDefaultSetting("DumpSendAs")->textValue, "crash.dmp");
+  EXPECT_EQ(FindDefaultSetting("DumpZip")->textValue, nullptr);
   TPropertyKind kind;
   EXPECT_TRUE(KnownSettingKind("Assistant12", kind));
   EXPECT_FALSE(KnownSettingKind("Assistant", kind));
