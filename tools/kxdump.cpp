@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "crash/dump/minidump_format.h"
 #include "crash/dump/minidump_reader.h"
 #include "debuginfo/stack/stack_tracer.h"
 #include "tools/dump_process.h"
@@ -28,8 +29,6 @@ namespace {
 using namespace kestrix;
 using namespace kestrix::tools;
 
-constexpr uint32_t kCppExceptionCode = 0x20474343;
-
 const char* CodeName(uint32_t code) {
   static const struct {
     uint32_t code;
@@ -39,7 +38,8 @@ const char* CodeName(uint32_t code) {
       {0xc0000094, "integer division by zero"}, {0xc0000095, "integer overflow"},
       {0xc000001d, "illegal instruction"},    {0xc0000096, "privileged instruction"},
       {0x80000003, "breakpoint"},             {0xc0000409, "stack buffer overrun"},
-      {0xc000008e, "floating-point division by zero"}, {kCppExceptionCode, "C++ exception"},
+      {0xc000008e, "floating-point division by zero"}, {minidump::kCppExceptionCode, "C++ exception"},
+      {minidump::kFreezeCode, "frozen"},
   };
   for (const auto& n : kNames)
     if (n.code == code) return n.name;
@@ -98,7 +98,8 @@ void PrintCallStack(stack::TStackTracer& tracer, const TDumpProcess& process, co
   // The stack as captured; a crash reported from another stack has its own.
   in.top = r.esp >= thread.stackLimit && r.esp < thread.stackBase ? thread.stackBase : CapturedEnd(dump, r.esp);
   in.isException = crashed;
-  in.isExternal = crashed && dump.Exception() && dump.Exception()->code != kCppExceptionCode;
+  in.isExternal = crashed && dump.Exception() && dump.Exception()->code != minidump::kCppExceptionCode &&
+                   dump.Exception()->code != minidump::kFreezeCode;
   const stack::TTraceResult t = tracer.TraceStack(process, in);
   if (t.text.text.empty()) {
     std::printf("  (no call stack: the stack at %08" PRIx32 " was not captured)\n", r.esp);

@@ -68,6 +68,12 @@ constexpr size_t kContextFlags = 0, kContextGs = 140, kContextFs = 144, kContext
                  kContextEax = 176, kContextEbp = 180, kContextEip = 184, kContextCs = 188, kContextEFlags = 192,
                  kContextEsp = 196, kContextSs = 200;
 
+// The exception codes of dumps of reports without an operating-system
+// exception: a C++ exception ("GCC", as GCC's own unwinder raises them) and
+// a frozen program ("KXFZ").
+constexpr uint32_t kCppExceptionCode = 0x20474343;
+constexpr uint32_t kFreezeCode = 0x5a46584b;
+
 // The system info stream's processor architecture (first 16 bits).
 constexpr uint16_t kArchitectureX86 = 0;
 

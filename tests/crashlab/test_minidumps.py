@@ -149,6 +149,18 @@ class MinidumpTest(unittest.TestCase):
         dump_top = frames[0].split()
         self.assertEqual(dump_top[0], report_top[0])     # address
         self.assertEqual(dump_top[2:], report_top[2:])   # module, unit, line, function
+        # The same dump cut short or with its directory damaged: a message and
+        # status 1, never a crash.
+        with open(dump_path, "rb") as f:
+            whole = f.read()
+        damaged = whole[:12] + b"\xff\xff\xff\x7f" + whole[16:]
+        for name, data in (("cut.dmp", whole[:len(whole) // 2]), ("damaged.dmp", damaged)):
+            path = os.path.join(os.path.dirname(dump_path), name)
+            with open(path, "wb") as f:
+                f.write(data)
+            bad = subprocess.run([KXDUMP, path], capture_output=True, text=True, timeout=60)
+            self.assertEqual(bad.returncode, 1, bad.stdout + bad.stderr)
+            self.assertRegex(bad.stderr, r"^kxdump: .*%s: (damaged minidump|not a minidump)" % name)
 
     def test_each_kind_of_crash_and_dump(self):
         sizes = {}

@@ -19,12 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   kestrix::tools::TDumpProcess process(dump);
   kestrix::stack::TStackTracer tracer;
+  // A few threads over a bounded stack: enough for every path of a trace.
+  size_t traced = 0;
   for (const kestrix::TSnapshotThread& t : dump.Threads()) {
+    if (++traced > 4) break;
     kestrix::stack::TTraceInput in;
     in.currentAddress = t.registers.eip;
     in.bottom = t.registers.esp;
     in.framePointer = t.registers.ebp;
-    in.top = t.stackBase;
+    in.top = t.stackBase - t.registers.esp > 4096 ? t.registers.esp + 4096 : t.stackBase;
     tracer.TraceStack(process, in);
     uint8_t word[4];
     dump.ReadMemory(t.registers.esp, word, sizeof word);

@@ -2,19 +2,19 @@
 
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "crash/base/win/critical_section.h"
+#include "crash/base/win/scoped_handle.h"
+#include "crash/dump/minidump_format.h"
 #include "crash/dump/win/minidump_writer_win32.h"
 #include "crash/exception/win/fault_conversion_win32.h"
+#include "crash/threads/win/library_threads.h"
 
 namespace kestrix {
 namespace {
-
-// The exception code a dump gives a C++ exception that stands for no
-// operating-system exception ("GCC", as GCC's own unwinder raises them).
-constexpr DWORD kCppExceptionCode = 0x20474343;
 
 // The dumps of the latest exceptions. Written by the handling thread
 // (WriteExceptionDump), read by the send and dialog threads; guarded by lock.
@@ -22,7 +22,10 @@ struct TDumpState {
   TCriticalSectionLock lock;
   struct TEntry {
     KXPtr<IKXException> exception;  // held, so that its address is not reused
-    std::string file;
+    std::string file;               // empty: it could not be written
+    // Open for reading only, so that no other process of the program
+    // deletes or replaces it while it waits to be copied or sent.
+    std::shared_ptr<TScopedHandle> guard;
   };
   std::vector<TEntry> entries;  // the newest last, at most kKept
   unsigned written = 0;         // dumps written by this process
@@ -53,7 +56,8 @@ void ExceptionRecordOf(TIKXException* e, EXCEPTION_RECORD& record, CONTEXT& cont
     if (!haveRecord) record.ExceptionCode = info->systemCode;
   }
   if (!haveRecord) {
-    if (!record.ExceptionCode) record.ExceptionCode = kCppExceptionCode;
+    if (!record.ExceptionCode)
+      record.ExceptionCode = e->ExceptionKind() == etFreeze ? minidump::kFreezeCode : minidump::kCppExceptionCode;
     record.ExceptionAddress = reinterpret_cast<void*>(e->ExceptionAddress());
   }
   if (const CONTEXT* c = e->Context()) {
@@ -67,19 +71,38 @@ void ExceptionRecordOf(TIKXException* e, EXCEPTION_RECORD& record, CONTEXT& cont
   }
 }
 
-std::string DumpFileFor(TIKXException* e) {
+// The entry of the exception's dump: false while there is none (not yet
+// written, or never asked for).
+bool FindDump(TIKXException* e, std::string* file) {
   TDumpState& s = DumpState();
   std::lock_guard<TCriticalSectionLock> hold(s.lock);
   for (const TDumpState::TEntry& entry : s.entries)
-    if (entry.exception.get() == static_cast<IKXException*>(e)) return entry.file;
-  return std::string();
+    if (entry.exception.get() == static_cast<IKXException*>(e)) {
+      *file = entry.file;
+      return true;
+    }
+  return false;
 }
+
+void AddEntry(TIKXException* e, const std::string& file) {
+  auto guard = std::make_shared<TScopedHandle>(
+      file.empty() ? INVALID_HANDLE_VALUE
+                   : CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  TDumpState& s = DumpState();
+  std::lock_guard<TCriticalSectionLock> hold(s.lock);
+  if (s.entries.size() >= TDumpState::kKept) s.entries.erase(s.entries.begin());
+  s.entries.push_back({KXPtr<IKXException>(static_cast<IKXException*>(e)), file, std::move(guard)});
+}
+
+bool DumpWanted(TIKXException* e) { return DumpKindOf(e->DumpKind()) != dkNone && e->CreateBugReport(); }
 
 }  // namespace
 
 void WriteExceptionDump(TIKXException* e, const std::string& folder) {
+  std::string known;
+  if (!DumpWanted(e) || FindDump(e, &known)) return;
   const TDumpKind kind = DumpKindOf(e->DumpKind());
-  if (kind == dkNone || !e->CreateBugReport() || !DumpFileFor(e).empty()) return;
   TMinidumpRequest r;
   r.kind = kind;
   r.threadId = e->FaultingThreadId();
@@ -99,23 +122,34 @@ void WriteExceptionDump(TIKXException* e, const std::string& folder) {
     TDumpState& s = DumpState();
     {
       std::lock_guard<TCriticalSectionLock> hold(s.lock);
-      r.path = folder + "crash" + std::to_string(++s.written) + ".dmp";
+      // The folder is shared by every process of the program.
+      r.path = folder + "crash" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++s.written) + ".dmp";
     }
     written = WriteMinidump(r, &failure);
   }
-  if (!written) {
-    e->ReportHeader()->Add(kDumpHeaderItem, DumpFailureText(failure));
-    return;
-  }
-  TDumpState& s = DumpState();
-  std::lock_guard<TCriticalSectionLock> hold(s.lock);
-  if (s.entries.size() >= TDumpState::kKept) s.entries.erase(s.entries.begin());
-  s.entries.push_back({KXPtr<IKXException>(static_cast<IKXException*>(e)), r.path});
+  if (!written) e->ReportHeader()->Add(kDumpHeaderItem, DumpFailureText(failure));
+  AddEntry(e, written ? r.path : std::string());
 }
 
 std::string ExceptionDumpFile(TIKXException* e) {
-  const std::string file = DumpFileFor(e);
+  std::string file;
+  FindDump(e, &file);
   return !file.empty() && GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES ? file : std::string();
+}
+
+std::string ExceptionDumpFileForSending(TIKXException* e, const std::string& folder) {
+  std::string file;
+  if (DumpWanted(e) && !FindDump(e, &file)) {
+    if (GetCurrentThreadId() == HandlingThreadId()) {
+      WriteExceptionDump(e, folder);
+    } else {
+      // Polled: the handling thread adds the entry when its writer is done
+      // or given up.
+      const DWORD until = GetTickCount() + DumpDeadlineMs(DumpKindOf(e->DumpKind())) + 5000;
+      while (!FindDump(e, &file) && static_cast<LONG>(until - GetTickCount()) > 0) Sleep(20);
+    }
+  }
+  return ExceptionDumpFile(e);
 }
 
 void PlaceDumpBeside(TIKXException* e, const std::string& reportPath, int count) {

@@ -17,6 +17,10 @@ void WriteExceptionDump(TIKXException* exception, const std::string& folder);
 
 // The file holding the exception's dump; empty when it has none.
 std::string ExceptionDumpFile(TIKXException* exception);
+// The same for sending, which may start before the handling thread wrote
+// the dump: waits for it (at most the writer's deadline); in the handling
+// thread itself, writes it into folder first.
+std::string ExceptionDumpFileForSending(TIKXException* exception, const std::string& folder);
 
 // After the report was saved to the bug report file at reportPath, where
 // it now stands `count` times: its dump beside it (DumpWantedBeside).

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "crash/base/win/scoped_handle.h"
 #include "crash/base/win/system_library.h"
 #include "crash/dump/minidump_patch.h"
 #include "crash/exception/win/fault_conversion_win32.h"
@@ -20,7 +21,7 @@ struct TWriterJob {
   enum : long { kRunning, kFinished, kAbandoned };
   std::atomic<long> state{kRunning};
   std::string path;
-  HANDLE file = INVALID_HANDLE_VALUE;
+  TScopedHandle file;
   TMiniDumpWriter writer = nullptr;
   DWORD type = 0;
   EXCEPTION_RECORD record{};
@@ -41,9 +42,7 @@ struct TWriterJob {
 };
 
 void Release(TWriterJob* job) {
-  if (--job->references > 0) return;
-  if (job->file != INVALID_HANDLE_VALUE) CloseHandle(job->file);
-  delete job;
+  if (--job->references == 0) delete job;
 }
 
 thread_local TWriterJob* t_job = nullptr;
@@ -54,8 +53,7 @@ void FinishWriterThread(TWriterJob* job) {
   UnregisterLibraryThread(GetCurrentThreadId());
   long running = TWriterJob::kRunning;
   if (!job->state.compare_exchange_strong(running, TWriterJob::kFinished)) {
-    CloseHandle(job->file);
-    job->file = INVALID_HANDLE_VALUE;
+    job->file.Reset();
     DeleteFileA(job->path.c_str());
   }
   Release(job);
@@ -113,7 +111,7 @@ __attribute__((noinline)) void RunWriter(TWriterJob* job) {
   asm volatile("movl %%esp, %0" : "=r"(job->recoveryEsp));
   MINIDUMP_CALLBACK_INFORMATION callback{WriterCallback, &job->writerThreadId};
   try {
-    job->written = job->writer(GetCurrentProcess(), GetCurrentProcessId(), job->file, job->type, &job->exception,
+    job->written = job->writer(GetCurrentProcess(), GetCurrentProcessId(), job->file.Get(), job->type, &job->exception,
                                job->comment.empty() ? nullptr : &job->streams, &callback);
     job->error = job->written ? 0 : GetLastError();
   } catch (const EExternal& fault) {
@@ -207,15 +205,15 @@ bool WriteMinidump(const TMinidumpRequest& r, std::string* failure) {
   }
   // Shared for deleting: a writer given up on still holds the handle; the
   // file goes when it lets go.
-  const HANDLE file = CreateFileA(r.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  TScopedHandle file(CreateFileA(r.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     *failure = "the file " + r.path + " could not be created: " + SystemMessage(GetLastError());
     return false;
   }
   auto* job = new TWriterJob;
   job->path = r.path;
-  job->file = file;
+  job->file = std::move(file);
   job->writer = writer;
   job->type = DumpTypeOf(r.kind);
   job->record = r.record;
@@ -226,19 +224,17 @@ bool WriteMinidump(const TMinidumpRequest& r, std::string* failure) {
   job->stream = {CommentStreamA, static_cast<ULONG>(job->comment.size() + 1), job->comment.data()};
   job->streams = {1, &job->stream};
 
-  const HANDLE thread = CreateThread(nullptr, 0, WriterThread, job, 0, nullptr);
+  const TScopedHandle thread(CreateThread(nullptr, 0, WriterThread, job, 0, nullptr));
   if (!thread) {
     *failure = "no thread for the writer: " + SystemMessage(GetLastError());
     job->references = 1;
-    CloseHandle(job->file);
-    job->file = INVALID_HANDLE_VALUE;
+    job->file.Reset();
     DeleteFileA(r.path.c_str());
     Release(job);
     return false;
   }
   const DWORD deadline = r.deadlineMs ? r.deadlineMs : DumpDeadlineMs(r.kind);
-  WaitForSingleObject(thread, deadline);
-  CloseHandle(thread);
+  WaitForSingleObject(thread.Get(), deadline);
   long running = TWriterJob::kRunning;
   if (job->state.compare_exchange_strong(running, TWriterJob::kAbandoned)) {
     // Still writing: left to itself, the file removed when it ends.
@@ -257,9 +253,8 @@ bool WriteMinidump(const TMinidumpRequest& r, std::string* failure) {
   } else if (!job->written) {
     *failure = "MiniDumpWriteDump failed: " + SystemMessage(job->error);
   }
-  if (ok) MendDump(job->file, r, job->writerThreadId);
-  CloseHandle(job->file);
-  job->file = INVALID_HANDLE_VALUE;
+  if (ok) MendDump(job->file.Get(), r, job->writerThreadId);
+  job->file.Reset();
   if (!ok) DeleteFileA(r.path.c_str());
   Release(job);
   return ok;

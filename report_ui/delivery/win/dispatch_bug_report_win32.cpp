@@ -94,7 +94,7 @@ void PrepareAttachments(TIKXException* e, TPrepared& prepared) {
     const std::string shot = folder + kScreenshotFileName;
     if (WriteScreenshotFile(e)) entries.push_back({shot, e->ScrShotSendAs(), "ScreenShot", e->ScrShotZip()});
   }
-  const std::string dump = ExceptionDumpFile(e);
+  const std::string dump = folder.empty() ? std::string() : ExceptionDumpFileForSending(e, folder);
   if (!dump.empty()) entries.push_back({dump, e->DumpSendAs(), "MiniDump", e->DumpZip()});
   if (KXPtr<IKXAttachments> more = e->AdditionalAttachments()) {
     for (int i = 0; i < more->ItemCount(); ++i) {

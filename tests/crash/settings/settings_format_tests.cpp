@@ -305,7 +305,7 @@ TEST(QuorrinSettings, HoldsTheStoredSettingsInRecordOrder) {
   // Expected order: the default table's order without the settings the
   // record lacks, filter options group by group, the assistants after GnAssis.
   std::vector<std::string> expected;
-  const char* absent[] = {"VersionVar", "AutoDelay", "MailFrom", "AddFields"};
+  const char* absent[] = {"VersionVar", "AutoDelay", "MailFrom", "AddFields", "DumpKind", "DumpSendAs", "DumpZip"};
   const char* options[] = {"NoBugRep", "NoScrShot", "NoHandlers", "NoSuspend", "ShowCfg", "Assis"};
   for (const TPropertyEntry& e : kDefaultSettings) {
     std::string name = e.name;
