@@ -36,7 +36,7 @@ target_compile_features(kx_build_options INTERFACE cxx_std_20)
 set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
 
-foreach(dir crash/base crash/settings crash/exception crash/threads crash/sysinfo crash/report
+foreach(dir crash/base crash/settings crash/exception crash/threads crash/sysinfo crash/report crash/dump
             debuginfo/map debuginfo/readers crash/handling crash/watchdog debuginfo/decoder debuginfo/parser
             debuginfo/stack report_ui/progress report_ui/imaging report_ui/mail report_ui/delivery
             report_ui/assistant report_ui/views report_ui/dialog

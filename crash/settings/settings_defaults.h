@@ -19,7 +19,7 @@ struct TPropertyEntry {
   char* textValue;
 };
 
-constexpr size_t kDefaultSettingCount = 122;
+constexpr size_t kDefaultSettingCount = 125;
 // Every setting except Assistant1.. and MinDebugInfo, in table order.
 extern const TPropertyEntry kDefaultSettings[kDefaultSettingCount];
 

@@ -23,6 +23,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wine_threads  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from minidump_file import Minidump  # noqa: E402
 from report_file import parse_report, split_reports  # noqa: E402
 
 ARGS = None
@@ -223,7 +224,7 @@ EXIT_CODE_FAULT = None
 RUN_TIMEOUT = 30    # seconds for one scenario
 MANY_TIMEOUT = 400  # seconds for a many-threads scenario (100 full reports of 100 threads)
 
-Run = collections.namedtuple("Run", "rc out err reports seconds hung")
+Run = collections.namedtuple("Run", "rc out err reports seconds hung folder")
 RESULTS = {}  # (exe, name) -> Run
 
 
@@ -244,9 +245,11 @@ def reports(path):
     return [(header, sections) for _, header, sections, _ in map(parse_report, split_reports(text))]
 
 
-def run_scenario(build, exe, args, timeout):
-    """Runs one scenario in a folder of its own (the report goes beside the exe)."""
-    folder = os.path.join(ARGS.work, "runs", exe[:-4], scenario_name(args).replace(" ", "@"))
+def run_scenario(build, exe, args, timeout, dump_kind=0):
+    """Runs one scenario in a folder of its own (the report goes beside the exe);
+    with dump_kind, minidumps of that kind beside the reports."""
+    folder = os.path.join(ARGS.work, "runs", exe[:-4] + ("+dump" if dump_kind else ""),
+                          scenario_name(args).replace(" ", "@"))
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     for name in (exe, "corpus_dll.dll"):
@@ -254,6 +257,8 @@ def run_scenario(build, exe, args, timeout):
     # No crash debugger: a process ends with its unhandled exception's code,
     # as on Windows without a debugger (Wine's winedbg sometimes leaves 0).
     env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="winedbg.exe=d")
+    if dump_kind:
+        env["KXCORPUS_DUMP_KIND"] = str(dump_kind)
     # Output goes to files: a process that inherits a pipe (Wine's desktop
     # process, started by whichever program first needs it) would keep it
     # open long after the program ended.
@@ -272,7 +277,7 @@ def run_scenario(build, exe, args, timeout):
         out, err = out_file.read(), err_file.read()
     found = reports(os.path.join(folder, exe[:-4] + "-bugreport.txt"))
     decode = lambda b: b.replace(b"\r\n", b"\n").decode("latin-1")
-    return Run(rc, decode(out), decode(err), found, seconds, hung)
+    return Run(rc, decode(out), decode(err), found, seconds, hung, folder)
 
 
 def build_and_run_all():
@@ -284,17 +289,19 @@ def build_and_run_all():
     toolchain = os.path.join(prefix, "share", "kestrix", "mingw-i686.cmake")
     sh("cmake", "-S", ARGS.source_dir, "-B", build, "-G", "Ninja", "-DCMAKE_TOOLCHAIN_FILE=" + toolchain)
     sh("cmake", "--build", build)
-    jobs = [(exe, [name], MANY_TIMEOUT) for name in MANY for exe in ("kxcorpus.exe", "kxcorpus_plain.exe")]
-    jobs += [(exe, s.args, RUN_TIMEOUT) for s in SCENARIOS for exe in ("kxcorpus.exe", "kxcorpus_plain.exe")]
+    jobs = [(exe, [name], MANY_TIMEOUT, 0) for name in MANY for exe in ("kxcorpus.exe", "kxcorpus_plain.exe")]
+    jobs += [(exe, s.args, RUN_TIMEOUT, 0) for s in SCENARIOS for exe in ("kxcorpus.exe", "kxcorpus_plain.exe")]
+    # Every scenario once more with a minidump, the kinds taking turns.
+    dumped = [("kxcorpus.exe", s.args, RUN_TIMEOUT, 1 + i % 3) for i, s in enumerate(SCENARIOS)]
     start = time.monotonic()
     with concurrent.futures.ThreadPoolExecutor(ARGS.jobs) as pool:
-        futures = {pool.submit(run_scenario, build, exe, args, timeout): (exe, scenario_name(args))
-                   for exe, args, timeout in jobs}
+        futures = {pool.submit(run_scenario, build, exe, args, timeout, kind):
+                   (exe + ("+dump" if kind else ""), scenario_name(args)) for exe, args, timeout, kind in jobs + dumped}
         for future in concurrent.futures.as_completed(futures):
             RESULTS[futures[future]] = future.result()
     print("%d runs in %.1f s" % (len(jobs), time.monotonic() - start), file=sys.stderr)
     # What happened, for people reading the log: exit codes, report classes, time.
-    for exe, args, _ in jobs[::2]:
+    for exe, args, _, _ in jobs[::2]:
         name = scenario_name(args)
         run, plain = RESULTS[(exe, name)], RESULTS[("kxcorpus_plain.exe", name)]
         classes = ",".join(h.get("exception class", "?") + ("*" + h["count"] if "count" in h else "")
@@ -405,6 +412,46 @@ class CorpusTest(unittest.TestCase):
         self.check_plain(name, MANY[name], problems)
         if problems:
             self.fail("\n".join(problems) + "\n--- output:\n" + run.out + run.err[-2000:])
+
+    def test_every_scenario_with_a_minidump(self):
+        """The scenarios end as they do without dumps; every report has its
+        dump beside it, with the report inside and the report's crashed
+        thread as the exception's thread."""
+        problems = []
+        for i, s in enumerate(SCENARIOS):
+            name = scenario_name(s.args)
+            run, plain = RESULTS[("kxcorpus.exe+dump", name)], RESULTS[("kxcorpus.exe", name)]
+            what = "%s (dump kind %d)" % (name, 1 + i % 3)
+            if not self.ended(run, problems, what):
+                continue
+            if not plain.hung and run.rc != plain.rc:
+                problems.append("%s: exit code %s, %s without a dump" % (what, run.rc, plain.rc))
+            if len(run.reports) != len(plain.reports):
+                problems.append("%s: %d reports, %d without a dump" % (what, len(run.reports), len(plain.reports)))
+            dump_path = os.path.join(run.folder, "kxcorpus-bugreport.dmp")
+            if not run.reports:
+                if os.path.exists(dump_path):
+                    problems.append("%s: a dump without a report" % what)
+                continue
+            header, sections = run.reports[0]
+            if "minidump" in header:
+                problems.append("%s: no dump: %s" % (what, header["minidump"]))
+                continue
+            if not os.path.exists(dump_path):
+                problems.append("%s: no dump beside the report" % what)
+                continue
+            dump = Minidump.open(dump_path)
+            with open(os.path.join(run.folder, "kxcorpus-bugreport.txt"), "rb") as f:
+                first = split_reports(f.read().decode("latin-1"))[0]
+            if dump.comment().rstrip("\r\n") != first.rstrip("\r\n"):
+                problems.append("%s: the dump's comment is not the report" % what)
+            crashed = re.match(r"^(?:main )?thread \(?\$([0-9a-f]+)", sections[0][0]) if sections else None
+            exc = dump.exception()
+            if not crashed or not exc or exc["thread"] != int(crashed.group(1), 16):
+                problems.append("%s: the exception's thread %s is not the report's %r"
+                                % (what, exc and "%x" % exc["thread"], sections[0][0] if sections else None))
+        if problems:
+            self.fail("\n".join(problems))
 
     def check_exit_code_after_a_report(self):
         """Every program that ends after a report exits with the crash's own code."""

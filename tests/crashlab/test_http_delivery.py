@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """A crash-lab crash with automatic sending uploads its report to a real
 local HTTP server (the upload tests' server): the report and the screenshot
-packed into one archive by their shared zip name; a refusing server leaves
+packed into one archive by their shared zip name, the minidump under its own
+names; a refusing server leaves
 the report kept in the bug report file."""
 import io
 import os
@@ -15,6 +16,7 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "helpers"))
+from minidump_file import Minidump  # noqa: E402
 from upload_server import UploadServer, basic_auth  # noqa: E402
 from winetest import winpath  # noqa: E402
 
@@ -87,6 +89,24 @@ class HttpDelivery(unittest.TestCase):
         self.assertIsInstance(parts, list, parts)
         files = [(name, filename) for _, name, filename, _ in parts if filename is not None]
         self.assertEqual(files, [("BugReport", "bugreport.txt"), ("ScreenShot", "screenshot.png")])
+
+    def test_minidump_arrives_with_its_own_names(self):
+        report = os.path.join(self.dir, "dumped.txt")
+        with UploadServer() as server:
+            rc = crash(report, server.port, "--set", "DumpKind=1", "--set", 'DumpSendAs="lab crash.dmp"',
+                       "--set", 'DumpZip="dump.zip"')
+        self.assertEqual(rc, 0xC0000094)
+        self.assertEqual(len(server.requests), 1)
+        parts = server.requests[0][2]
+        files = {(name, filename): content for _, name, filename, content in parts if filename is not None}
+        self.assertEqual(sorted(files), [("BugReport", "bugreport.txt"), ("dump.zip", "dump.zip")])
+        archive = zipfile.ZipFile(io.BytesIO(files[("dump.zip", "dump.zip")]))
+        self.assertIsNone(archive.testzip())
+        self.assertEqual(archive.namelist(), ["lab crash.dmp"])
+        dump = Minidump(archive.read("lab crash.dmp"))
+        self.assertEqual(dump.exception()["code"], 0xC0000094)
+        sent = files[("BugReport", "bugreport.txt")].decode("latin-1")
+        self.assertEqual(dump.comment().rstrip("\r\n"), sent.rstrip("\r\n"), "the report as sent")
 
     def test_refused_report_is_kept(self):
         report = os.path.join(self.dir, "refused.txt")

@@ -1,7 +1,8 @@
 // ProcessException: one exception from its request to its end, in the
 // handling thread: the exception object, the handlers, pausing, the
-// screenshot and report, presentation, and what follows (go on, close,
+// screenshot, report and minidump, presentation, and what follows (go on, close,
 // restart).
+#include "crash/dump/win/exception_dump_win32.h"
 #include "crash/handling/win/ending_win32.h"
 #include "crash/handling/win/handling_state_win32.h"
 #include "crash/handling/win/pausing_win32.h"
@@ -143,6 +144,7 @@ void ProcessException(const TExceptionRequest& r) {
   e->SetHandlingPhase(e->ReportComplete() ? 4 : 3);
   if (!handled) FireExceptionHandlers(nullptr, ekException, 0, handled, e.get());
   if (handled && e->ContinueAllowed()) return;
+  if (!handled) WriteExceptionDump(e.get(), TemporaryDirectory());
 
   const bool presentedInDialog = !handled && Present(e.get());
   if (!(e->ContinueAllowed() && presentedInDialog)) ContinueCloseOrRestart(e.get());

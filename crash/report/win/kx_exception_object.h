@@ -124,6 +124,8 @@ class TIKXException final : public TIKXSettings, public IKXException, public IKX
   void WaitForSendThread() override;
 
   bool ReportComplete() const { return doc_.Complete(); }
+  // What it was created from (the throw site of a C++ exception).
+  const TExceptionCreation& Creation() const { return c_; }
   const TFilterResult& Filter() const { return filter_; }
   // Switches the please-wait box off for this exception.
   void SetPlWaitBoxOff() { SetBoolSetting("PlWaitBox", false); }

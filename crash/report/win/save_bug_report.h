@@ -14,6 +14,12 @@ class TIKXException;
 // empty), merging a duplicate and trimming to the size limit.
 bool SaveBugReport(TIKXException* exception, HWND parent, const std::string& fileName, bool automatic);
 
+// Called after a report was saved to the bug report file (not to a copy
+// for sending), with the file's path and how often the crash now stands in
+// it (1: a new report; more: a repeated crash the file counted).
+using TReportSavedHook = void (*)(TIKXException* exception, const std::string& path, int count);
+void SetReportSavedHook(TReportSavedHook hook);
+
 // The bug report file of the exception's settings (BugRepFile resolved).
 std::string BugReportFilePathOf(TIKXException* exception);
 

@@ -81,7 +81,11 @@ bool AskForPath(TIKXException* e, HWND parent, std::string& path) {
   return true;
 }
 
+TReportSavedHook g_reportSaved = nullptr;  // set once at start-up
+
 }  // namespace
+
+void SetReportSavedHook(TReportSavedHook hook) { g_reportSaved = hook; }
 
 std::string BugReportFilePathOf(TIKXException* e) {
   const std::string exe = ModulePath(nullptr);
@@ -115,6 +119,7 @@ bool SaveBugReport(TIKXException* e, HWND parent, const std::string& fileName, b
   const HANDLE h = file.Get();
 
   bool ok = true;
+  int count = 1;
   std::string old;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(h, &size) || size.QuadPart > 256ll * 1024 * 1024) ok = false;
@@ -134,6 +139,7 @@ bool SaveBugReport(TIKXException* e, HWND parent, const std::string& fileName, b
     rules.dupFreezeDef = e->DupFreezeDef();
     rules.maxFileSize = e->BugRepFileSize();
     const TBugReportFileUpdate update = UpdateBugReportFile(old, report, rules);
+    count = update.count;
     const TBugReportFileWrite plan = PlanBugReportFileWrite(old, update.content);
     if (!plan.rewrite) {
       LARGE_INTEGER end{};
@@ -159,7 +165,10 @@ bool SaveBugReport(TIKXException* e, HWND parent, const std::string& fileName, b
     ok = ok && SetEndOfFile(h);
   }
   ok = FlushFileBuffers(h) && ok;
-  if (ok && fileName.empty()) e->SetSaved(true);
+  if (ok && fileName.empty()) {
+    e->SetSaved(true);
+    if (g_reportSaved) g_reportSaved(e, path, count);
+  }
   return ok;
 }
 

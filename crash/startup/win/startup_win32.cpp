@@ -17,6 +17,8 @@
 #include "crash/handling/win/library_window_win32.h"
 #include "crash/handling/win/pausing_win32.h"
 #include "crash/handling/win/presentation_win32.h"
+#include "crash/dump/win/exception_dump_win32.h"
+#include "crash/report/win/save_bug_report.h"
 #include "crash/handling/win/screenshot_file_win32.h"
 #include "crash/threads/win/library_threads.h"
 #include "crash/settings/win/settings_object.h"
@@ -276,6 +278,8 @@ void WireLayers() {
   hooks.traceThread = stack::TraceThreadForReport;
   SetReportHooks(hooks);
   WireScreenshots();
+  // Minidumps: beside the bug report file wherever a report is saved.
+  SetReportSavedHook(PlaceDumpBeside);
   // Sending: the delivery channels, automatically and from the dialog.
   SetSendReportHook(SendReportFromHandling);
   TDeliveryHooks delivery;

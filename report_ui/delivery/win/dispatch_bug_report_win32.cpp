@@ -7,6 +7,7 @@
 
 #include "crash/base/win/critical_section.h"
 #include "crash/base/win/scoped_handle.h"
+#include "crash/dump/win/exception_dump_win32.h"
 #include "crash/handling/win/screenshot_file_win32.h"
 #include "crash/report/win/kx_exception_object.h"
 #include "crash/report/win/save_bug_report.h"
@@ -69,7 +70,7 @@ struct TPrepared {
   bool deleteArmed = false;
 };
 
-// The report's copy, the screenshot, the additional attachments; those
+// The report's copy, the screenshot, the minidump, the additional attachments; those
 // sharing a zip name are packed into one archive.
 void PrepareAttachments(TIKXException* e, TPrepared& prepared) {
   const std::string folder = TemporaryDirectory();
@@ -95,6 +96,8 @@ void PrepareAttachments(TIKXException* e, TPrepared& prepared) {
     const std::string shot = folder + kScreenshotFileName;
     if (WriteScreenshotFile(e)) entries.push_back({shot, e->ScrShotSendAs(), "ScreenShot", e->ScrShotZip()});
   }
+  const std::string dump = folder.empty() ? std::string() : ExceptionDumpFileForSending(e, folder);
+  if (!dump.empty()) entries.push_back({dump, e->DumpSendAs(), "MiniDump", e->DumpZip()});
   if (KXPtr<IKXAttachments> more = e->AdditionalAttachments()) {
     for (int i = 0; i < more->ItemCount(); ++i) {
       const TAttachment a = more->Item(i);

@@ -11,6 +11,7 @@
 // started by CreateThread; in a window procedure behind an event boundary as
 // a GUI framework has it; in a static constructor; in a function run at
 // exit. A program that goes on after the fault prints "went on" and exits 0.
+// KXCORPUS_DUMP_KIND set: the reports have minidumps of that kind beside them.
 #include <windows.h>
 
 #include <cstdio>
@@ -145,6 +146,18 @@ int Usage() {
 }
 
 bool StaticInitRequested() { return __argc == 3 && std::strcmp(__argv[2], "static-init") == 0; }
+
+#ifdef KXCORPUS_KESTRIX
+// KXCORPUS_DUMP_KIND: a minidump of that kind beside every report, set
+// through the settings API before anything can crash.
+struct CorpusDumpKind {
+  CorpusDumpKind() {
+    const char* kind = std::getenv("KXCORPUS_DUMP_KIND");
+    if (kind && *kind)
+      if (kestrix::KXPtr<kestrix::IKXSettings> settings = kestrix::MainSettings()) settings->SetDumpKind(std::atoi(kind));
+  }
+} g_dumpKind;
+#endif
 
 // Runs before main, after the library's own start-up.
 struct CorpusStaticInit {

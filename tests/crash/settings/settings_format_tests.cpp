@@ -276,7 +276,7 @@ TEST(SettingsCipher, PasswordsAreEncipheredReversibly) {
 }
 
 TEST(SettingsDefaults, TableHoldsEverySettingOnce) {
-  EXPECT_EQ(kDefaultSettingCount, 122u);
+  EXPECT_EQ(kDefaultSettingCount, 125u);
   for (size_t i = 0; i < kDefaultSettingCount; ++i)
     EXPECT_EQ(FindDefaultSetting(kDefaultSettings[i].name), &kDefaultSettings[i]);
   EXPECT_EQ(FindDefaultSetting("Assistant1"), nullptr);
@@ -286,6 +286,9 @@ TEST(SettingsDefaults, TableHoldsEverySettingOnce) {
   EXPECT_EQ(FindDefaultSetting("MailFrom")->textValue, nullptr);
   EXPECT_STREQ(FindDefaultSetting("PrepAttMsg")->textValue, "Prepare attachments...");
   EXPECT_STREQ(FindDefaultSetting("OnlineCheckHost")->textValue, "1.1.1.1");
+  EXPECT_EQ(FindDefaultSetting("DumpKind")->intValue, 0);  // no minidump unless asked for
+  EXPECT_STREQ(FindDefaultSetting("DumpSendAs")->textValue, "crash.dmp");
+  EXPECT_EQ(FindDefaultSetting("DumpZip")->textValue, nullptr);
   TPropertyKind kind;
   EXPECT_TRUE(KnownSettingKind("Assistant12", kind));
   EXPECT_FALSE(KnownSettingKind("Assistant", kind));
@@ -303,7 +306,7 @@ TEST(QuorrinSettings, HoldsTheStoredSettingsInRecordOrder) {
   // Expected order: the default table's order without the settings the
   // record lacks, filter options group by group, the assistants after GnAssis.
   std::vector<std::string> expected;
-  const char* absent[] = {"VersionVar", "AutoDelay", "MailFrom", "AddFields"};
+  const char* absent[] = {"VersionVar", "AutoDelay", "MailFrom", "AddFields", "DumpKind", "DumpSendAs", "DumpZip"};
   const char* options[] = {"NoBugRep", "NoScrShot", "NoHandlers", "NoSuspend", "ShowCfg", "Assis"};
   for (const TPropertyEntry& e : kDefaultSettings) {
     std::string name = e.name;

@@ -384,9 +384,12 @@ TEST(DialogWindow, SaveAppendsWithoutAskingToReplace) {
   DWORD written = 0;
   WriteFile(h, earlier.data(), static_cast<DWORD>(earlier.size()), &written, nullptr);
   CloseHandle(h);
-  // BugRepFile absolute: once saved, the save button goes.
-  Lab lab("av-read --show 0 --set SaveBtnVis=true --set AutoSave=false --set AutoClip=false --report \"" + file +
-          "\"");
+  const std::string dump = std::string(temp) + "kx-dialog-save.dmp";
+  DeleteFileA(dump.c_str());
+  // BugRepFile absolute: once saved, the save button goes. With a minidump:
+  // the save writes it beside the file the user picked.
+  Lab lab("av-read --show 0 --set SaveBtnVis=true --set AutoSave=false --set AutoClip=false --set DumpKind=1 "
+          "--report \"" + file + "\"");
   HWND box = lab.WaitForBox();
   ASSERT_TRUE(box);
   HWND save = Button(box, "save bug report");
@@ -406,9 +409,13 @@ TEST(DialogWindow, SaveAppendsWithoutAskingToReplace) {
   const std::string text = ReadFileText(file);
   EXPECT_EQ(text.rfind(earlier, 0), 0u) << "the earlier report stays first";
   EXPECT_NE(text.find("exception class  : EAccessViolation"), std::string::npos) << text.substr(0, 300);
+  const std::string dumped = ReadFileText(dump);
+  EXPECT_EQ(dumped.substr(0, 4), "MDMP") << "the minidump beside the saved report";
+  EXPECT_NE(dumped.find("exception class  : EAccessViolation"), std::string::npos) << "the report inside it";
   PostMessageA(box, WM_CLOSE, 0, 0);
   EXPECT_EQ(lab.WaitExit(), kAccessViolation);
   DeleteFileA(file.c_str());
+  DeleteFileA(dump.c_str());
 }
 
 std::string Clipboard() {
