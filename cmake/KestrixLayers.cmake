@@ -26,6 +26,13 @@ function(kestrix_layer target)
   endforeach()
   list(REMOVE_DUPLICATES closure)
 
+  if(WIN32 AND KESTRIX_LAZY_LIBRARIES)
+    # The system libraries the library binds on first call: their import
+    # libraries give way to the stubs (cmake/KestrixLazyImports.cmake).
+    list(JOIN KESTRIX_LAZY_LIBRARIES "|" lazy)
+    list(TRANSFORM L_LIBS REPLACE "^(.*:)?(${lazy})(>?)$" "kx_lazy_imports")
+    list(REMOVE_DUPLICATES L_LIBS)
+  endif()
   set(sources ${L_SOURCES})
   if(WIN32)
     list(APPEND sources ${L_WIN_SOURCES})
