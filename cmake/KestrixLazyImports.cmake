@@ -3,13 +3,15 @@
 # The library's calls into user32, gdi32, advapi32, shell32, ole32 and
 # ws2_32 bound on first call instead of at load time. For every line of the
 # table (`library function@argument-bytes [failure value]`) one small
-# assembly file defines the import pointer `__imp__function@N` (what calls
-# through the system headers use) and `_function@N`; the pointer starts at a
-# stub that hands the function's record to kxLazyResolve, which loads the
-# library and stores the real function. One file per function becomes one
-# member of the archive: the linker takes only the functions a program
-# reaches, and a program that links a system import library itself as well
-# never gets a symbol twice.
+# assembly file defines a pointer `_kxlazy_imp_function@N` and a jump
+# `_kxlazy_function@N`; the pointer starts at a stub that hands the
+# function's record to kxLazyResolve, which loads the library and stores the
+# real function. One file per function becomes one member of the archive:
+# the linker takes only the functions a program reaches. The layers' own
+# references (`__imp__function@N` through the system headers, or
+# `_function@N`) are renamed to these in their archives after each build
+# (kestrix_lazy_rename), so that the program's own imports stay as the
+# program links them.
 include_guard(GLOBAL)
 
 # The libraries whose import libraries the stubs replace.
@@ -23,6 +25,7 @@ function(kestrix_lazy_imports target table binder)
   set(sources "")
   set(libraries "")
   set(failures "")
+  set(renames "")
   foreach(line IN LISTS lines)
     string(REGEX MATCH "^([A-Za-z0-9_]+)\\.dll[ \t]+([A-Za-z0-9_]+)(@([0-9]+))?([ \t]+(-?[0-9A-Fa-fx]+))?[ \t]*$" m "${line}")
     if(NOT m)
@@ -41,6 +44,7 @@ function(kestrix_lazy_imports target table binder)
       set(value ${CMAKE_MATCH_6})
     endif()
     list(APPEND libraries ${library})
+    string(APPEND renames "__imp__${symbol} _kxlazy_imp_${symbol}\n_${symbol} _kxlazy_${symbol}\n")
     # The failure routine: one per (argument bytes, value).
     string(MAKE_C_IDENTIFIER "${bytes}_${value}" failure)
     list(APPEND failures "${bytes} ${value}")
@@ -48,21 +52,21 @@ function(kestrix_lazy_imports target table binder)
     file(CONFIGURE OUTPUT ${file} CONTENT [=[
 # @name@ of @library@.dll, bound on its first call.
 	.text
-	.globl	_@symbol@
-_@symbol@:
-	jmp	*__imp__@symbol@
+	.globl	_kxlazy_@symbol@
+_kxlazy_@symbol@:
+	jmp	*_kxlazy_imp_@symbol@
 .Lbind:
 	pushl	$.Lrecord
 	jmp	_kxLazyBindStub
 	.data
 	.p2align 2
-	.globl	__imp__@symbol@
-__imp__@symbol@:
+	.globl	_kxlazy_imp_@symbol@
+_kxlazy_imp_@symbol@:
 	.long	.Lbind
 	.section .rdata$kxlazy_b,"dr"
 	.p2align 2
 .Lrecord:
-	.long	__imp__@symbol@
+	.long	_kxlazy_imp_@symbol@
 	.long	_kxLazyLibrary_@library@
 	.long	.Lname
 	.long	_kxLazyFail_@failure@
@@ -120,7 +124,21 @@ _kxLazyBindStub:
   endforeach()
   file(CONFIGURE OUTPUT ${out}/lazy_common.s CONTENT "${common}" @ONLY)
 
+  file(CONFIGURE OUTPUT ${out}/lazy_imports.syms CONTENT "${renames}" @ONLY)
+  set_property(GLOBAL PROPERTY KESTRIX_LAZY_RENAMES ${out}/lazy_imports.syms)
+
   add_library(${target} STATIC ${out}/lazy_common.s ${sources} ${binder})
   target_link_libraries(${target} PRIVATE $<BUILD_INTERFACE:kx_build_options>)
   target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${KESTRIX_SOURCE_ROOT}>)
+endfunction()
+
+# kestrix_lazy_rename(<layer>): after each build of the layer's archive, its
+# references to the functions of the table go to the stubs.
+function(kestrix_lazy_rename target)
+  get_property(renames GLOBAL PROPERTY KESTRIX_LAZY_RENAMES)
+  if(renames)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_OBJCOPY} --redefine-syms=${renames} $<TARGET_FILE:${target}>
+      VERBATIM)
+  endif()
 endfunction()

@@ -17,7 +17,8 @@
 #include "kestrix/kestrix.h"
 
 // The stubs' import pointers and failure routines, by their assembly names.
-extern "C" void* htonsSlot asm("__imp__htons@4");
+extern "C" void* htonsSlot asm("_kxlazy_imp_htons@4");
+extern "C" u_short WINAPI LazyHtons(u_short) asm("_kxlazy_htons@4");
 extern "C" char failEightWith126 asm("_kxLazyFail__8_126");
 extern "C" char failSocketCall asm("_kxLazyFail__12__1");
 
@@ -74,13 +75,13 @@ TEST(LazyImports, ConsoleProgramStartsWithoutThem) {
 TEST(LazyImports, FirstCallBindsTheSystemFunction) {
   ASSERT_EQ(GetModuleHandleA("ws2_32.dll"), nullptr);
   SetLastError(4321);
-  EXPECT_EQ(htons(0x1234), 0x3412);
+  EXPECT_EQ(LazyHtons(0x1234), 0x3412);
   // The caller's last error is as it was; the pointer is now the system's.
   EXPECT_EQ(GetLastError(), 4321u);
   HMODULE ws2 = GetModuleHandleA("ws2_32.dll");
   ASSERT_NE(ws2, nullptr);
   EXPECT_EQ(htonsSlot, reinterpret_cast<void*>(GetProcAddress(ws2, "htons")));
-  EXPECT_EQ(htons(0x0102), 0x0201);
+  EXPECT_EQ(LazyHtons(0x0102), 0x0201);
 }
 
 TEST(LazyImports, MissingLibraryOrFunctionFailsLikeTheFunction) {
