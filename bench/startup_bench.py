@@ -6,7 +6,10 @@ the library switched off by its settings (crashlab_off) and with it on
 the program prints on entering main; and the library's own start-up as the
 crash lab reports it (its static constructor, timed in-process).
 
-    python3 bench/startup_bench.py build/win [runs]
+    python3 bench/startup_bench.py build/win [runs] [--vs OTHER_BUILD]
+
+--vs: the crash lab of another build (an earlier version) runs in the same
+rounds, for figures side by side.
 
 Run it with a running wineserver (xvfb-run for the display, as the tests).
 """
@@ -34,14 +37,25 @@ def measure(clock, program, args, runs, own):
 
 
 def main():
-    build = sys.argv[1]
-    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 30
+    args = sys.argv[1:]
+    other = None
+    if "--vs" in args:
+        at = args.index("--vs")
+        other = args[at + 1]
+        del args[at:at + 2]
+    build = args[0]
+    runs = int(args[1]) if len(args) > 1 else 30
     clock = os.path.join(build, "bench", "startup_clock.exe")
     programs = [
         ("without the library", os.path.join(build, "bench", "startup_plain.exe"), []),
         ("library switched off", os.path.join(build, "tests", "crashlab", "crashlab_off.exe"), ["startup"]),
         ("library on", os.path.join(build, "tests", "crashlab", "crashlab.exe"), ["startup"]),
     ]
+    if other:
+        programs += [
+            ("switched off (--vs)", os.path.join(other, "tests", "crashlab", "crashlab_off.exe"), ["startup"]),
+            ("library on (--vs)", os.path.join(other, "tests", "crashlab", "crashlab.exe"), ["startup"]),
+        ]
     # Interleaved rounds, so that the machine's load falls on all alike.
     results = {name: ([], []) for name, _, _ in programs}
     own = {name: [] for name, _, _ in programs}
@@ -59,8 +73,8 @@ def main():
         if own[name]:
             print("%-22s   its own start-up (static constructor): median %.2f ms, min %.2f, max %.2f"
                   % ("", statistics.median(own[name]), min(own[name]), max(own[name])))
-    print("The gap between the floor and the crash lab switched off is the system libraries the library")
-    print("imports (user32, gdi32, comctl32, comdlg32, shell32, advapi32), loaded before any code runs.")
+    print("The gap between the floor and the crash lab switched off is what the crash lab and the library")
+    print("load before any code runs (the crash lab imports user32 itself). Load average %.1f." % os.getloadavg()[0])
 
 
 if __name__ == "__main__":

@@ -9,7 +9,7 @@ endif()
 include(GNUInstallDirs)
 
 get_property(layers GLOBAL PROPERTY KESTRIX_LAYERS)
-install(TARGETS kx_api kx_options ${layers} kestrix EXPORT KestrixTargets
+install(TARGETS kx_api kx_options kx_lazy_imports ${layers} kestrix EXPORT KestrixTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY ${KESTRIX_SOURCE_ROOT}/crash/include/kestrix DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 

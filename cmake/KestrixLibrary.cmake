@@ -5,6 +5,11 @@
 include_guard(GLOBAL)
 include(${CMAKE_CURRENT_LIST_DIR}/KestrixLayers.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/Kestrix.cmake)
+if(WIN32)
+  # The system functions bound on first call are small assembly stubs.
+  enable_language(ASM)
+  include(${CMAKE_CURRENT_LIST_DIR}/KestrixLazyImports.cmake)
+endif()
 
 # The public headers (crash/include/kestrix), the only ones installed.
 add_library(kx_api INTERFACE)

@@ -14,25 +14,45 @@ size_t PeChecksumOffset(const uint8_t* data, size_t size) {
 }
 
 uint32_t PeChecksum(const uint8_t* data, size_t size, size_t checksumOffset) {
-  // The 16-bit words summed with end-around carry: the same as their plain
-  // sum folded at the end, and as the sum of 32-bit words folded (2^16 is 1
-  // modulo 0xFFFF), which runs at memory speed.
-  uint64_t sum = 0;
+  TPeChecksum sum(checksumOffset);
+  sum.Add(data, size);
+  return sum.Finish();
+}
+
+// The 16-bit words summed with end-around carry: the same as their plain sum
+// folded at the end, and as the sum of 32-bit words folded (2^16 is 1 modulo
+// 0xFFFF), which runs at memory speed. A trailing part of fewer than four
+// bytes counts as 16-bit words.
+TPeChecksum::TPeChecksum(size_t checksumOffset) : fieldStart_((checksumOffset + 1) & ~size_t(1)) {}
+
+void TPeChecksum::Add(const uint8_t* data, size_t size) {
+  // The field's bytes, kept to be taken out again at the end.
+  for (size_t i = 0; i < 4; ++i)
+    if (fieldStart_ + i >= length_ && fieldStart_ + i < length_ + size) field_[i] = data[fieldStart_ + i - length_];
   const size_t bulk = size & ~size_t(3);
+  uint64_t sum = 0;
   for (size_t i = 0; i < bulk; i += 4) {
     uint32_t dword;
     std::memcpy(&dword, data + i, 4);
     sum += dword;
   }
-  auto word = [&](size_t i) {
-    return static_cast<uint64_t>(data[i]) | (i + 1 < size ? static_cast<uint64_t>(data[i + 1]) << 8 : 0);
-  };
-  for (size_t i = bulk; i < size; i += 2) sum += word(i);
-  // The checksum field (the words that start inside it) takes no part.
-  for (size_t i = (checksumOffset + 1) & ~size_t(1); i < checksumOffset + 4 && i < size; i += 2)
-    sum -= i < bulk && (i & 3) == 2 ? word(i) << 16 : word(i);
+  for (size_t i = bulk; i < size; i += 2)
+    sum += static_cast<uint64_t>(data[i]) | (i + 1 < size ? static_cast<uint64_t>(data[i + 1]) << 8 : 0);
+  sum_ += sum;
+  bulkEnd_ = length_ + bulk;
+  length_ += size;
+}
+
+uint32_t TPeChecksum::Finish() const {
+  // The field's words take no part: each byte out at the place it was
+  // added (in a 32-bit word, or in a 16-bit word of the end).
+  uint64_t sum = sum_;
+  for (size_t i = 0; i < 4 && fieldStart_ + i < length_; ++i) {
+    const size_t at = fieldStart_ + i;
+    sum -= static_cast<uint64_t>(field_[i]) << (at < bulkEnd_ ? 8 * (at & 3) : 8 * (at & 1));
+  }
   while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint32_t>(sum) + static_cast<uint32_t>(size);
+  return static_cast<uint32_t>(sum) + static_cast<uint32_t>(length_);
 }
 
 }  // namespace kestrix

@@ -20,13 +20,17 @@ std::string ProcessName(const char* prefix) {
   return buffer;
 }
 
-// Security attributes without an access list (everyone may open), not inherited.
+// Security attributes without an access list (everyone may open), not
+// inherited. The descriptor is filled as InitializeSecurityDescriptor and
+// SetSecurityDescriptorDacl(TRUE, null) fill it, without advapi32, which a
+// program need not load to start.
 struct TOpenSecurity {
-  SECURITY_DESCRIPTOR descriptor;
+  SECURITY_DESCRIPTOR descriptor{};
   SECURITY_ATTRIBUTES attributes;
   TOpenSecurity() {
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    descriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
+    descriptor.Control = SE_DACL_PRESENT;
+    descriptor.Dacl = nullptr;
     attributes.nLength = sizeof attributes;
     attributes.lpSecurityDescriptor = &descriptor;
     attributes.bInheritHandle = FALSE;

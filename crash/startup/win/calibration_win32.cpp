@@ -1,10 +1,7 @@
 #include "crash/startup/win/calibration_win32.h"
 
-#include <tlhelp32.h>
 
 #include <cstring>
-
-#include "crash/base/win/scoped_handle.h"
 
 extern "C" __attribute__((noinline, used)) void kestrix_code_marker() { __asm__ volatile(""); }
 extern "C" __attribute__((used)) volatile const uint32_t kestrix_data_marker = 0x4B584D4B;
@@ -14,9 +11,25 @@ namespace {
 
 constexpr uint32_t kTopBit = 0x80000000u;
 
-bool EndsWithBpl(const char* name) {
-  const size_t n = std::strlen(name);
-  return n >= 4 && lstrcmpiA(name + n - 4, ".bpl") == 0;
+// Calls `visit(module, base name, its length)` for every module in the
+// loader's list (PEB.Ldr, load order), under the loader lock.
+template <class F>
+void ForEachLoadedModule(F visit) {
+  uint8_t* peb;
+  asm("movl %%fs:0x30, %0" : "=r"(peb));
+  auto* lock = *reinterpret_cast<CRITICAL_SECTION**>(peb + 0xA0);
+  auto* ldr = *reinterpret_cast<uint8_t**>(peb + 0x0C);
+  if (!lock || !ldr) return;
+  EnterCriticalSection(lock);
+  auto* head = reinterpret_cast<LIST_ENTRY*>(ldr + 0x0C);
+  for (LIST_ENTRY* e = head->Flink; e && e != head; e = e->Flink) {
+    auto* entry = reinterpret_cast<uint8_t*>(e);
+    const auto base = *reinterpret_cast<HMODULE*>(entry + 0x18);
+    const auto length = *reinterpret_cast<USHORT*>(entry + 0x2C) / sizeof(wchar_t);
+    const auto* name = *reinterpret_cast<const wchar_t**>(entry + 0x30);
+    if (base && name) visit(base, name, length);
+  }
+  LeaveCriticalSection(lock);
 }
 
 HMODULE OwnModule() {
@@ -65,12 +78,16 @@ void CalibrateModuleHeaders() {
   const HMODULE own = OwnModule();
   CalibrateModuleHeader(exe, true);
   if (own && own != exe) CalibrateModuleHeader(own, false);
-  TScopedHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetCurrentProcessId()));
-  if (!snap) return;
-  MODULEENTRY32 m;
-  m.dwSize = sizeof m;
-  for (BOOL ok = Module32First(snap.Get(), &m); ok; ok = Module32Next(snap.Get(), &m))
-    if (m.hModule != exe && m.hModule != own && EndsWithBpl(m.szModule)) CalibrateModuleHeader(m.hModule, false);
+  // The ".bpl" modules from the loader's own list, read under the loader
+  // lock: a module snapshot or a module enumeration would cost round trips
+  // to the system at every start.
+  HMODULE packages[64];
+  size_t count = 0;
+  ForEachLoadedModule([&](HMODULE m, const wchar_t* name, size_t length) {
+    if (m != exe && m != own && length >= 4 && count < 64 && _wcsnicmp(name + length - 4, L".bpl", 4) == 0)
+      packages[count++] = m;
+  });
+  for (size_t i = 0; i < count; ++i) CalibrateModuleHeader(packages[i], false);
 }
 
 }  // namespace kestrix

@@ -8,7 +8,7 @@
 #include <type_traits>
 
 #include "crash/base/little_endian.h"
-#include "crash/base/pe_checksum.h"
+#include "crash/base/win/pe_file_checksum_win32.h"
 #include "crash/base/win/scoped_handle.h"
 #include "crash/exception/win/fault_conversion_win32.h"
 #include "crash/handling/win/emergency_reserve_win32.h"
@@ -122,17 +122,14 @@ void WireFaultSinks() {
 
 void RecordThreadName(DWORD id, const char* name) { AssignThreadName(id, name); }
 
-// The file checksum of a module; false after showing BitFaultMsg.
+// The file checksum of a module: false when the file's sum is not the one
+// its header holds.
 bool ChecksumMatches(HMODULE module) {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return true;
-  const TMappedFile file = MapFileReadOnly(path);
-  if (!file) return true;
-  const size_t offset = PeChecksumOffset(file.Data(), file.size);
-  if (!offset) return true;
-  const uint32_t stored = Dword(file.Data() + offset);
-  return stored == 0 || stored == PeChecksum(file.Data(), file.size, offset);
+  const TPeFileChecksum sum = ReadPeFileChecksum(path, true);
+  return !sum.valid || sum.stored == 0 || sum.stored == sum.computed;
 }
 
 // BitFaultMsg naming the module whose file failed.
@@ -433,7 +430,10 @@ void StartUp() {
   KeepUnhandledFilter(UnhandledFilter);
   PatchExitImport();
   StartHandlingThread();
-  CreateLibraryWindow();
+  // The main thread's message window, for a program that has windows: one
+  // that does not load user32 itself has no message loop to run it (the
+  // freeze watchdog makes it when it starts).
+  if (GetModuleHandleA("user32.dll")) CreateLibraryWindow();
   StartThreadHooks(settings);
   ReserveEmergencyMemory();
   InstallRuntimeCatchPoints();

@@ -1,6 +1,8 @@
 // Import-slot and code patching with undo records.
 #include "crash/threads/win/code_patch_win32.h"
 
+#include "crash/base/win/lazy_imports_win32.h"
+
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -130,6 +132,8 @@ size_t SwapEverywhere(void* runtimeStub, void* from, void* to) {
   }
   if (void** pointer = StubPointer(runtimeStub))
     if (*pointer == from && WriteSlot(pointer, from, to)) ++count;
+  // The library's own calls into the system libraries it binds on first call.
+  count += RedirectLazyImports(from, to);
   return count;
 }
 

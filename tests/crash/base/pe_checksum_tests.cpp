@@ -1,6 +1,7 @@
 // The PE checksum: the header field and the word sum.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -61,6 +62,20 @@ TEST(PeChecksum, WordSumAtAnyLengthAndFieldPosition) {
         for (size_t i = 0; i < size; ++i)
           d[i] = fill == 0 ? 0 : fill == 1 ? 0xFF : static_cast<uint8_t>(i * 37 + 11);
         EXPECT_EQ(PeChecksum(d.data(), d.size(), offset), reference(d, offset)) << size << " " << offset << " " << fill;
+      }
+}
+
+TEST(PeChecksum, FileReadInPartsSumsAsAWhole) {
+  // Parts of every multiple of four up to 24 bytes, the field inside a part,
+  // across a boundary and in the odd end, at every position modulo four.
+  for (size_t size : {93u, 96u, 99u, 130u})
+    for (size_t offset : {4u, 86u, 87u, 88u, 89u, size - 5, size - 3})
+      for (size_t part = 4; part <= 24; part += 4) {
+        std::vector<uint8_t> d(size);
+        for (size_t i = 0; i < size; ++i) d[i] = static_cast<uint8_t>(i * 53 + 200);
+        TPeChecksum sum(offset);
+        for (size_t at = 0; at < size; at += part) sum.Add(d.data() + at, std::min(part, size - at));
+        EXPECT_EQ(sum.Finish(), PeChecksum(d.data(), d.size(), offset)) << size << " " << offset << " " << part;
       }
 }
 
