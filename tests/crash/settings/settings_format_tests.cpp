@@ -306,7 +306,8 @@ TEST(QuorrinSettings, HoldsTheStoredSettingsInRecordOrder) {
   // Expected order: the default table's order without the settings the
   // record lacks, filter options group by group, the assistants after GnAssis.
   std::vector<std::string> expected;
-  const char* absent[] = {"VersionVar", "AutoDelay", "MailFrom", "AddFields", "DumpKind", "DumpSendAs", "DumpZip"};
+  const char* absent[] = {"VersionVar", "AutoDelay",  "MailFrom", "OnlineCheckHost",
+                           "AddFields",  "DumpKind", "DumpSendAs", "DumpZip"};
   const char* options[] = {"NoBugRep", "NoScrShot", "NoHandlers", "NoSuspend", "ShowCfg", "Assis"};
   for (const TPropertyEntry& e : kDefaultSettings) {
     std::string name = e.name;
@@ -342,6 +343,7 @@ TEST(QuorrinSettings, HoldsTheStoredSettingsInRecordOrder) {
   EXPECT_EQ(find("F1ShowCfg").intValue, 3);
   EXPECT_EQ(find("F1Classes").textValue, "EDBEditError");
   EXPECT_EQ(find("PrepAttMsg").textValue, "Preparing attachments...");
+  EXPECT_EQ(find("ExceptMsg").textValue, "An error occurred in the application.");
   EXPECT_EQ(find("Assistant1").textValue,
             "SendAssistant|Send Assistant|ContactForm|DetailsForm|ScrShotForm");
   EXPECT_FALSE(find("MailAddr").textValue.empty());
