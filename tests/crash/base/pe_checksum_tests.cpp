@@ -69,7 +69,7 @@ TEST(PeChecksum, FileReadInPartsSumsAsAWhole) {
   // Parts of every multiple of four up to 24 bytes, the field inside a part,
   // across a boundary and in the odd end, at every position modulo four.
   for (size_t size : {93u, 96u, 99u, 130u})
-    for (size_t offset : {4u, 86u, 87u, 88u, 89u, size - 5, size - 3})
+    for (size_t offset : {size_t{4}, size_t{86}, size_t{87}, size_t{88}, size_t{89}, size - 5, size - 3})
       for (size_t part = 4; part <= 24; part += 4) {
         std::vector<uint8_t> d(size);
         for (size_t i = 0; i < size; ++i) d[i] = static_cast<uint8_t>(i * 53 + 200);
