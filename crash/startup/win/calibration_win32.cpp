@@ -1,7 +1,8 @@
 #include "crash/startup/win/calibration_win32.h"
 
-
 #include <cstring>
+
+#include "crash/base/win/critical_section.h"
 
 extern "C" __attribute__((noinline, used)) void kestrix_code_marker() { __asm__ volatile(""); }
 extern "C" __attribute__((used)) volatile const uint32_t kestrix_data_marker = 0x4B584D4B;
@@ -20,7 +21,7 @@ void ForEachLoadedModule(F visit) {
   auto* lock = *reinterpret_cast<CRITICAL_SECTION**>(peb + 0xA0);
   auto* ldr = *reinterpret_cast<uint8_t**>(peb + 0x0C);
   if (!lock || !ldr) return;
-  EnterCriticalSection(lock);
+  const TCriticalSectionGuard held(lock);
   auto* head = reinterpret_cast<LIST_ENTRY*>(ldr + 0x0C);
   for (LIST_ENTRY* e = head->Flink; e && e != head; e = e->Flink) {
     auto* entry = reinterpret_cast<uint8_t*>(e);
@@ -29,7 +30,6 @@ void ForEachLoadedModule(F visit) {
     const auto* name = *reinterpret_cast<const wchar_t**>(entry + 0x30);
     if (base && name) visit(base, name, length);
   }
-  LeaveCriticalSection(lock);
 }
 
 HMODULE OwnModule() {
