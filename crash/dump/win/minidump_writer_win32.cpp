@@ -176,6 +176,13 @@ void MendDump(HANDLE file, const TMinidumpRequest& r, DWORD writerThreadId) {
   fix.writerThreadId = writerThreadId;
   fix.stackAddress = r.stackAddress;
   fix.stack = r.stack;
+  if (r.kind == dkReferenced)
+    fix.readProcess = [](uint64_t address, void* buffer, size_t count) {
+      SIZE_T got = 0;
+      return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(static_cast<uintptr_t>(address)),
+                               buffer, count, &got) &&
+             got == count;
+    };
   std::vector<TDumpFileEdit> edits;
   std::string error;
   if (!PlanExceptionThreadFix(read, static_cast<uint64_t>(size.QuadPart), fix, &edits, &error)) return;
@@ -191,7 +198,7 @@ void MendDump(HANDLE file, const TMinidumpRequest& r, DWORD writerThreadId) {
 
 }  // namespace
 
-DWORD DumpDeadlineMs(TDumpKind kind) { return kind == dkFull ? 60000 : 15000; }
+DWORD DumpDeadlineMs(TDumpKind kind) { return kind == dkFull ? 120000 : 15000; }
 
 bool WriteMinidump(const TMinidumpRequest& r, std::string* failure) {
   TMiniDumpWriter writer = r.writer;
