@@ -31,6 +31,11 @@ struct TWriterJob {
   std::string comment;
   MINIDUMP_USER_STREAM stream{};
   MINIDUMP_USER_STREAM_INFORMATION streams{};
+  // dbghelp's symbol handler for the process, made without loading any
+  // module's symbols (MiniDumpWriteDump would otherwise make one that loads
+  // them all: seconds for a program with its debug information).
+  BOOL(WINAPI* symInitialize)(HANDLE, const char*, BOOL) = nullptr;
+  BOOL(WINAPI* symCleanup)(HANDLE) = nullptr;
   DWORD writerThreadId = 0;
   BOOL written = FALSE;
   DWORD error = 0;
@@ -110,6 +115,8 @@ __attribute__((noinline)) void RunWriter(TWriterJob* job) {
   asm volatile("movl %0, %%fs:0" : : "r"(&frame) : "memory");
   asm volatile("movl %%esp, %0" : "=r"(job->recoveryEsp));
   MINIDUMP_CALLBACK_INFORMATION callback{WriterCallback, &job->writerThreadId};
+  // Only where the program has none of its own (that one stays as it is).
+  const bool ownSymbols = job->symInitialize && job->symInitialize(GetCurrentProcess(), nullptr, FALSE);
   try {
     job->written = job->writer(GetCurrentProcess(), GetCurrentProcessId(), job->file.Get(), job->type, &job->exception,
                                job->comment.empty() ? nullptr : &job->streams, &callback);
@@ -122,6 +129,7 @@ __attribute__((noinline)) void RunWriter(TWriterJob* job) {
   } catch (...) {
     job->faulted = true;
   }
+  if (ownSymbols && job->symCleanup) job->symCleanup(GetCurrentProcess());
   asm volatile("movl %0, %%fs:0" : : "r"(frame.next) : "memory");
 }
 
@@ -202,8 +210,12 @@ DWORD DumpDeadlineMs(TDumpKind kind) { return kind == dkFull ? 120000 : 15000; }
 
 bool WriteMinidump(const TMinidumpRequest& r, std::string* failure) {
   TMiniDumpWriter writer = r.writer;
+  decltype(TWriterJob::symInitialize) symInitialize = nullptr;
+  decltype(TWriterJob::symCleanup) symCleanup = nullptr;
   if (!writer) {
     writer = SystemFunctionAs<TMiniDumpWriter>("dbghelp.dll", "MiniDumpWriteDump");
+    symInitialize = SystemFunctionAs<decltype(symInitialize)>("dbghelp.dll", "SymInitialize");
+    symCleanup = SystemFunctionAs<decltype(symCleanup)>("dbghelp.dll", "SymCleanup");
     if (!writer) {
       *failure = GetModuleHandleA("dbghelp.dll") ? "dbghelp.dll has no MiniDumpWriteDump"
                                                  : "dbghelp.dll could not be loaded";
@@ -222,6 +234,8 @@ bool WriteMinidump(const TMinidumpRequest& r, std::string* failure) {
   job->path = r.path;
   job->file = std::move(file);
   job->writer = writer;
+  job->symInitialize = symInitialize;
+  job->symCleanup = symCleanup;
   job->type = DumpTypeOf(r.kind);
   job->record = r.record;
   job->context = r.context;
