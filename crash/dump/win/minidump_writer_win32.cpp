@@ -222,9 +222,10 @@ bool WriteMinidump(const TMinidumpRequest& r, std::string* failure) {
       return false;
     }
   }
-  // Shared for deleting: a writer given up on still holds the handle; the
-  // file goes when it lets go.
-  TScopedHandle file(CreateFileA(r.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+  // Not shared for deleting: other processes of the program clear the
+  // temporary folder at their own exceptions. A writer given up on deletes
+  // its file itself when it ends.
+  TScopedHandle file(CreateFileA(r.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     *failure = "the file " + r.path + " could not be created: " + SystemMessage(GetLastError());
