@@ -225,8 +225,17 @@ bool WriteMinidump(const TMinidumpRequest& r, std::string* failure) {
   // Not shared for deleting: other processes of the program clear the
   // temporary folder at their own exceptions. A writer given up on deletes
   // its file itself when it ends.
-  TScopedHandle file(CreateFileA(r.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                 nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  auto create = [&r] {
+    return CreateFileA(r.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  TScopedHandle file(create());
+  if (!file && GetLastError() == ERROR_PATH_NOT_FOUND) {
+    // Its folder, removed meanwhile by another process's clearing of it.
+    const size_t slash = r.path.find_last_of("\\/");
+    if (slash != std::string::npos) CreateDirectoryA(r.path.substr(0, slash).c_str(), nullptr);
+    file = TScopedHandle(create());
+  }
   if (!file) {
     *failure = "the file " + r.path + " could not be created: " + SystemMessage(GetLastError());
     return false;
