@@ -147,6 +147,53 @@ bool PlanExceptionThreadFix(const TDumpFileRead& read, uint64_t fileSize, const 
     }
   }
 
+  if (fix.readProcess && memoryList) {
+    // Values on the stacks that point at memory the dump lacks.
+    std::vector<std::pair<uint64_t, uint64_t>> covered;
+    for (size_t o = 0; o < descriptors.size(); o += kMemoryDescriptorSize)
+      covered.push_back({Get64(&descriptors[o]), Get64(&descriptors[o]) + Dword(&descriptors[o + 8])});
+    std::sort(covered.begin(), covered.end());
+    auto isCovered = [&](uint64_t a) {
+      auto it = std::upper_bound(covered.begin(), covered.end(), std::make_pair(a, UINT64_MAX));
+      return it != covered.begin() && a < std::prev(it)->second;
+    };
+    std::vector<std::pair<uint32_t, uint32_t>> blocks;  // [begin, end)
+    for (size_t at = 4; at + kThreadSize <= kept.size(); at += kThreadSize) {
+      std::vector<uint8_t> stack;
+      if (at == exceptionEntry && !fix.stack.empty()) stack = fix.stack;
+      else if (!readBytes(Dword(&kept[at + kThreadStackRva]), std::min<uint32_t>(Dword(&kept[at + kThreadStackSize]), 1u << 20), stack))
+        continue;
+      for (size_t i = 0; i + 4 <= stack.size(); i += 4) {
+        const uint32_t v = Dword(&stack[i]);
+        if (v < 0x10000 || isCovered(v)) continue;
+        const uint32_t page = v & ~0xfffu;
+        const uint32_t begin = std::max(v - std::min(v, kReferencedBefore), page);
+        const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{v} + kReferencedAfter, uint64_t{page} + 0x1000));
+        blocks.push_back({begin, end});
+      }
+    }
+    std::sort(blocks.begin(), blocks.end());
+    std::vector<std::pair<uint32_t, uint32_t>> merged;
+    for (const auto& b : blocks)
+      if (!merged.empty() && b.first <= merged.back().second) merged.back().second = std::max(merged.back().second, b.second);
+      else merged.push_back(b);
+    uint64_t added = 0;
+    for (const auto& [begin, blockEnd] : merged) {
+      std::vector<uint8_t> bytes(blockEnd - begin);
+      if (added + bytes.size() > kMaxReferencedBytes) break;
+      if (!fix.readProcess(begin, bytes.data(), bytes.size())) continue;
+      std::vector<uint8_t> d(kMemoryDescriptorSize, 0);
+      Put32(d, 0, begin);
+      Put32(d, 8, static_cast<uint32_t>(bytes.size()));
+      Put32(d, 12, static_cast<uint32_t>(end));
+      descriptors.insert(descriptors.end(), d.begin(), d.end());
+      end += bytes.size();
+      added += bytes.size();
+      edits->push_back({end - bytes.size(), std::move(bytes)});
+      memoryChanged = true;
+    }
+  }
+
   // The thread list fits where it was (never longer).
   edits->push_back({threadList->rva, kept});
   threadList->size = static_cast<uint32_t>(kept.size());

@@ -291,8 +291,10 @@ def build_and_run_all():
     sh("cmake", "--build", build)
     jobs = [(exe, [name], MANY_TIMEOUT, 0) for name in MANY for exe in ("kxcorpus.exe", "kxcorpus_plain.exe")]
     jobs += [(exe, s.args, RUN_TIMEOUT, 0) for s in SCENARIOS for exe in ("kxcorpus.exe", "kxcorpus_plain.exe")]
-    # Every scenario once more with a minidump, the kinds taking turns.
-    dumped = [("kxcorpus.exe", s.args, RUN_TIMEOUT, 1 + i % 3) for i, s in enumerate(SCENARIOS)]
+    # Every scenario once more with a minidump, kinds 1 and 2 taking turns
+    # (Wine's server copies a whole-memory dump byte by byte, for tens of
+    # seconds; the crash lab's minidump test covers that kind).
+    dumped = [("kxcorpus.exe", s.args, RUN_TIMEOUT, 1 + i % 2) for i, s in enumerate(SCENARIOS)]
     start = time.monotonic()
     with concurrent.futures.ThreadPoolExecutor(ARGS.jobs) as pool:
         futures = {pool.submit(run_scenario, build, exe, args, timeout, kind):
@@ -421,7 +423,7 @@ class CorpusTest(unittest.TestCase):
         for i, s in enumerate(SCENARIOS):
             name = scenario_name(s.args)
             run, plain = RESULTS[("kxcorpus.exe+dump", name)], RESULTS[("kxcorpus.exe", name)]
-            what = "%s (dump kind %d)" % (name, 1 + i % 3)
+            what = "%s (dump kind %d)" % (name, 1 + i % 2)
             if not self.ended(run, problems, what):
                 continue
             if not plain.hung and run.rc != plain.rc:
@@ -434,6 +436,10 @@ class CorpusTest(unittest.TestCase):
                     problems.append("%s: a dump without a report" % what)
                 continue
             header, sections = run.reports[0]
+            if s.args[0] == "heap-locked" and header.get("minidump", "").startswith("not written: the writer did not"):
+                # The crashed thread holds the heap that dbghelp needs: the
+                # dump is given up at its deadline, the report says so.
+                continue
             if "minidump" in header:
                 problems.append("%s: no dump: %s" % (what, header["minidump"]))
                 continue

@@ -31,6 +31,11 @@ struct TWriterJob {
   std::string comment;
   MINIDUMP_USER_STREAM stream{};
   MINIDUMP_USER_STREAM_INFORMATION streams{};
+  // dbghelp's symbol handler for the process, made without loading any
+  // module's symbols (MiniDumpWriteDump would otherwise make one that loads
+  // them all: seconds for a program with its debug information).
+  BOOL(WINAPI* symInitialize)(HANDLE, const char*, BOOL) = nullptr;
+  BOOL(WINAPI* symCleanup)(HANDLE) = nullptr;
   DWORD writerThreadId = 0;
   BOOL written = FALSE;
   DWORD error = 0;
@@ -110,6 +115,8 @@ __attribute__((noinline)) void RunWriter(TWriterJob* job) {
   asm volatile("movl %0, %%fs:0" : : "r"(&frame) : "memory");
   asm volatile("movl %%esp, %0" : "=r"(job->recoveryEsp));
   MINIDUMP_CALLBACK_INFORMATION callback{WriterCallback, &job->writerThreadId};
+  // Only where the program has none of its own (that one stays as it is).
+  const bool ownSymbols = job->symInitialize && job->symInitialize(GetCurrentProcess(), nullptr, FALSE);
   try {
     job->written = job->writer(GetCurrentProcess(), GetCurrentProcessId(), job->file.Get(), job->type, &job->exception,
                                job->comment.empty() ? nullptr : &job->streams, &callback);
@@ -122,6 +129,7 @@ __attribute__((noinline)) void RunWriter(TWriterJob* job) {
   } catch (...) {
     job->faulted = true;
   }
+  if (ownSymbols && job->symCleanup) job->symCleanup(GetCurrentProcess());
   asm volatile("movl %0, %%fs:0" : : "r"(frame.next) : "memory");
 }
 
@@ -176,6 +184,13 @@ void MendDump(HANDLE file, const TMinidumpRequest& r, DWORD writerThreadId) {
   fix.writerThreadId = writerThreadId;
   fix.stackAddress = r.stackAddress;
   fix.stack = r.stack;
+  if (r.kind == dkReferenced)
+    fix.readProcess = [](uint64_t address, void* buffer, size_t count) {
+      SIZE_T got = 0;
+      return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(static_cast<uintptr_t>(address)),
+                               buffer, count, &got) &&
+             got == count;
+    };
   std::vector<TDumpFileEdit> edits;
   std::string error;
   if (!PlanExceptionThreadFix(read, static_cast<uint64_t>(size.QuadPart), fix, &edits, &error)) return;
@@ -191,22 +206,36 @@ void MendDump(HANDLE file, const TMinidumpRequest& r, DWORD writerThreadId) {
 
 }  // namespace
 
-DWORD DumpDeadlineMs(TDumpKind kind) { return kind == dkFull ? 60000 : 15000; }
+DWORD DumpDeadlineMs(TDumpKind kind) { return kind == dkFull ? 120000 : 15000; }
 
 bool WriteMinidump(const TMinidumpRequest& r, std::string* failure) {
   TMiniDumpWriter writer = r.writer;
+  decltype(TWriterJob::symInitialize) symInitialize = nullptr;
+  decltype(TWriterJob::symCleanup) symCleanup = nullptr;
   if (!writer) {
     writer = SystemFunctionAs<TMiniDumpWriter>("dbghelp.dll", "MiniDumpWriteDump");
+    symInitialize = SystemFunctionAs<decltype(symInitialize)>("dbghelp.dll", "SymInitialize");
+    symCleanup = SystemFunctionAs<decltype(symCleanup)>("dbghelp.dll", "SymCleanup");
     if (!writer) {
       *failure = GetModuleHandleA("dbghelp.dll") ? "dbghelp.dll has no MiniDumpWriteDump"
                                                  : "dbghelp.dll could not be loaded";
       return false;
     }
   }
-  // Shared for deleting: a writer given up on still holds the handle; the
-  // file goes when it lets go.
-  TScopedHandle file(CreateFileA(r.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                 nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Not shared for deleting: other processes of the program clear the
+  // temporary folder at their own exceptions. A writer given up on deletes
+  // its file itself when it ends.
+  auto create = [&r] {
+    return CreateFileA(r.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  TScopedHandle file(create());
+  if (!file && GetLastError() == ERROR_PATH_NOT_FOUND) {
+    // Its folder, removed meanwhile by another process's clearing of it.
+    const size_t slash = r.path.find_last_of("\\/");
+    if (slash != std::string::npos) CreateDirectoryA(r.path.substr(0, slash).c_str(), nullptr);
+    file = TScopedHandle(create());
+  }
   if (!file) {
     *failure = "the file " + r.path + " could not be created: " + SystemMessage(GetLastError());
     return false;
@@ -215,6 +244,8 @@ bool WriteMinidump(const TMinidumpRequest& r, std::string* failure) {
   job->path = r.path;
   job->file = std::move(file);
   job->writer = writer;
+  job->symInitialize = symInitialize;
+  job->symCleanup = symCleanup;
   job->type = DumpTypeOf(r.kind);
   job->record = r.record;
   job->context = r.context;

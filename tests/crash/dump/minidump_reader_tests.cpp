@@ -213,6 +213,35 @@ TEST(MinidumpPatch, TheStackCopyReplacesWhatWasWrittenOverOrBecomesTheStack) {
   EXPECT_TRUE(dump.ReadMemory(0x12ff00, bytes, 4));  // the old range stays memory of the process
 }
 
+TEST(MinidumpPatch, MemoryThatStacksPointIntoIsAddedFromTheProcess) {
+  TMinidumpBuilder b = WrittenFromAnotherThread();
+  for (auto& t : b.threads) std::fill(t.stack.begin(), t.stack.end(), 0);
+  // The second thread's stack points at 0x500010 (nowhere in the dump), at
+  // its own stack and into the extra memory (both in the dump already).
+  for (int i = 0; i < 4; ++i) b.threads[1].stack[i] = static_cast<uint8_t>(0x00500010 >> (8 * i));
+  for (int i = 0; i < 4; ++i) b.threads[1].stack[4 + i] = static_cast<uint8_t>(0x0022ff84 >> (8 * i));
+  for (int i = 0; i < 4; ++i) b.threads[1].stack[8 + i] = static_cast<uint8_t>(0x0012ff44 >> (8 * i));
+  TExceptionThreadFix fix;
+  fix.exceptionThreadId = 0x20;
+  fix.writerThreadId = 0x30;
+  std::vector<std::pair<uint64_t, size_t>> asked;
+  fix.readProcess = [&](uint64_t address, void* buffer, size_t size) {
+    asked.push_back({address, size});
+    std::memset(buffer, 0x5a, size);
+    return true;
+  };
+  TMinidump dump;
+  std::string error;
+  ASSERT_TRUE(dump.Load(Mend(b.Build(), fix), &error)) << error;
+  // From 64 bytes before the value (its page's start here) to 192 after it.
+  EXPECT_EQ(asked, (std::vector<std::pair<uint64_t, size_t>>{{0x500000, 0xd0}}));
+  uint8_t bytes[0xd0];
+  ASSERT_TRUE(dump.ReadMemory(0x500000, bytes, sizeof bytes));
+  EXPECT_EQ(bytes[0x10], 0x5a);
+  EXPECT_FALSE(dump.ReadMemory(0x5000d0, bytes, 1));
+  EXPECT_EQ(dump.CapturedBytes(), 64u + 32u + 16u + 0xd0u);
+}
+
 TEST(DumpFile, KindPathAndWhetherARepeatWritesIt) {
   EXPECT_EQ(DumpKindOf(0), dkNone);
   EXPECT_EQ(DumpKindOf(2), dkReferenced);

@@ -106,10 +106,19 @@ TEST(MinidumpWriter, AFailingWriterCostsTheDumpWithTheReason) {
     EXPECT_FALSE(Exists(path));
   }
 
-  r.path = TempPath("no such folder\\x.dmp");
-  r.writer = nullptr;
+  // A folder that is gone is made again; one that cannot be (a file of
+  // that name) costs the dump.
+  r.path = TempPath("kx no such folder\\x.dmp");
+  r.writer = DiskFullWriter;
+  WriteMinidump(r, &failure);
+  EXPECT_NE(failure.find("error 112"), std::string::npos) << failure;
+  RemoveDirectoryA(TempPath("kx no such folder").c_str());
+  const std::string blocker = TempPath("kx_writer_blocker");
+  CloseHandle(CreateFileA(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  r.path = blocker + "\\x.dmp";
   EXPECT_FALSE(WriteMinidump(r, &failure));
   EXPECT_NE(failure.find("could not be created"), std::string::npos) << failure;
+  DeleteFileA(blocker.c_str());
 }
 
 TEST(MinidumpWriter, AHangingWriterIsGivenUpAtItsDeadline) {
