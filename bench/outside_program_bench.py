@@ -62,8 +62,8 @@ def main():
     args = parser.parse_args()
 
     programs = []
-    for i, spec in enumerate(args.packages):
-        name, _, path = spec.partition("=")
+    for i, package in enumerate(args.packages):
+        name, _, path = package.partition("=")
         corpus = build_corpus(name, os.path.abspath(path), os.path.abspath(args.work))
         if i == 0:
             programs.append(("without the library", os.path.join(corpus, "kxcorpus_plain.exe")))

@@ -9,17 +9,6 @@
 namespace kestrix {
 namespace {
 
-void CopyToClipboard(const std::string& report) {
-  if (!OpenClipboard(nullptr)) return;
-  EmptyClipboard();
-  if (HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, report.size() + 1)) {
-    std::memcpy(GlobalLock(mem), report.c_str(), report.size() + 1);
-    GlobalUnlock(mem);
-    if (!SetClipboardData(CF_TEXT, mem)) GlobalFree(mem);
-  }
-  CloseClipboard();
-}
-
 // Runs once the report is complete: sending, then the clipboard.
 void AutomaticActionsCallback(bool complete, const std::string& report, IKXException* exception) {
   auto* e = dynamic_cast<TIKXException*>(exception);

@@ -5,6 +5,7 @@
 
 #include "crash/base/win/scoped_handle.h"
 #include "crash/report/win/kx_exception_object.h"
+#include "crash/report/win/save_bug_report.h"
 #include "crash/threads/win/library_threads.h"
 #include "crash/threads/win/thread_table_win32.h"
 
@@ -21,17 +22,6 @@ void WriteToMap(const std::string& report, uint32_t size) {
   const size_t n = report.size() < size - 1 ? report.size() : size - 1;
   std::memcpy(text, report.data(), n);
   text[n] = 0;
-}
-
-void CopyToClipboard(const std::string& report) {
-  if (!OpenClipboard(nullptr)) return;
-  EmptyClipboard();
-  if (HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, report.size() + 1)) {
-    std::memcpy(GlobalLock(mem), report.c_str(), report.size() + 1);
-    GlobalUnlock(mem);
-    if (!SetClipboardData(CF_TEXT, mem)) GlobalFree(mem);
-  }
-  CloseClipboard();
 }
 
 }  // namespace

@@ -14,6 +14,9 @@ class TIKXException;
 // empty), merging a duplicate and trimming to the size limit.
 bool SaveBugReport(TIKXException* exception, HWND parent, const std::string& fileName, bool automatic);
 
+// Puts a report on the clipboard as text; nothing when it is taken.
+void CopyToClipboard(const std::string& report);
+
 // Called after a report was saved to the bug report file (not to a copy
 // for sending), with the file's path and how often the crash now stands in
 // it (1: a new report; more: a repeated crash the file counted).

@@ -3,6 +3,7 @@
 #include "crash/report/win/save_bug_report.h"
 
 #include <commdlg.h>
+#include <cstring>
 #include <shlobj.h>
 
 #include "crash/base/win/scoped_handle.h"
@@ -92,6 +93,17 @@ std::string BugReportFilePathOf(TIKXException* e) {
   const HMODULE module = e->Module() ? e->Module() : GetModuleHandleA(nullptr);
   return BugReportFilePath(e->GetRawTextSetting("BugRepFile"), Folder(exe), NameWithoutExtension(exe),
                            NameWithoutExtension(ModulePath(module)));
+}
+
+void CopyToClipboard(const std::string& report) {
+  if (!OpenClipboard(nullptr)) return;
+  EmptyClipboard();
+  if (HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, report.size() + 1)) {
+    std::memcpy(GlobalLock(mem), report.c_str(), report.size() + 1);
+    GlobalUnlock(mem);
+    if (!SetClipboardData(CF_TEXT, mem)) GlobalFree(mem);
+  }
+  CloseClipboard();
 }
 
 bool SaveBugReport(TIKXException* e, HWND parent, const std::string& fileName, bool automatic) {
